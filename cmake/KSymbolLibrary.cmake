@@ -1,0 +1,44 @@
+# KSymbol: libksymbol.so / KSymbol.dll, built from one object library so that the unit tests
+# can link the same objects against the scripted fake of the client library.
+add_library(ksymbol_objects OBJECT
+    frame/channel_close.cpp
+    frame/channel_context.cpp
+    frame/channel_open.cpp
+    frame/channel_table.cpp
+    frame/dispatcher.cpp
+    frame/module_entry.cpp
+    frame/module_settings.cpp
+    frame/notification_thread.cpp
+    frame/project_info.cpp
+    frame/record_layouts.cpp
+    frame/version.cpp
+    symbols/loader_steps.cpp
+    symbols/symbol_table.cpp
+    varlist/var_list_read.cpp
+)
+ksym_warnings(ksymbol_objects)
+target_compile_definitions(ksymbol_objects PUBLIC KSYMBOL_BUILDING)
+target_include_directories(ksymbol_objects PUBLIC ${PROJECT_SOURCE_DIR})
+# Headers of the modules it calls; the objects link against whichever build provides them.
+target_include_directories(ksymbol_objects PRIVATE
+    $<TARGET_PROPERTY:kutil,INTERFACE_INCLUDE_DIRECTORIES>)
+if(NOT WIN32)
+    target_link_libraries(ksymbol_objects PUBLIC Threads::Threads)
+endif()
+
+add_library(ksymbol SHARED $<TARGET_OBJECTS:ksymbol_objects>)
+target_link_libraries(ksymbol PRIVATE kclient kutil)
+if(WIN32)
+    set_target_properties(ksymbol PROPERTIES OUTPUT_NAME KSymbol PREFIX "")
+    target_sources(ksymbol PRIVATE include/ksymbol.def)
+else()
+    target_link_libraries(ksymbol PUBLIC kplatform)
+    # Every name the library exports must be on the export list and vice versa.
+    target_link_options(ksymbol PRIVATE -Wl,--no-undefined)
+endif()
+target_include_directories(ksymbol PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/ksymbol>)
+set_target_properties(ksymbol PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION 1)
+add_library(KSymbol::ksymbol ALIAS ksymbol)

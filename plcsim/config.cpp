@@ -1,0 +1,109 @@
+#include "plcsim/config.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace plcsim {
+
+namespace {
+
+constexpr Fault kFaults[] = {Fault::Silent, Fault::Fatal, Fault::Empty, Fault::Short,
+                             Fault::Refuse};
+
+bool ParseNumber(const std::string& text, uint32_t& value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    errno = 0;
+    const unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno != 0 || parsed > 0xFFFFFFFFull) {
+        return false;
+    }
+    value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+bool ApplyOption(const std::string& key, const std::string& value, Config& config) {
+    if (key == "project") {
+        config.projectPath = value;
+        return !value.empty();
+    }
+    if (key == "order") {
+        if (value != "big" && value != "little") {
+            return false;
+        }
+        config.order = value == "big" ? ByteOrder::Big : ByteOrder::Little;
+        return true;
+    }
+    if (key == "block") {
+        return ParseNumber(value, config.blockSize);
+    }
+    if (key == "chunk") {
+        return ParseNumber(value, config.chunkSize) && config.chunkSize != 0;
+    }
+    if (key == "latency") {
+        return ParseNumber(value, config.latencyMs);
+    }
+    if (key == "fault") {
+        Fault fault{};
+        if (!ParseFault(value, fault)) {
+            return false;
+        }
+        config.faults.insert(fault);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+const char* FaultName(Fault fault) {
+    switch (fault) {
+    case Fault::Silent:
+        return "silent";
+    case Fault::Fatal:
+        return "fatal";
+    case Fault::Empty:
+        return "empty";
+    case Fault::Short:
+        return "short";
+    case Fault::Refuse:
+        return "refuse";
+    }
+    return "";
+}
+
+bool ParseFault(const std::string& name, Fault& fault) {
+    for (Fault candidate : kFaults) {
+        if (name == FaultName(candidate)) {
+            fault = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseConfig(const std::string& options, Config& config, std::string& error) {
+    size_t start = 0;
+    while (start <= options.size()) {
+        size_t end = options.find(';', start);
+        if (end == std::string::npos) {
+            end = options.size();
+        }
+        const std::string option = options.substr(start, end - start);
+        start = end + 1;
+        if (option.empty()) {
+            continue;
+        }
+        const size_t equals = option.find('=');
+        const std::string key = option.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : option.substr(equals + 1);
+        if (equals == std::string::npos || !ApplyOption(key, value, config)) {
+            error = "bad simulator option '" + option + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace plcsim

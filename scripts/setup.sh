@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need and this machine lacks (Debian packages).
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
+          libbenchmark-dev libcli11-dev nlohmann-json3-dev clang-format)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing+=("$package")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+echo "setup: installing ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
