@@ -127,14 +127,7 @@ long KHeapSerDev::PutBlock(char* data, long n) {
 }
 
 long KHeapSerDev::GetBlock(char* buffer, long n) {
-    if (buffer == nullptr || n <= 0 || readPos_ >= length_) {
-        return 0;
-    }
-    const long available = static_cast<long>(length_ - readPos_);
-    const long count = n < available ? n : available;
-    std::memcpy(buffer, data_ + readPos_, static_cast<size_t>(count));
-    readPos_ += static_cast<int32_t>(count);
-    return count;
+    return kutil_detail::ReadFromMemory(data_, length_, readPos_, buffer, n);
 }
 
 long KHeapSerDev::PutString(char* text) {

@@ -49,14 +49,7 @@ long KMemSerDev::PutBlock(char* data, long n) {
 }
 
 long KMemSerDev::GetBlock(char* buffer, long n) {
-    if (memory_ == nullptr || buffer == nullptr || n <= 0 || readPos_ >= length_) {
-        return 0;
-    }
-    const long available = static_cast<long>(length_ - readPos_);
-    const long count = n < available ? n : available;
-    std::memmove(buffer, memory_ + readPos_, static_cast<size_t>(count));
-    readPos_ += static_cast<int32_t>(count);
-    return count;
+    return kutil_detail::ReadFromMemory(memory_, length_, readPos_, buffer, n);
 }
 
 long KMemSerDev::PutString(char* text) {

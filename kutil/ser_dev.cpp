@@ -90,6 +90,17 @@ long LineCollector::Finish() {
     return stored_;
 }
 
+long ReadFromMemory(const char* content, int32_t length, int32_t& readPos, char* buffer, long n) {
+    if (content == nullptr || buffer == nullptr || n <= 0 || readPos >= length) {
+        return 0;
+    }
+    const long available = static_cast<long>(length - readPos);
+    const long count = n < available ? n : available;
+    std::memmove(buffer, content + readPos, static_cast<size_t>(count));
+    readPos += static_cast<int32_t>(count);
+    return count;
+}
+
 long PutStringBlocks(KSerDev& device, const char* text) {
     if (text == nullptr) {
         return 0;

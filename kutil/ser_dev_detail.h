@@ -68,6 +68,10 @@ private:
     bool done_;
 };
 
+// GetBlock of a device whose content lies in memory: copies up to n bytes from `content`
+// (length bytes long) at readPos and advances readPos; the count copied.
+long ReadFromMemory(const char* content, int32_t length, int32_t& readPos, char* buffer, long n);
+
 // PutString in terms of the device's PutBlock: the text, then the delimiter.
 long PutStringBlocks(KSerDev& device, const char* text);
 

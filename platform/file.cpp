@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/descriptor.h"
 #include "platform/c_boundary.h"
 #include "platform/handle_table.h"
 #include "platform/last_error.h"
@@ -57,27 +58,6 @@ private:
     const int descriptor_;
     const bool readable_;
     const bool writable_;
-};
-
-// Closes a descriptor that has not been handed to a File yet.
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-    }
-    int get() const { return descriptor_; }
-    int release() {
-        const int descriptor = descriptor_;
-        descriptor_ = -1;
-        return descriptor;
-    }
-
-private:
-    int descriptor_;
 };
 
 std::shared_ptr<File> find_file(HANDLE handle) {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/descriptor.h"
 #include "platform/last_error.h"
 
 namespace kplatform {
@@ -304,21 +305,6 @@ private:
     int descriptor_;
     std::string path_;
     bool kept_ = false;
-};
-
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-    }
-    int get() const { return descriptor_; }
-
-private:
-    int descriptor_;
 };
 
 } // namespace
