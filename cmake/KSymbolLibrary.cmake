@@ -6,7 +6,6 @@ add_library(ksymbol_objects OBJECT
     frame/channel_open.cpp
     frame/channel_table.cpp
     frame/dispatcher.cpp
-    frame/module_entry.cpp
     frame/module_settings.cpp
     frame/notification_thread.cpp
     frame/project_info.cpp
@@ -26,7 +25,12 @@ if(NOT WIN32)
     target_link_libraries(ksymbol_objects PUBLIC Threads::Threads)
 endif()
 
-add_library(ksymbol SHARED $<TARGET_OBJECTS:ksymbol_objects>)
+# The module entry runs attach and detach; programs that link the objects themselves (the
+# unit tests) bring their own.
+add_library(ksymbol SHARED $<TARGET_OBJECTS:ksymbol_objects> frame/module_entry.cpp)
+ksym_warnings(ksymbol)
+target_include_directories(ksymbol PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(ksymbol PRIVATE KSYMBOL_BUILDING)
 target_link_libraries(ksymbol PRIVATE kclient kutil)
 if(WIN32)
     set_target_properties(ksymbol PROPERTIES OUTPUT_NAME KSymbol PREFIX "")

@@ -21,7 +21,7 @@ struct VarHandleReply {
 void PostReadComplete(ChannelContext& context, uint32_t varCount);
 
 // The window-message post the dispatcher uses; tests replace it to see every post attempt.
-using PostMessageFunction = BOOL (*)(HWND, UINT, WPARAM, LPARAM);
+using PostMessageFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
 void SetPostMessageFunction(PostMessageFunction function); // null restores PostMessageA
 
 } // namespace ksym

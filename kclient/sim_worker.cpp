@@ -7,28 +7,17 @@
 namespace kclient {
 
 SimWorker& SimWorker::Instance() {
-    static SimWorker worker;
-    return worker;
-}
-
-SimWorker::~SimWorker() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    // Never destroyed: at process exit Windows ends every other thread before a DLL's
+    // static destructors run, so joining the worker there would wait forever. The thread
+    // holds no resource that outlives the process.
+    static SimWorker* const worker = new SimWorker;
+    return *worker;
 }
 
 bool SimWorker::Submit(std::shared_ptr<plcsim::Controller> controller, std::weak_ptr<Channel> sink,
                        std::vector<uint8_t> request, uint32_t latencyMs) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) {
-            return false;
-        }
         if (!thread_.joinable()) {
             try {
                 thread_ = std::thread(&SimWorker::Run, this);
@@ -65,7 +54,7 @@ void SimWorker::Answer(Job& job) {
 
 void SimWorker::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_) {
+    for (;;) {
         if (jobs_.empty()) {
             wake_.wait(lock);
             continue;

@@ -21,7 +21,6 @@ namespace kclient {
 class SimWorker {
 public:
     static SimWorker& Instance();
-    ~SimWorker();
 
     // False when the worker thread cannot be started.
     bool Submit(std::shared_ptr<plcsim::Controller> controller, std::weak_ptr<Channel> sink,
@@ -50,7 +49,6 @@ private:
     std::condition_variable wake_;
     std::priority_queue<Job, std::vector<Job>, Later> jobs_;
     uint64_t nextSequence_ = 0;
-    bool stopping_ = false;
     std::thread thread_; // started with the first request
 };
 

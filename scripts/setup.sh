@@ -4,6 +4,10 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
           libbenchmark-dev libcli11-dev nlohmann-json3-dev clang-format)
+# The Windows builds: the cross compilers, and wine to run the 64-bit tests.
+if [ "${KSYM_SKIP_WINDOWS:-0}" != 1 ]; then
+    packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
+fi
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

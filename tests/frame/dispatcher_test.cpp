@@ -147,7 +147,7 @@ TEST_F(DispatcherTest, Status5DuringAnUploadIsPassedOnAndLeavesTheUploadAlone) {
 // Counts every post attempt; the first `failures` fail.
 std::atomic<int> postAttempts{0};
 std::atomic<int> postFailures{0};
-BOOL CountingPost(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+BOOL WINAPI CountingPost(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     ++postAttempts;
     if (postFailures.load() > 0) {
         --postFailures;

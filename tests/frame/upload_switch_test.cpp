@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -13,15 +17,89 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
+// One registry case: the value's type and bytes, or no value, or no key at all.
+struct RegistryCase {
+    const char* name;
+    bool key;
+    bool value;
+    DWORD type;
+    std::vector<BYTE> bytes;
+};
+
+const char kKey[] = "Software\\Quorvane\\Korvan Server\\Config";
+
 #ifdef _WIN32
-#define popen _popen
-#define pclose _pclose
+
+// The real registry of the machine (of the wine prefix under the emulator).
+std::string Prepare(const RegistryCase& c) {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+    if (c.key) {
+        HKEY key = nullptr;
+        if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kKey, &key) == ERROR_SUCCESS) {
+            if (c.value) {
+                RegSetValueExA(key, "EnableSymbolFileUpload", 0, c.type, c.bytes.data(),
+                               static_cast<DWORD>(c.bytes.size()));
+            }
+            RegCloseKey(key);
+        }
+    }
+    return "\"" KSYM_UPLOAD_SWITCH_PROBE "\"";
+}
+
+std::FILE* OpenPipe(const std::string& command) {
+    return _popen(command.c_str(), "r");
+}
+void ClosePipe(std::FILE* pipe) {
+    _pclose(pipe);
+}
+
+#else
+
+// A registry file of its own below $KSYM_ROOT, written as a person would.
+std::string Prepare(const RegistryCase& c) {
+    const char* base = std::getenv("KSYM_ROOT");
+    const fs::path root =
+        fs::path(base != nullptr ? base : "/tmp") / ("switch-" + std::string(c.name));
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+    fs::create_directories(root);
+    if (c.key) {
+        std::ofstream file(root / "registry.reg");
+        file << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\" << kKey << "]\n";
+        file << "\"Files\"=\"C:\\\\WINDOWS\\\\Korvan Files\"\n";
+        if (c.value && c.type == REG_DWORD) {
+            char line[64];
+            uint32_t word = 0;
+            std::memcpy(&word, c.bytes.data(), sizeof word);
+            std::snprintf(line, sizeof line, "\"EnableSymbolFileUpload\"=dword:%08x\n", word);
+            file << line;
+        } else if (c.value) {
+            file << "\"EnableSymbolFileUpload\"=hex:";
+            for (size_t i = 0; i < c.bytes.size(); ++i) {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%s%02x", i == 0 ? "" : ",", c.bytes[i]);
+                file << hex;
+            }
+            file << "\n";
+        }
+    }
+    return "KSYM_ROOT='" + root.string() + "' '" KSYM_UPLOAD_SWITCH_PROBE "'";
+}
+
+std::FILE* OpenPipe(const std::string& command) {
+    return popen(command.c_str(), "r");
+}
+void ClosePipe(std::FILE* pipe) {
+    pclose(pipe);
+}
+
 #endif
 
-// Runs the probe with KSYM_ROOT at `root`; what it printed, or -1.
-int ProbeUploadSwitch(const std::string& root) {
-    const std::string command = "KSYM_ROOT='" + root + "' '" KSYM_UPLOAD_SWITCH_PROBE "'";
-    std::FILE* pipe = popen(command.c_str(), "r");
+// Runs the probe, a process of its own, on the case; what it printed, or -1.
+int ProbeUploadSwitch(const RegistryCase& c) {
+    std::FILE* pipe = OpenPipe(Prepare(c));
     if (pipe == nullptr) {
         return -1;
     }
@@ -29,42 +107,20 @@ int ProbeUploadSwitch(const std::string& root) {
     if (std::fscanf(pipe, "%d", &value) != 1) {
         value = -1;
     }
-    pclose(pipe);
+    ClosePipe(pipe);
     return value;
 }
 
-std::string FreshRoot(const std::string& name) {
-    const char* base = std::getenv("KSYM_ROOT");
-    const std::string root = std::string(base != nullptr ? base : "/tmp") + "/switch-" + name;
-    std::system(("rm -rf '" + root + "' && mkdir -p '" + root + "'").c_str());
-    return root;
-}
-
-void WriteRegistry(const std::string& root, const std::string& values) {
-    std::ofstream file(root + "/registry.reg");
-    file << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvane\\Korvan Server\\Config]\n"
-         << values;
-}
-
 TEST(UploadSwitchTest, ReadAtAttachFromTheRegistry) {
-    EXPECT_EQ(ProbeUploadSwitch(FreshRoot("no-file")), 1) << "key absent";
-
-    const std::string noValue = FreshRoot("no-value");
-    WriteRegistry(noValue, "\"Files\"=\"C:\\\\WINDOWS\\\\Korvan Files\"\n");
-    EXPECT_EQ(ProbeUploadSwitch(noValue), 1) << "value absent";
-
-    const std::string off = FreshRoot("off");
-    WriteRegistry(off, "\"EnableSymbolFileUpload\"=dword:00000000\n");
-    EXPECT_EQ(ProbeUploadSwitch(off), 0);
-
-    const std::string five = FreshRoot("five");
-    WriteRegistry(five, "\"EnableSymbolFileUpload\"=dword:00000005\n");
-    EXPECT_EQ(ProbeUploadSwitch(five), 1);
-
-    // Only the value's first bytes count, whatever its type: a zero byte string is off.
-    const std::string binaryZero = FreshRoot("binary-zero");
-    WriteRegistry(binaryZero, "\"EnableSymbolFileUpload\"=hex:00,00\n");
-    EXPECT_EQ(ProbeUploadSwitch(binaryZero), 0);
+    EXPECT_EQ(ProbeUploadSwitch({"no-key", false, false, REG_NONE, {}}), 1);
+    EXPECT_EQ(ProbeUploadSwitch({"no-value", true, false, REG_NONE, {}}), 1);
+    EXPECT_EQ(ProbeUploadSwitch({"off", true, true, REG_DWORD, {0, 0, 0, 0}}), 0);
+    EXPECT_EQ(ProbeUploadSwitch({"five", true, true, REG_DWORD, {5, 0, 0, 0}}), 1);
+    // Only the value's first bytes count, whatever its type: two zero bytes are off.
+    EXPECT_EQ(ProbeUploadSwitch({"binary-zero", true, true, REG_BINARY, {0, 0}}), 0);
+#ifdef _WIN32
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+#endif
 }
 
 } // namespace

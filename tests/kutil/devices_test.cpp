@@ -25,9 +25,16 @@ public:
         fs::path base =
             root != nullptr && *root != '\0' ? fs::path(root) : fs::temp_directory_path();
         fs::create_directories(base);
-        std::string pattern = (base / "kutil-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
+        // A name no other test of any process has: tick count, address and a counter.
+        static int counter = 0;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const fs::path candidate = base / ("kutil-" + std::to_string(GetTickCount()) + "-" +
+                                               std::to_string(reinterpret_cast<uintptr_t>(this)) +
+                                               "-" + std::to_string(++counter));
+            std::error_code error;
+            if (fs::create_directory(candidate, error)) {
+                path_ = candidate.string();
+            }
         }
     }
     ~TempDir() {
@@ -168,20 +175,23 @@ TEST(KHeapSerDev, GrowsKeepingContentAndRefusesBeyond32Bits) {
     EXPECT_EQ(expected, ReadRest(heap));
 
     // No size arithmetic may wrap: these are refused before anything is read or allocated.
-    TestHeap small;
     char four[4] = {'a', 'b', 'c', 'd'};
-    EXPECT_EQ(0, small.PutBlock(four, LONG_MAX));
-    EXPECT_EQ(SD_NO_MEMORY, small.GetStatus());
-    EXPECT_EQ(0, small.GetMaxDefinedSerDev());
-    TestHeap far;
-    EXPECT_EQ(INT32_MAX, far.SeekWrite(INT32_MAX));
-    EXPECT_EQ(0, far.PutBlock(four, 1));
-    EXPECT_EQ(0, far.PutBlock(four, LONG_MAX)); // position + n would wrap
-    EXPECT_EQ(SD_NO_MEMORY, far.GetStatus());
-    EXPECT_EQ(INT32_MAX, far.TellWrite());
+    if (sizeof(long) > 4) { // where long has 32 bits, LONG_MAX bytes is a size a heap may hold
+        TestHeap tiny;
+        EXPECT_EQ(0, tiny.PutBlock(four, LONG_MAX));
+        EXPECT_EQ(SD_NO_MEMORY, tiny.GetStatus());
+        EXPECT_EQ(0, tiny.GetMaxDefinedSerDev());
+    }
+    TestHeap distant;
+    EXPECT_EQ(INT32_MAX, distant.SeekWrite(INT32_MAX));
+    EXPECT_EQ(0, distant.PutBlock(four, 1));
+    EXPECT_EQ(0, distant.PutBlock(four, LONG_MAX)); // position + n would wrap
+    EXPECT_EQ(SD_NO_MEMORY, distant.GetStatus());
+    EXPECT_EQ(INT32_MAX, distant.TellWrite());
     if (sizeof(long) > 4) {
-        EXPECT_EQ(-1, far.SeekRead(long(INT32_MAX) + 1));
-        EXPECT_EQ(-1, far.SeekWrite(LONG_MAX));
+        const long long beyond = INT32_MAX + 1LL;
+        EXPECT_EQ(-1, distant.SeekRead(static_cast<long>(beyond)));
+        EXPECT_EQ(-1, distant.SeekWrite(LONG_MAX));
     }
 }
 
@@ -423,7 +433,8 @@ TEST(KHandleSerDev, ReadsFromAndWritesToTheCallersHandle) {
     }
     EXPECT_TRUE(CloseHandle(file)); // still open: the device left it to its owner
 
-    file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    // Shared for reading, so that the check below may look while the handle is open.
+    file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     {
