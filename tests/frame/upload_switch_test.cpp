@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -31,10 +28,36 @@ struct RegistryCase {
 const char kKey[] = "Software\\Quorvane\\Korvan Server\\Config";
 
 #ifdef _WIN32
+std::FILE* OpenPipe(const std::string& command) {
+    return _popen(command.c_str(), "r");
+}
+void ClosePipe(std::FILE* pipe) {
+    _pclose(pipe);
+}
+#else
+std::FILE* OpenPipe(const std::string& command) {
+    return popen(command.c_str(), "r");
+}
+void ClosePipe(std::FILE* pipe) {
+    pclose(pipe);
+}
+#endif
 
-// The real registry of the machine (of the wine prefix under the emulator).
+// Sets the case up through the registry calls: on Windows in the machine's registry (the
+// wine prefix's under the emulator), elsewhere in a registry file below a fresh $KSYM_ROOT,
+// which the probe inherits. Returns the command that runs the probe.
 std::string Prepare(const RegistryCase& c) {
+#ifdef _WIN32
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+#else
+    static const fs::path base =
+        std::getenv("KSYM_ROOT") != nullptr ? std::getenv("KSYM_ROOT") : "/tmp";
+    const fs::path root = base / ("switch-" + std::string(c.name));
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+    fs::create_directories(root);
+    setenv("KSYM_ROOT", root.string().c_str(), 1);
+#endif
     if (c.key) {
         HKEY key = nullptr;
         if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kKey, &key) == ERROR_SUCCESS) {
@@ -47,55 +70,6 @@ std::string Prepare(const RegistryCase& c) {
     }
     return "\"" KSYM_UPLOAD_SWITCH_PROBE "\"";
 }
-
-std::FILE* OpenPipe(const std::string& command) {
-    return _popen(command.c_str(), "r");
-}
-void ClosePipe(std::FILE* pipe) {
-    _pclose(pipe);
-}
-
-#else
-
-// A registry file of its own below $KSYM_ROOT, written as a person would.
-std::string Prepare(const RegistryCase& c) {
-    const char* base = std::getenv("KSYM_ROOT");
-    const fs::path root =
-        fs::path(base != nullptr ? base : "/tmp") / ("switch-" + std::string(c.name));
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-    fs::create_directories(root);
-    if (c.key) {
-        std::ofstream file(root / "registry.reg");
-        file << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\" << kKey << "]\n";
-        file << "\"Files\"=\"C:\\\\WINDOWS\\\\Korvan Files\"\n";
-        if (c.value && c.type == REG_DWORD) {
-            char line[64];
-            uint32_t word = 0;
-            std::memcpy(&word, c.bytes.data(), sizeof word);
-            std::snprintf(line, sizeof line, "\"EnableSymbolFileUpload\"=dword:%08x\n", word);
-            file << line;
-        } else if (c.value) {
-            file << "\"EnableSymbolFileUpload\"=hex:";
-            for (size_t i = 0; i < c.bytes.size(); ++i) {
-                char hex[4];
-                std::snprintf(hex, sizeof hex, "%s%02x", i == 0 ? "" : ",", c.bytes[i]);
-                file << hex;
-            }
-            file << "\n";
-        }
-    }
-    return "KSYM_ROOT='" + root.string() + "' '" KSYM_UPLOAD_SWITCH_PROBE "'";
-}
-
-std::FILE* OpenPipe(const std::string& command) {
-    return popen(command.c_str(), "r");
-}
-void ClosePipe(std::FILE* pipe) {
-    pclose(pipe);
-}
-
-#endif
 
 // Runs the probe, a process of its own, on the case; what it printed, or -1.
 int ProbeUploadSwitch(const RegistryCase& c) {
