@@ -7,11 +7,12 @@ namespace kclient {
 
 SimTransport::SimTransport(std::shared_ptr<plcsim::Controller> controller,
                            std::weak_ptr<Channel> sink)
-    : controller_(std::move(controller)), sink_(std::move(sink)) {}
+    : controller_(std::move(controller)), session_(std::make_shared<plcsim::Session>()),
+      sink_(std::move(sink)) {}
 
 bool SimTransport::Send(const uint8_t* telegram, uint32_t length) {
     std::vector<uint8_t> request(telegram, telegram + length);
-    return SimWorker::Instance().Submit(controller_, sink_, std::move(request),
+    return SimWorker::Instance().Submit(controller_, session_, sink_, std::move(request),
                                         controller_->GetConfig().latencyMs);
 }
 

@@ -8,9 +8,13 @@
 
 #include "kclient/transport.h"
 #include "plcsim/controller.h"
+#include "plcsim/session.h"
 
 namespace kclient {
 
+// The transport owns its channel's controller session (the upload in progress), so that a
+// re-open, which keeps the transport, keeps the upload too. The session is handed to the
+// worker with every request and touched only there.
 class SimTransport : public Transport {
 public:
     SimTransport(std::shared_ptr<plcsim::Controller> controller, std::weak_ptr<Channel> sink);
@@ -22,6 +26,7 @@ public:
 
 private:
     std::shared_ptr<plcsim::Controller> controller_;
+    std::shared_ptr<plcsim::Session> session_; // touched only on the worker thread
     std::weak_ptr<Channel> sink_;
 };
 

@@ -14,7 +14,8 @@ SimWorker& SimWorker::Instance() {
     return *worker;
 }
 
-bool SimWorker::Submit(std::shared_ptr<plcsim::Controller> controller, std::weak_ptr<Channel> sink,
+bool SimWorker::Submit(std::shared_ptr<plcsim::Controller> controller,
+                       std::shared_ptr<plcsim::Session> session, std::weak_ptr<Channel> sink,
                        std::vector<uint8_t> request, uint32_t latencyMs) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -26,7 +27,8 @@ bool SimWorker::Submit(std::shared_ptr<plcsim::Controller> controller, std::weak
             }
         }
         jobs_.push(Job{Clock::now() + std::chrono::milliseconds(latencyMs), nextSequence_++,
-                       std::move(controller), std::move(sink), std::move(request)});
+                       std::move(controller), std::move(session), std::move(sink),
+                       std::move(request)});
     }
     wake_.notify_one();
     return true;
@@ -37,7 +39,8 @@ void SimWorker::Answer(Job& job) {
     if (channel == nullptr) {
         return; // closed meanwhile
     }
-    plcsim::Outcome outcome = job.controller->Handle(job.request.data(), job.request.size());
+    plcsim::Outcome outcome =
+        job.controller->Handle(*job.session, job.request.data(), job.request.size());
     switch (outcome.kind) {
     case plcsim::Outcome::Kind::Silence:
         break;

@@ -13,17 +13,24 @@
 
 #include "kclient/channel.h"
 #include "plcsim/controller.h"
+#include "plcsim/session.h"
 
 namespace kclient {
 
 // Requests wait in order of their due time (send time plus the controller's latency), and
 // in order of sending among equal times, so each channel's replies keep their order.
+//
+// Threads: Submit may be called from any thread. Controllers answer, and sessions are
+// touched, only on the worker thread; a session reaches it through the queue, which the
+// mutex guards, so whatever the submitting thread did to it before is seen there.
 class SimWorker {
 public:
     static SimWorker& Instance();
 
-    // False when the worker thread cannot be started.
-    bool Submit(std::shared_ptr<plcsim::Controller> controller, std::weak_ptr<Channel> sink,
+    // Queues the request of the channel whose controller state `session` holds. False when
+    // the worker thread cannot be started.
+    bool Submit(std::shared_ptr<plcsim::Controller> controller,
+                std::shared_ptr<plcsim::Session> session, std::weak_ptr<Channel> sink,
                 std::vector<uint8_t> request, uint32_t latencyMs);
 
 private:
@@ -32,6 +39,7 @@ private:
         Clock::time_point due;
         uint64_t sequence;
         std::shared_ptr<plcsim::Controller> controller;
+        std::shared_ptr<plcsim::Session> session; // kept alive while the job waits
         std::weak_ptr<Channel> sink;
         std::vector<uint8_t> request;
     };

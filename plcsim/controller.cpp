@@ -1,10 +1,40 @@
 #include "plcsim/controller.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
 #include "plcsim/byte_order.h"
+#include "plcsim/control_command.h"
 
 namespace plcsim {
 
+namespace {
+
+// The upload request: service byte, a zero byte, the 16-bit name length, then the name.
+constexpr size_t kUploadNameLengthField = 2;
+constexpr size_t kUploadNameField = 4;
+constexpr uint32_t kMaxChunkSize = 0xFFFF; // the reply's data length field has 16 bits
+
+bool EqualsIgnoringCase(const uint8_t* text, size_t length, const char* expected) {
+    if (length != std::strlen(expected)) {
+        return false;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        if (std::toupper(text[i]) != std::toupper(static_cast<unsigned char>(expected[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool Controller::Configure(const Config& config, std::string& error) {
+    if (config.chunkSize == 0 || config.chunkSize > kMaxChunkSize) {
+        error = "the chunk size must be 1 to " + std::to_string(kMaxChunkSize);
+        return false;
+    }
     Project project = SampleProject();
     if (!config.projectPath.empty() && !LoadProject(config.projectPath, project, error)) {
         return false;
@@ -64,7 +94,117 @@ std::vector<uint8_t> Controller::ProjectIdReply() const {
     return reply;
 }
 
-Outcome Controller::Handle(const uint8_t* request, size_t length) {
+// The request must count its name exactly: the name, its zero, and one zero pad when that
+// makes an odd length; anything else is malformed.
+bool Controller::UploadNamesFile(const uint8_t* request, size_t length) const {
+    if (length < kUploadNameField || request[1] != 0) {
+        return false;
+    }
+    const size_t counted = Get(request + kUploadNameLengthField, 2, config_.order);
+    if (length - kUploadNameField != counted) {
+        return false;
+    }
+    const uint8_t* name = request + kUploadNameField;
+    const void* zero = std::memchr(name, 0, counted);
+    if (zero == nullptr) {
+        return false;
+    }
+    const size_t nameLength = static_cast<size_t>(static_cast<const uint8_t*>(zero) - name);
+    const size_t padded = (nameLength + 2) & ~static_cast<size_t>(1); // name + zero, even
+    if (counted != padded || (counted > nameLength + 1 && name[nameLength + 1] != 0)) {
+        return false;
+    }
+    return EqualsIgnoringCase(name, nameLength, kUploadFileName);
+}
+
+std::vector<uint8_t> Controller::RefuseUpload(Session& session) const {
+    session.upload.reset();
+    session.position = 0;
+    std::vector<uint8_t> reply;
+    Put(reply, kStatusRefused, 2, config_.order);
+    Put(reply, 0, 2, config_.order); // more
+    Put(reply, 0, 2, config_.order); // data length
+    return reply;
+}
+
+// The next chunk of the session's upload; the last one ends it.
+std::vector<uint8_t> Controller::Chunk(Session& session) const {
+    const std::vector<uint8_t>& file = *session.upload;
+    const size_t left = file.size() - session.position;
+    const size_t length = std::min<size_t>(left, config_.chunkSize);
+    const bool more = length < left;
+    std::vector<uint8_t> reply;
+    reply.reserve(6 + length);
+    Put(reply, kStatusOk, 2, config_.order);
+    Put(reply, more ? 1 : 0, 2, config_.order);
+    Put(reply, static_cast<uint32_t>(length), 2, config_.order);
+    const auto first = file.begin() + static_cast<std::ptrdiff_t>(session.position);
+    reply.insert(reply.end(), first, first + static_cast<std::ptrdiff_t>(length));
+    session.position += length;
+    if (!more) {
+        session.upload.reset();
+        session.position = 0;
+    }
+    return reply;
+}
+
+std::vector<uint8_t> Controller::BeginUpload(Session& session, const uint8_t* request,
+                                             size_t length) {
+    // A new request replaces an upload still in progress, whether it is served or refused.
+    if (config_.faults.count(Fault::Refuse) != 0 || project_.sdb == nullptr ||
+        !UploadNamesFile(request, length)) {
+        return RefuseUpload(session);
+    }
+    session.upload = project_.sdb;
+    session.position = 0;
+    return Chunk(session);
+}
+
+std::vector<uint8_t> Controller::NextChunk(Session& session, size_t length) {
+    if (config_.faults.count(Fault::Refuse) != 0 || session.upload == nullptr || length != 1) {
+        return RefuseUpload(session);
+    }
+    return Chunk(session);
+}
+
+Outcome Controller::Control(const uint8_t* text, size_t length) {
+    ControlCommand command;
+    bool accepted =
+        ParseControlCommand(std::string(reinterpret_cast<const char*>(text), length), command);
+    Project project;
+    if (accepted && command.kind == ControlCommand::Kind::LoadProject) {
+        std::string error;
+        accepted = LoadProject(command.path, project, error);
+    } else if (accepted && command.kind == ControlCommand::Kind::SampleProject) {
+        project = SampleProject();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (accepted) {
+        switch (command.kind) {
+        case ControlCommand::Kind::LoadProject:
+        case ControlCommand::Kind::SampleProject:
+            project_ = std::move(project);
+            break;
+        case ControlCommand::Kind::SetFault:
+            config_.faults.insert(command.fault);
+            break;
+        case ControlCommand::Kind::ClearFault:
+            config_.faults.erase(command.fault);
+            break;
+        case ControlCommand::Kind::ClearAll:
+            config_.faults.clear();
+            break;
+        }
+    }
+    Outcome outcome;
+    outcome.reply = StatusReply(accepted ? kStatusOk : kStatusRefused);
+    return outcome;
+}
+
+Outcome Controller::Handle(Session& session, const uint8_t* request, size_t length) {
+    if (length != 0 && request[0] == kControl) {
+        return Control(request + 1, length - 1);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     Outcome outcome;
     const auto& faults = config_.faults;
@@ -101,6 +241,12 @@ Outcome Controller::Handle(const uint8_t* request, size_t length) {
             loggedIn_ = false;
             outcome.reply = StatusReply(kStatusOk);
         }
+        break;
+    case kUpload:
+        outcome.reply = BeginUpload(session, request, length);
+        break;
+    case kUploadNext:
+        outcome.reply = NextChunk(session, length);
         break;
     default:
         outcome.reply = StatusReply(kStatusUnknownService);

@@ -1,44 +1,62 @@
 #include "plcsim/project.h"
 
-#include <fstream>
-
 #include "plcsim/byte_order.h"
+#include "plcsim/file_bytes.h"
+#include "plcsim/sample_description.h"
+#include "plcsim/sdb_description.h"
+#include "plcsim/sdb_writer.h"
 
 namespace plcsim {
 
 namespace {
-constexpr uint32_t kHeaderSectionKind = 1;
-constexpr uint32_t kSectionHeaderSize = 16;
-} // namespace
 
-Project SampleProject() {
+// The header section's fields at the start of the file.
+constexpr size_t kKindField = 0;
+constexpr size_t kVersionField = 8;
+constexpr size_t kValueField = 12;
+
+Project BuildSampleProject() {
     Project project;
-    project.fileName = "SAMPLE.PRO";
-    project.id = 0x2026120B;
     project.number = 7;
-    project.texts = {"SAMPLE", "1.0.0", "Sample plant with one line", "Quorvane", "2026-12-08"};
+    project.texts = {"SAMPLE", "1.0.0", "Sample plant with two lines", "Quorvane", "2026-12-08"};
+    SdbDescription description;
+    std::string error;
+    // The embedded text is checked by the tests; should it ever not parse, the sample has no
+    // name, identifier 0 and no file, which every client notices at once.
+    if (ParseSdbDescription(SampleDescriptionText(), description, error)) {
+        project.fileName = description.projectName;
+        project.id = static_cast<int32_t>(description.project.projectId);
+        project.sdb = std::make_shared<const std::vector<uint8_t>>(WriteSdb(description.project));
+    }
     return project;
 }
 
+} // namespace
+
+Project SampleProject() {
+    static const Project sample = BuildSampleProject();
+    return sample;
+}
+
 bool LoadProject(const std::string& sdbPath, Project& project, std::string& error) {
-    std::ifstream file(sdbPath, std::ios::binary);
-    uint8_t header[kSectionHeaderSize] = {};
-    if (!file || !file.read(reinterpret_cast<char*>(header), sizeof header)) {
+    std::vector<uint8_t> bytes;
+    if (!ReadFileBytes(sdbPath, bytes)) {
         error = "cannot read the symbol file " + sdbPath;
         return false;
     }
-    const uint32_t kind = Get(header, 4, ByteOrder::Little);
-    const uint32_t version = Get(header + 8, 4, ByteOrder::Little);
-    if (kind != kHeaderSectionKind || version > 1) {
+    if (bytes.size() < kSdbSectionHeaderSize ||
+        Get(&bytes[kKindField], 4, ByteOrder::Little) != kSdbHeaderSection ||
+        Get(&bytes[kVersionField], 4, ByteOrder::Little) > 1) {
         error = "not a symbol file (no valid header): " + sdbPath;
         return false;
     }
-    project = SampleProject();
-    project.sdbPath = sdbPath;
-    project.id = static_cast<int32_t>(Get(header + 12, 4, ByteOrder::Little));
+    Project loaded = SampleProject();
+    loaded.id = static_cast<int32_t>(Get(&bytes[kValueField], 4, ByteOrder::Little));
+    loaded.sdb = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
     const size_t slash = sdbPath.find_last_of("/\\");
-    project.fileName = slash == std::string::npos ? sdbPath : sdbPath.substr(slash + 1);
-    project.texts[0] = project.fileName;
+    loaded.fileName = slash == std::string::npos ? sdbPath : sdbPath.substr(slash + 1);
+    loaded.texts[0] = loaded.fileName;
+    project = std::move(loaded);
     return true;
 }
 

@@ -1,29 +1,36 @@
-// The project a simulated controller holds: its file name, identifier and identification.
+// The project a simulated controller holds: its file name, identifier, identification and
+// the bytes of its symbol file.
 #ifndef KSYM_PLCSIM_PROJECT_H
 #define KSYM_PLCSIM_PROJECT_H
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace plcsim {
 
 struct Project {
     std::string fileName; // what the controller calls its project, e.g. "SAMPLE.PRO"
-    std::string sdbPath;  // the symbol file served for upload; empty: none
-    int32_t id = 0;       // the project identifier, as in the symbol file's header
-    uint32_t number = 0;  // the second number of the identification reply
+    // The symbol file served for upload, shared and never changed, so that an upload in
+    // progress keeps its bytes when the controller switches project. Null: there is none.
+    std::shared_ptr<const std::vector<uint8_t>> sdb;
+    int32_t id = 0;      // the project identifier, as in the symbol file's header
+    uint32_t number = 0; // the second number of the identification reply
     // The identification texts in the order the reply carries them: project name, version,
     // description, author, date.
     std::array<std::string, 5> texts;
 };
 
-// The project a controller holds unless told otherwise.
+// The project a controller holds unless told otherwise: its name, identifier and symbol
+// file come from examples/sample_project.sdbdesc, embedded at build time and built into SDB
+// bytes once, on the first call (from any thread).
 Project SampleProject();
 
-// The project of a symbol file: its identifier from the file header, its file name from
-// the path's last component. False with `error` set when the file cannot be read or does
-// not begin with a valid header.
+// The project of a symbol file, read whole: its identifier from the file header, its file
+// name from the path's last component. False with `error` set when the file cannot be read
+// or does not begin with a valid header (section kind 1, version 0 or 1).
 bool LoadProject(const std::string& sdbPath, Project& project, std::string& error);
 
 } // namespace plcsim

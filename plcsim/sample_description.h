@@ -1,0 +1,14 @@
+// The text of examples/sample_project.sdbdesc, embedded at build time by
+// plcsim/embed_text.cmake into a generated source file.
+#ifndef KSYM_PLCSIM_SAMPLE_DESCRIPTION_H
+#define KSYM_PLCSIM_SAMPLE_DESCRIPTION_H
+
+#include <string>
+
+namespace plcsim {
+
+std::string SampleDescriptionText();
+
+} // namespace plcsim
+
+#endif

@@ -1,0 +1,24 @@
+// The text description of a controller project from which SDB files are built: one
+// declaration per line, documented in docs/sdb-description.md.
+#ifndef KSYM_PLCSIM_SDB_DESCRIPTION_H
+#define KSYM_PLCSIM_SDB_DESCRIPTION_H
+
+#include <string>
+
+#include "plcsim/sdb_writer.h"
+
+namespace plcsim {
+
+struct SdbDescription {
+    std::string projectName; // the controller's project file name, e.g. "SAMPLE.PRO"
+    SdbProject project;      // types refer to their base by index, resolved from names
+};
+
+// Parses a description; false with `error` naming the line and the fault. Every field is
+// checked: unknown keywords, missing or malformed numbers, numbers out of range, unknown or
+// later-declared type names and duplicate type names are errors.
+bool ParseSdbDescription(const std::string& text, SdbDescription& description, std::string& error);
+
+} // namespace plcsim
+
+#endif
