@@ -10,8 +10,16 @@ add_library(ksymbol_objects OBJECT
     frame/notification_thread.cpp
     frame/project_info.cpp
     frame/record_layouts.cpp
+    frame/reply_read.cpp
     frame/version.cpp
+    symbols/load_symbols.cpp
     symbols/loader_steps.cpp
+    symbols/sdb_reader.cpp
+    symbols/symbol_entry.cpp
+    symbols/symbol_file_path.cpp
+    symbols/symbol_index.cpp
+    symbols/symbol_loader.cpp
+    symbols/symbol_ref.cpp
     symbols/symbol_table.cpp
     varlist/var_list_read.cpp
 )
@@ -37,6 +45,22 @@ if(WIN32)
     target_sources(ksymbol PRIVATE include/ksymbol.def)
 else()
     target_link_libraries(ksymbol PUBLIC kplatform)
+    # The export list decides what the ELF library exports too: template code of the
+    # standard library that the objects instantiate would otherwise leak out with it.
+    file(STRINGS ${PROJECT_SOURCE_DIR}/include/ksymbol.def ksym_def_lines)
+    set(ksym_version_script "{\n  global:\n")
+    foreach(line IN LISTS ksym_def_lines)
+        string(STRIP "${line}" name)
+        if(name MATCHES "^KSym[A-Za-z0-9_]*$")
+            string(APPEND ksym_version_script "    ${name};\n")
+        endif()
+    endforeach()
+    string(APPEND ksym_version_script "  local: *;\n};\n")
+    file(WRITE ${CMAKE_BINARY_DIR}/ksymbol.map "${ksym_version_script}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+        ${PROJECT_SOURCE_DIR}/include/ksymbol.def)
+    target_link_options(ksymbol PRIVATE -Wl,--version-script=${CMAKE_BINARY_DIR}/ksymbol.map)
+    set_property(TARGET ksymbol APPEND PROPERTY LINK_DEPENDS ${CMAKE_BINARY_DIR}/ksymbol.map)
     # Every name the library exports must be on the export list and vice versa.
     target_link_options(ksymbol PRIVATE -Wl,--no-undefined)
 endif()

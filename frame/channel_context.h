@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "include/ksymbol.h"
 #include "platform/win32.h"
@@ -68,6 +69,10 @@ struct ChannelContext {
     std::atomic<KBufferedFileSerDev*> uploadDevice{nullptr};
     std::atomic<HANDLE> uploadEvent{nullptr};
     std::atomic<HANDLE> projectIdEvent{nullptr};
+    // Held by the dispatcher from its look at uploadDevice and projectIdEvent to the end of
+    // the reply step, and by the loader while it withdraws them after its wait: so a late
+    // reply never writes into a device or signals an event that the loader is closing.
+    std::mutex loaderLock;
 
     // Made by the open functions before the thread starts, closed by KSymCloseChannel after
     // the thread has ended.

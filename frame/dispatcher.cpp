@@ -1,6 +1,7 @@
 #include "frame/dispatcher.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "extern/kclient.h"
 #include "symbols/loader_steps.h"
@@ -37,17 +38,36 @@ void Log(const ChannelContext& context, const char* format, int32_t wParam, uint
                         static_cast<long>(lParam));
 }
 
-void EndTransaction(ChannelContext& context, const std::atomic<HANDLE>& event, LoadStatus status) {
+// Ends the loader's upload: the outcome, the wake-up, and no further reply reaches the
+// device. The caller holds loaderLock.
+void EndUpload(ChannelContext& context, LoadStatus status) {
     context.loadStatus.store(status);
-    SetEvent(event.load());
+    context.uploadDevice.store(nullptr);
+    SetEvent(context.uploadEvent.load());
+}
+
+// Ends the loader's project-id check likewise. The caller holds loaderLock.
+void EndProjectIdCheck(ChannelContext& context, LoadStatus status) {
+    context.loadStatus.store(status);
+    const HANDLE event = context.projectIdEvent.exchange(nullptr);
+    SetEvent(event);
+}
+
+// A fatal error ends the loader's transaction, if one is waiting. False when none is.
+bool FailLoaderTransaction(ChannelContext& context) {
+    std::lock_guard<std::mutex> lock(context.loaderLock);
+    if (context.uploadDevice.load() != nullptr) {
+        EndUpload(context, LoadFatalError);
+    } else if (context.projectIdEvent.load() != nullptr) {
+        EndProjectIdCheck(context, LoadFatalError);
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void OnFatalError(ChannelContext& context, uint32_t value) {
-    if (context.uploadDevice.load() != nullptr) {
-        EndTransaction(context, context.uploadEvent, LoadFatalError);
-    } else if (context.projectIdEvent.load() != nullptr) {
-        EndTransaction(context, context.projectIdEvent, LoadFatalError);
-    } else {
+    if (!FailLoaderTransaction(context)) {
         // A read in progress stays in progress: the caller learns of the failure here.
         Post(context, COMM_FATALERROR, value);
     }
@@ -71,36 +91,45 @@ void OnUploadReply(ChannelContext& context, int32_t channel, uint32_t length) {
     const int result = length == 0 ? kUploadUnusable : ParseUploadReply(channel, context, length);
     switch (result) {
     case kUploadRefused:
-        EndTransaction(context, context.uploadEvent, LoadRefused);
+        EndUpload(context, LoadRefused);
         break;
     case kUploadMore:
         if (SendUploadRequest(channel, context, nullptr) == 0) {
-            EndTransaction(context, context.uploadEvent, LoadFailed);
+            EndUpload(context, LoadFailed);
         }
         break;
     case kUploadLast:
-        EndTransaction(context, context.uploadEvent, LoadDone);
+        EndUpload(context, LoadDone);
         break;
     default:
-        EndTransaction(context, context.uploadEvent, LoadFailed);
+        EndUpload(context, LoadFailed);
         break;
     }
 }
 
 void OnProjectIdReply(ChannelContext& context, int32_t channel, uint32_t length) {
     const int result = length == 0 ? 0 : ParseProjectIdReply(channel, context, length);
-    EndTransaction(context, context.projectIdEvent, result != 0 ? LoadDone : LoadFailed);
+    EndProjectIdCheck(context, result != 0 ? LoadDone : LoadFailed);
+}
+
+// Hands the reply to the loader's transaction, if one is waiting. False when none is.
+bool ServeLoaderTransaction(ChannelContext& context, int32_t channel, uint32_t length) {
+    std::lock_guard<std::mutex> lock(context.loaderLock);
+    if (context.uploadDevice.load() != nullptr) {
+        OnUploadReply(context, channel, length);
+    } else if (context.projectIdEvent.load() != nullptr) {
+        OnProjectIdReply(context, channel, length);
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void OnMessageReady(ChannelContext& context, int32_t channel, uint32_t length) {
     // The order is a priority: a list read, then an upload, then a project-id check.
     if (VarList* list = context.pendingRead.load()) {
         OnReadReply(context, channel, list);
-    } else if (context.uploadDevice.load() != nullptr) {
-        OnUploadReply(context, channel, length);
-    } else if (context.projectIdEvent.load() != nullptr) {
-        OnProjectIdReply(context, channel, length);
-    } else {
+    } else if (!ServeLoaderTransaction(context, channel, length)) {
         Log(context, kPassLine, COMM_MESSAGEREADY, length);
         Post(context, COMM_MESSAGEREADY, length);
     }

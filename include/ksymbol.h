@@ -137,6 +137,29 @@ KSYM_API int32_t KSYM_CALL KSymKOpenChannel(const char* first, int32_t second, i
  * it has ended). Records nothing. */
 KSYM_API int32_t KSYM_CALL KSymCloseChannel(int32_t channel);
 
+/* ---- Symbols ---- */
+/* Loads the channel's symbol table with the station's byte order (the client library's
+ * setting 3) and hands out the symbols whose names begin with `prefix`: see
+ * KSymLoadSymbolsEx. */
+KSYM_API int32_t KSYM_CALL KSymLoadSymbols(int32_t channel, const char* prefix,
+                                           SymbolEntry*** symbolsOut, int32_t* countOut);
+/* Loads the channel's symbol table: the local symbol file when the station confirms its
+ * project identifier, else the file uploaded from the station first. On success stores in
+ * *symbolsOut (when given) the array of pointers to the symbols whose names begin with
+ * `prefix` (case-insensitively; null or "" selects all), in file order, and in *countOut
+ * (when given) their number (0 when symbolsOut is null). Both stay owned by the library
+ * and valid until the next load or KSymDeleteSymbols on the channel, or its closing.
+ * Returns 1, or 0 with KSYM_ERR_NO_CONTEXT_SPACE (outputs set to null and 0) or
+ * KSYM_ERR_NO_SYMBOLS (outputs untouched). Blocks up to 5 s plus 60 s for the station;
+ * needs a channel opened through one of the open functions. `swap` is stored as the
+ * channel's byte-order flag. */
+KSYM_API int32_t KSYM_CALL KSymLoadSymbolsEx(int32_t channel, const char* prefix,
+                                             SymbolEntry*** symbolsOut, int32_t* countOut,
+                                             int32_t swap);
+/* Releases the channel's symbol table and project record; the channel stays open. Returns
+ * 1, or 0 when the library has no context for the channel (records nothing then). */
+KSYM_API int32_t KSYM_CALL KSymDeleteSymbols(int32_t channel);
+
 #ifdef __cplusplus
 }
 #endif

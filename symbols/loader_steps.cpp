@@ -1,17 +1,111 @@
 #include "symbols/loader_steps.h"
 
+#include <cstring>
+#include <vector>
+
+#include "extern/kclient.h"
+#include "extern/kutil.h"
+#include "frame/reply_read.h"
+
 namespace ksym {
 
-// No loader runs yet, so uploadDevice and projectIdEvent stay null and the dispatcher never
-// reaches these; they report an unusable reply should it do so.
-int ParseUploadReply(int32_t, ChannelContext&, uint32_t) {
-    return kUploadUnusable;
+namespace {
+
+constexpr uint8_t kServiceProjectId = 0x11;
+constexpr uint8_t kServiceUpload = 0x31;
+constexpr uint8_t kServiceUploadNext = 0x32;
+
+constexpr size_t kStatusSize = 2;
+constexpr size_t kProjectIdReplySize = 6; // status, project id
+constexpr size_t kChunkHeaderSize = 6;    // status, more, data length
+
+// A 16-bit or 32-bit field of a reply, in host order. The caller has checked the length.
+template <typename T> T Field(const std::vector<uint8_t>& reply, size_t offset, int32_t swapBytes) {
+    T value;
+    std::memcpy(&value, reply.data() + offset, sizeof value);
+    KUtilSwap(swapBytes, &value, sizeof value);
+    return value;
 }
-int SendUploadRequest(int32_t, ChannelContext&, const char*) {
-    return 0;
+
+int Write(int32_t channel, const uint8_t* telegram, size_t length) {
+    return KClientWrite(channel, telegram, static_cast<uint32_t>(length)) ==
+                   static_cast<int32_t>(length)
+               ? 1
+               : 0;
 }
-int ParseProjectIdReply(int32_t, ChannelContext&, uint32_t) {
-    return 0;
+
+} // namespace
+
+int SendProjectIdRequest(int32_t channel, ChannelContext& /*context*/) {
+    KClientSetLastError(0);
+    const uint8_t telegram[] = {kServiceProjectId};
+    return Write(channel, telegram, sizeof telegram);
+}
+
+int SendUploadRequest(int32_t channel, ChannelContext& context, const char* name) {
+    KClientSetLastError(0);
+    if (name == nullptr) {
+        const uint8_t telegram[] = {kServiceUploadNext};
+        return Write(channel, telegram, sizeof telegram);
+    }
+    // The name with its zero byte, padded to an even length.
+    const size_t nameLength = std::strlen(name);
+    if (nameLength >= 0xFFFEu) {
+        return 0;
+    }
+    const size_t fieldLength = (nameLength + 2u) & ~static_cast<size_t>(1);
+    std::vector<uint8_t> telegram(4 + fieldLength, 0);
+    telegram[0] = kServiceUpload;
+    auto lengthWord = static_cast<uint16_t>(fieldLength);
+    KUtilSwap(context.swapBytes, &lengthWord, sizeof lengthWord);
+    std::memcpy(&telegram[2], &lengthWord, sizeof lengthWord);
+    std::memcpy(&telegram[4], name, nameLength);
+    return Write(channel, telegram.data(), telegram.size());
+}
+
+int ParseUploadReply(int32_t channel, ChannelContext& context, uint32_t replyLength) {
+    KBufferedFileSerDev* device = context.uploadDevice.load();
+    if (device == nullptr) {
+        return kUploadUnusable;
+    }
+    std::vector<uint8_t> reply = ReadReply(channel, replyLength);
+    if (reply.size() < kStatusSize) {
+        return kUploadUnusable;
+    }
+    if (Field<uint16_t>(reply, 0, context.swapBytes) != 0) {
+        context.uploadDevice.store(nullptr);
+        return kUploadRefused;
+    }
+    // A chunk must hold its header and every data byte it announces.
+    if (reply.size() < kChunkHeaderSize) {
+        return kUploadUnusable;
+    }
+    const uint16_t more = Field<uint16_t>(reply, 2, context.swapBytes);
+    const uint16_t dataLength = Field<uint16_t>(reply, 4, context.swapBytes);
+    if (reply.size() - kChunkHeaderSize < dataLength) {
+        return kUploadUnusable;
+    }
+    // A chunk the device could not take in would leave a file with a hole: the upload
+    // fails rather than end with a file that looks complete.
+    if (dataLength != 0 &&
+        device->PutBlock(reinterpret_cast<char*>(reply.data() + kChunkHeaderSize), dataLength) !=
+            dataLength) {
+        return kUploadUnusable;
+    }
+    if (more == 0) {
+        context.uploadDevice.store(nullptr);
+        return kUploadLast;
+    }
+    return kUploadMore;
+}
+
+int ParseProjectIdReply(int32_t channel, ChannelContext& context, uint32_t replyLength) {
+    const std::vector<uint8_t> reply = ReadReply(channel, replyLength);
+    if (reply.size() < kProjectIdReplySize || Field<uint16_t>(reply, 0, context.swapBytes) != 0) {
+        return 0;
+    }
+    context.projectId.store(Field<int32_t>(reply, 2, context.swapBytes));
+    return 1;
 }
 
 } // namespace ksym

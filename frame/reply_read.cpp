@@ -1,0 +1,22 @@
+#include "frame/reply_read.h"
+
+#include <new>
+
+#include "extern/kclient.h"
+
+namespace ksym {
+
+std::vector<uint8_t> ReadReply(int32_t channel, uint32_t size) noexcept {
+    std::vector<uint8_t> reply;
+    try {
+        reply.resize(size);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    const int32_t got = size == 0 ? 0 : KClientRead(channel, reply.data(), size);
+    reply.resize(got <= 0 ? 0
+                          : (static_cast<uint32_t>(got) < size ? static_cast<size_t>(got) : size));
+    return reply;
+}
+
+} // namespace ksym

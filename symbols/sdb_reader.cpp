@@ -1,0 +1,362 @@
+#include "symbols/sdb_reader.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "frame/project_info.h"
+#include "symbols/symbol_entry.h"
+
+namespace ksym {
+
+namespace {
+
+constexpr uint32_t kHeaderSection = 1;
+constexpr uint32_t kTypesSection = 2;
+constexpr uint32_t kVariablesSection = 3;
+constexpr uint32_t kTypeRecord = 4;
+constexpr uint32_t kVariableRecord = 5;
+
+constexpr uint32_t kCodePlain8 = 8;
+constexpr uint32_t kCodeArray = 9;
+constexpr uint32_t kCodeDataBlock = 11;
+constexpr uint32_t kCodeString = 13;
+constexpr uint32_t kCodePlain21 = 21;
+constexpr uint32_t kCodeExtra23 = 23;
+constexpr uint32_t kCodeNone = 24;
+
+constexpr long kSectionHeaderSize = 16;
+constexpr long kTypeFixedSize = 18;
+constexpr long kVariableFixedSize = 26;
+// Item data of an array is read in pieces of this size, so that what is held never
+// exceeds what the file really contains, whatever the item count claims.
+constexpr long kItemDataPiece = 4096;
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+// Reads exactly n bytes; false when the file ends first.
+bool ReadExact(KSerDev& device, void* buffer, long n) {
+    return n == 0 || device.GetBlock(static_cast<char*>(buffer), n) == n;
+}
+
+// Moves the read position to base + distance; false when that lies beyond what a device
+// position can hold.
+bool SeekTo(KSerDev& device, long base, uint64_t distance) {
+    if (base < 0) {
+        return false;
+    }
+    const uint64_t target = static_cast<uint64_t>(base) + distance;
+    if (target > static_cast<uint64_t>(INT32_MAX)) {
+        return false;
+    }
+    return device.SeekRead(static_cast<long>(target)) == static_cast<long>(target);
+}
+
+// Moves past a record that ends at base + distance, making sure the file really holds its
+// last byte: a file that ends inside a record is refused even where the reader skips it.
+bool SkipTo(KSerDev& device, long base, uint64_t distance) {
+    if (distance == 0) {
+        return SeekTo(device, base, 0);
+    }
+    char last = 0;
+    return SeekTo(device, base, distance - 1) && device.GetBlock(&last, 1) == 1;
+}
+
+struct SectionHeader {
+    uint32_t kind;
+    uint32_t length;
+    uint32_t version;
+    uint32_t value;
+};
+
+// Reads a section header; the number of bytes the read yielded goes to `got`.
+SectionHeader ReadSectionHeader(KSerDev& device, long& got) {
+    uint8_t raw[kSectionHeaderSize] = {};
+    got = device.GetBlock(reinterpret_cast<char*>(raw), kSectionHeaderSize);
+    return SectionHeader{Le32(raw), Le32(raw + 4), Le32(raw + 8), Le32(raw + 12)};
+}
+
+// Walks the sections from the read position to the first of `kind`, skipping the others
+// by their length. Leaves the position after that section's header. False at the end of
+// the file, at a header the file cuts short, or at a section of length 0.
+bool FindSection(KSerDev& device, uint32_t kind, SectionHeader& header) {
+    for (;;) {
+        const long start = device.TellRead();
+        long got = 0;
+        header = ReadSectionHeader(device, got);
+        if (got != kSectionHeaderSize) {
+            return false;
+        }
+        if (header.kind == kind) {
+            return true;
+        }
+        if (header.length == 0 || !SeekTo(device, start, header.length)) {
+            return false;
+        }
+    }
+}
+
+// A zero-terminated name of `length` bytes (terminator included). False when the file
+// ends inside it or its last byte is not the terminator.
+bool ReadName(KSerDev& device, uint16_t length, std::string& name) {
+    if (length == 0) {
+        return false;
+    }
+    name.resize(length);
+    if (!ReadExact(device, &name[0], length) || name[length - 1u] != '\0') {
+        return false;
+    }
+    // Bytes after an earlier zero are not part of the name.
+    name.resize(std::strlen(name.c_str()));
+    return true;
+}
+
+bool ReadArrayPayload(KSerDev& device, SdbTypeSlot& slot) {
+    uint8_t raw[8];
+    if (!ReadExact(device, raw, sizeof raw)) {
+        return false;
+    }
+    slot.baseIndex = Le32(raw);
+    slot.itemCount = Le32(raw + 4);
+    slot.payload.assign(raw, raw + sizeof raw);
+    uint64_t remaining = static_cast<uint64_t>(slot.itemCount) * 8u;
+    while (remaining != 0) {
+        const long piece = remaining < static_cast<uint64_t>(kItemDataPiece)
+                               ? static_cast<long>(remaining)
+                               : kItemDataPiece;
+        const size_t at = slot.payload.size();
+        slot.payload.resize(at + static_cast<size_t>(piece));
+        if (!ReadExact(device, slot.payload.data() + at, piece)) {
+            return false;
+        }
+        remaining -= static_cast<uint64_t>(piece);
+    }
+    return true;
+}
+
+// One type record at the read position, into `slot`. A record of kind 4 must not claim to
+// end before its own fields do, so that every record moves the reader forward.
+bool ReadTypeRecord(KSerDev& device, SdbTypeSlot& slot) {
+    const long start = device.TellRead();
+    uint8_t fixed[kTypeFixedSize];
+    if (!ReadExact(device, fixed, kTypeFixedSize)) {
+        return false;
+    }
+    const uint32_t kind = Le32(fixed);
+    const uint32_t length = Le32(fixed + 4);
+    if (kind != kTypeRecord) {
+        slot = SdbTypeSlot{};
+        return SkipTo(device, start + kTypeFixedSize, length);
+    }
+    slot.skipped = false;
+    slot.code = Le32(fixed + 8);
+    slot.size = Le32(fixed + 12);
+    if (!ReadName(device, Le16(fixed + 16), slot.name)) {
+        return false;
+    }
+    bool read = true;
+    if (slot.code == kCodeArray) {
+        read = ReadArrayPayload(device, slot);
+    } else if (slot.code == kCodeDataBlock || slot.code == kCodeString ||
+               slot.code == kCodeExtra23) {
+        slot.payload.resize(4);
+        read = ReadExact(device, slot.payload.data(), 4);
+    }
+    if (!read || device.TellRead() - start > static_cast<long>(length)) {
+        return false;
+    }
+    return SkipTo(device, start, length);
+}
+
+// The entries read so far, with their element sizes; released unless handed over to the
+// channel.
+class PendingEntries {
+public:
+    PendingEntries() = default;
+    PendingEntries(const PendingEntries&) = delete;
+    PendingEntries& operator=(const PendingEntries&) = delete;
+    ~PendingEntries() {
+        for (SymbolEntry& entry : entries_) {
+            ClearSymbolEntry(entry);
+        }
+    }
+
+    // A zeroed entry at the end, with element size 0.
+    SymbolEntry& Add() {
+        entries_.push_back(SymbolEntry{});
+        elementSizes_.push_back(0);
+        return entries_.back();
+    }
+    std::vector<uint8_t>& elementSizes() { return elementSizes_; }
+
+    // Moves the entries into arrays of exactly their count, owned by the channel.
+    bool HandOver(ChannelContext& context) {
+        const size_t count = entries_.size();
+        const size_t room = count == 0 ? 1 : count;
+        std::unique_ptr<SymbolEntry[]> symbols(new (std::nothrow) SymbolEntry[room]);
+        std::unique_ptr<uint8_t[]> sizes(new (std::nothrow) uint8_t[room]);
+        if (symbols == nullptr || sizes == nullptr) {
+            return false;
+        }
+        if (count != 0) {
+            std::memcpy(symbols.get(), entries_.data(), count * sizeof(SymbolEntry));
+            std::memcpy(sizes.get(), elementSizes_.data(), count);
+        }
+        entries_.clear(); // the texts belong to the channel's entries now
+        context.symbols = symbols.release();
+        context.elementSizes = sizes.release();
+        context.symbolCount = static_cast<int32_t>(count);
+        return true;
+    }
+
+private:
+    std::vector<SymbolEntry> entries_;
+    std::vector<uint8_t> elementSizes_;
+};
+
+// A fresh copy of a zero-terminated text; null when memory is short.
+char* CopyText(const char* text) {
+    return DuplicateText(text, std::strlen(text));
+}
+
+// One variable record at the read position, appended to `pending`.
+bool ReadVariableRecord(KSerDev& device, const SdbTypeTable& types, PendingEntries& pending) {
+    const long start = device.TellRead();
+    uint8_t fixed[kVariableFixedSize];
+    if (!ReadExact(device, fixed, kVariableFixedSize)) {
+        return false;
+    }
+    SymbolEntry& entry = pending.Add();
+    if (Le32(fixed) != kVariableRecord) {
+        // A record of another kind keeps its place as a placeholder. It must at least
+        // hold its own fixed part, so that every record moves the reader forward.
+        const uint32_t length = Le32(fixed + 4);
+        entry.tag[0] = 'n';
+        entry.tag[1] = '\0';
+        return length >= static_cast<uint32_t>(kVariableFixedSize) &&
+               SkipTo(device, start, length) && (entry.name = CopyText("")) != nullptr &&
+               (entry.typeName = CopyText("NONE")) != nullptr;
+    }
+    const uint32_t typeIndex = Le32(fixed + 8);
+    const std::optional<uint8_t> elementSize = ComputeElementSize(types, typeIndex);
+    std::string name;
+    if (!elementSize || !ReadName(device, Le16(fixed + 24), name)) {
+        return false;
+    }
+    std::memcpy(entry.tag, fixed + 16, 2);
+    entry.area = Le16(fixed + 18);
+    entry.offset = Le32(fixed + 20);
+    entry.size = types[typeIndex].size;
+    pending.elementSizes().back() = *elementSize;
+    entry.name = DuplicateText(name.data(), name.size());
+    entry.typeName = CopyText(VariableTypeName(types, typeIndex));
+    return entry.name != nullptr && entry.typeName != nullptr;
+}
+
+bool ReadVariables(KSerDev& device, const SdbTypeTable& types, ChannelContext& context) {
+    SectionHeader header{};
+    if (!FindSection(device, kVariablesSection, header) || header.value > INT32_MAX) {
+        return false;
+    }
+    PendingEntries pending;
+    for (uint32_t i = 0; i < header.value; ++i) {
+        if (!ReadVariableRecord(device, types, pending)) {
+            return false;
+        }
+    }
+    return pending.HandOver(context);
+}
+
+} // namespace
+
+int32_t ReadSdbProjectId(KSerDev& device) {
+    long got = 0;
+    const SectionHeader header = ReadSectionHeader(device, got);
+    if (got != kSectionHeaderSize || header.kind != kHeaderSection || header.version > 1) {
+        return 0;
+    }
+    return static_cast<int32_t>(header.value);
+}
+
+bool ReadSdbTypes(KSerDev& device, uint32_t& projectId, SdbTypeTable& types) {
+    types.clear();
+    const long start = device.TellRead();
+    long got = 0;
+    const SectionHeader fileHeader = ReadSectionHeader(device, got);
+    if (got != kSectionHeaderSize || fileHeader.kind != kHeaderSection || fileHeader.version > 1 ||
+        !SeekTo(device, start, fileHeader.length)) {
+        return false;
+    }
+    projectId = fileHeader.value;
+    SectionHeader header{};
+    if (!FindSection(device, kTypesSection, header)) {
+        return false;
+    }
+    // The table grows with the records really read, never ahead of them.
+    for (uint32_t i = 0; i < header.value; ++i) {
+        types.emplace_back();
+        if (!ReadTypeRecord(device, types.back())) {
+            types.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+int ReadSdbFile(KSerDev& device, ChannelContext& context) {
+    uint32_t projectId = 0;
+    SdbTypeTable types;
+    const bool typesRead = ReadSdbTypes(device, projectId, types);
+    context.projectId.store(static_cast<int32_t>(projectId));
+    return typesRead && ReadVariables(device, types, context) ? 1 : 0;
+}
+
+std::optional<uint8_t> ComputeElementSize(const SdbTypeTable& types, uint32_t index) {
+    // An array's element is its base type's; a chain longer than the table has a loop.
+    for (size_t steps = 0; steps <= types.size(); ++steps) {
+        if (index >= types.size()) {
+            return std::nullopt;
+        }
+        const SdbTypeSlot& slot = types[index];
+        switch (slot.code) {
+        case kCodeArray:
+            index = slot.baseIndex;
+            continue;
+        case kCodePlain8:
+        case kCodeDataBlock:
+        case kCodePlain21:
+        case kCodeNone:
+            return static_cast<uint8_t>(0);
+        default:
+            return static_cast<uint8_t>(slot.size & 0xFFu);
+        }
+    }
+    return std::nullopt;
+}
+
+const char* VariableTypeName(const SdbTypeTable& types, uint32_t index) {
+    const SdbTypeSlot& slot = types[index];
+    if (slot.skipped) {
+        return "NONE";
+    }
+    if (slot.code == kCodeDataBlock) {
+        return "DATA";
+    }
+    if (slot.code == kCodeArray && slot.baseIndex < types.size()) {
+        const uint32_t baseCode = types[slot.baseIndex].code;
+        if (baseCode == kCodeArray || baseCode == kCodeDataBlock) {
+            return "DATA";
+        }
+    }
+    return slot.name.c_str();
+}
+
+} // namespace ksym

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "frame/channel_context.h"
+#include "symbols/symbol_index.h"
+#include "symbols/symbol_ref.h"
+#include "symbols/symbol_table.h"
+
+namespace {
+
+using ksym::NameHash;
+using ksym::SymbolIndex;
+using ksym::SymbolIndexItem;
+
+// Counts its own destructions and remembers the key it was stored under.
+struct CountedItem : SymbolIndexItem {
+    explicit CountedItem(int* destroyed) : destroyed_(destroyed) {}
+    ~CountedItem() override { ++*destroyed_; }
+    void OnInsert(const char* key) override {
+        storedKey = key;
+        ++inserts;
+    }
+    int* destroyed_;
+    const char* storedKey = nullptr;
+    int inserts = 0;
+};
+
+TEST(SymbolIndexTest, NamesDifferingInLetterCaseAreOneNameAndOtherBytesMatchExactly) {
+    for (NameHash hash : {NameHash::Mixing, NameHash::ByteSum}) {
+        int destroyed = 0;
+        {
+            SymbolIndex index(15, hash);
+            auto* motor = new CountedItem(&destroyed);
+            ASSERT_EQ(index.Insert("MOTOR1", motor), motor);
+            EXPECT_EQ(motor->inserts, 1);
+            ASSERT_NE(motor->storedKey, nullptr);
+            EXPECT_STREQ(motor->storedKey, "MOTOR1");
+
+            CountedItem refused(&destroyed);
+            EXPECT_EQ(index.Insert("Motor1", &refused), nullptr);
+            EXPECT_EQ(refused.inserts, 0);
+            EXPECT_EQ(index.Find("motor1"), motor);
+            EXPECT_EQ(index.Find("motor"), nullptr);
+            EXPECT_EQ(index.Find("motor12"), nullptr);
+
+            // 0xE4 and 0xC4 are lower and upper case in some code pages, but not here.
+            auto* upper = new CountedItem(&destroyed);
+            auto* lower = new CountedItem(&destroyed);
+            EXPECT_EQ(index.Insert("\xC4rger", upper), upper);
+            EXPECT_EQ(index.Insert("\xE4rger", lower), lower);
+            EXPECT_EQ(index.Find("\xC4RGER"), upper);
+            EXPECT_EQ(index.Find("\xE4rGeR"), lower);
+            // Only a to z fold: '[' (0x5B) and '{' (0x7B) differ by the case bit.
+            auto* bracket = new CountedItem(&destroyed);
+            EXPECT_EQ(index.Insert("a[", bracket), bracket);
+            EXPECT_EQ(index.Find("A{"), nullptr);
+        }
+        // The index destroyed the four it held, the caller its refused one.
+        EXPECT_EQ(destroyed, 5);
+    }
+}
+
+TEST(SymbolIndexTest, BucketsStayInRangeForEveryByteAndTheEdgeSizes) {
+    std::string highBytes;
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        highBytes.push_back(static_cast<char>(b));
+    }
+    for (NameHash hash : {NameHash::Mixing, NameHash::ByteSum}) {
+        for (int32_t buckets : {1, 3, 4, 15, 150000}) {
+            SymbolIndex index(buckets, hash);
+            EXPECT_EQ(index.Hash(""), 0);
+            for (const std::string& name :
+                 {highBytes, std::string("\xFF"), std::string("Ab"), std::string(70000, '\x80')}) {
+                const int32_t bucket = index.Hash(name.c_str());
+                EXPECT_GE(bucket, 0) << buckets;
+                EXPECT_LT(bucket, buckets);
+            }
+        }
+    }
+    // The plain sum: signed bytes, remainder with the sign of the sum, absolute value.
+    SymbolIndex sum(7, NameHash::ByteSum);
+    EXPECT_EQ(sum.Hash("\x80"), 128 % 7);        // -128 % 7 = -2
+    EXPECT_EQ(sum.Hash("a"), 'A' % 7);           // folded before adding
+    EXPECT_EQ(sum.Hash("\xFF\xFF\x41"), 63 % 7); // -1 - 1 + 65
+}
+
+TEST(SymbolIndexTest, SingleBucketKeepsInsertionOrderAndEmptyIndexFindsNothing) {
+    int destroyed = 0;
+    SymbolIndex one(1);
+    std::vector<CountedItem*> items;
+    for (const char* name : {"b", "a", "c"}) {
+        items.push_back(new CountedItem(&destroyed));
+        ASSERT_EQ(one.Insert(name, items.back()), items.back());
+    }
+    EXPECT_EQ(one.ChainLengths(), std::vector<uint32_t>{3});
+    EXPECT_EQ(one.Find("A"), items[1]);
+    EXPECT_EQ(one.Find("C"), items[2]);
+
+    SymbolIndex none(0);
+    EXPECT_EQ(none.BucketCount(), 0);
+    EXPECT_EQ(none.Find("a"), nullptr);
+    CountedItem item(&destroyed);
+    EXPECT_EQ(none.Insert("a", &item), nullptr);
+}
+
+TEST(SymbolIndexTest, BucketCountIsOneAndAHalfPerSymbolRoundedDown) {
+    EXPECT_EQ(ksym::BucketCountFor(0), 0);
+    EXPECT_EQ(ksym::BucketCountFor(1), 1);
+    EXPECT_EQ(ksym::BucketCountFor(2), 3);
+    EXPECT_EQ(ksym::BucketCountFor(3), 4);
+    EXPECT_EQ(ksym::BucketCountFor(10), 15);
+    EXPECT_EQ(ksym::BucketCountFor(100000), 150000);
+    // Beyond what a 32-bit product holds the count stays positive.
+    EXPECT_EQ(ksym::BucketCountFor(INT32_MAX), INT32_MAX);
+}
+
+TEST(SymbolIndexTest, AnagramsSpreadUnderTheMixingHashButCrowdUnderThePlainSum) {
+    std::string letters = "ABCDEFGH";
+    std::vector<std::string> names;
+    do {
+        names.push_back(letters);
+    } while (std::next_permutation(letters.begin(), letters.end()) && names.size() < 5000);
+    auto longest = [&](NameHash hash) {
+        SymbolIndex index(ksym::BucketCountFor(static_cast<int32_t>(names.size())), hash);
+        for (const std::string& name : names) {
+            EXPECT_NE(index.Insert(name.c_str(), new SymbolIndexItem), nullptr);
+        }
+        const std::vector<uint32_t> lengths = index.ChainLengths();
+        return *std::max_element(lengths.begin(), lengths.end());
+    };
+    EXPECT_EQ(longest(NameHash::ByteSum), names.size());
+    EXPECT_LE(longest(NameHash::Mixing), 12u);
+}
+
+TEST(SymbolTableTest, PrefixFilterKeepsFileOrderAndFoldsCase) {
+    ksym::ChannelContext context;
+    char names[][8] = {"AB_1", "a", "abc", "xab", "Ab"};
+    SymbolEntry entries[5] = {};
+    for (int i = 0; i < 5; ++i) {
+        entries[i].name = names[i];
+    }
+    SymbolEntry* filtered[5] = {};
+    context.symbols = entries;
+    context.symbolCount = 5;
+    context.filtered = filtered;
+
+    ksym::FilterSymbols(context, "ab");
+    ASSERT_EQ(context.filteredCount, 3);
+    EXPECT_EQ(filtered[0], &entries[0]);
+    EXPECT_EQ(filtered[1], &entries[2]);
+    EXPECT_EQ(filtered[2], &entries[4]);
+
+    ksym::FilterSymbols(context, nullptr);
+    EXPECT_EQ(context.filteredCount, 5);
+    ksym::FilterSymbols(context, "abcd");
+    EXPECT_EQ(context.filteredCount, 0);
+
+    context.symbols = nullptr;
+    context.symbolCount = 0;
+    context.filtered = nullptr;
+}
+
+} // namespace
