@@ -2,7 +2,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "extern/kclient.h"
@@ -41,24 +43,60 @@ std::string OpenFailure() {
            std::to_string(code) + ")";
 }
 
+// A message window and a channel to the station for one verb; both go when it ends.
+class Session {
+public:
+    explicit Session(const Options& options) : options_(options) {}
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    ~Session() {
+        if (channel_ != -1) {
+            KSymCloseChannel(channel_);
+        }
+        if (window_ != nullptr) {
+            DestroyWindow(window_);
+        }
+    }
+
+    // Opens the channel; false (and a message on stderr) when that fails.
+    bool Open() {
+        window_ = CreateWindowExA(0, "STATIC", "ksym", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  nullptr, nullptr);
+        if (window_ == nullptr) {
+            std::fprintf(stderr, "ksym: cannot create the notification window\n");
+            return false;
+        }
+        channel_ = KSymOpenChannel(options_.station.c_str(), 0, window_, kNotifyMsg);
+        if (channel_ == -1) {
+            std::fprintf(stderr, "ksym: cannot open a channel to '%s': %s\n",
+                         options_.station.c_str(), OpenFailure().c_str());
+            return false;
+        }
+        return true;
+    }
+    // Closes the channel; what KSymCloseChannel returned.
+    int32_t Close() {
+        const int32_t closed = KSymCloseChannel(channel_);
+        channel_ = -1;
+        return closed;
+    }
+    int32_t channel() const { return channel_; }
+
+private:
+    const Options& options_;
+    HWND window_ = nullptr;
+    int32_t channel_ = -1;
+};
+
 // Opens a channel to the station, reports the library version and the channel, closes it.
 int RunHello(const Options& options) {
-    HWND window = CreateWindowExA(0, "STATIC", "ksym", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  nullptr, nullptr);
-    if (window == nullptr) {
-        std::fprintf(stderr, "ksym: cannot create the notification window\n");
-        return 1;
-    }
     const uint32_t version = KSymVersion();
-    const int32_t channel = KSymOpenChannel(options.station.c_str(), 0, window, kNotifyMsg);
-    if (channel == -1) {
-        std::fprintf(stderr, "ksym: cannot open a channel to '%s': %s\n", options.station.c_str(),
-                     OpenFailure().c_str());
-        DestroyWindow(window);
+    Session session(options);
+    if (!session.Open()) {
         return 2;
     }
-    const int32_t closed = KSymCloseChannel(channel);
-    DestroyWindow(window);
+    const int32_t channel = session.channel();
+    const int32_t closed = session.Close();
     if (options.json) {
         nlohmann::json out = {{"version", VersionText(version)},
                               {"versionWord", version},
@@ -77,6 +115,64 @@ int RunHello(const Options& options) {
     return closed != 0 ? 0 : 3;
 }
 
+// Why a symbol load failed, in words.
+std::string LoadFailure() {
+    const int32_t code = KClientGetLastError();
+    const char* text = code == KSYM_ERR_NO_CONTEXT_SPACE
+                           ? "too many channels are open"
+                           : "the symbol file could not be obtained from the station or read";
+    return std::string(text) + " (error " + std::to_string(code) + ")";
+}
+
+// Lists the symbols of the station's project whose names begin with `prefix`.
+int RunSymbols(const Options& options, const std::string& prefix) {
+    Session session(options);
+    if (!session.Open()) {
+        return 2;
+    }
+    SymbolEntry** symbols = nullptr;
+    int32_t count = 0;
+    if (KSymLoadSymbols(session.channel(), prefix.c_str(), &symbols, &count) == 0) {
+        std::fprintf(stderr, "ksym: cannot load the symbols: %s\n", LoadFailure().c_str());
+        return 4;
+    }
+    if (options.json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (int32_t i = 0; i < count; ++i) {
+            const SymbolEntry& entry = *symbols[i];
+            // Names are bytes as the station stores them; invalid UTF-8 is replaced.
+            list.push_back({{"name", entry.name},
+                            {"type", entry.typeName},
+                            {"area", entry.area},
+                            {"offset", entry.offset},
+                            {"size", entry.size}});
+        }
+        std::printf("%s\n",
+                    list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        return 0;
+    }
+    size_t nameWidth = 4;
+    size_t typeWidth = 4;
+    for (int32_t i = 0; i < count; ++i) {
+        nameWidth = std::max(nameWidth, std::strlen(symbols[i]->name));
+        typeWidth = std::max(typeWidth, std::strlen(symbols[i]->typeName));
+    }
+    const int nw = static_cast<int>(nameWidth);
+    const int tw = static_cast<int>(typeWidth);
+    std::printf("%-*s  %-*s  %5s  %10s  %10s\n", nw, "NAME", tw, "TYPE", "AREA", "OFFSET", "SIZE");
+    for (int32_t i = 0; i < count; ++i) {
+        const SymbolEntry& entry = *symbols[i];
+        const uint16_t area = entry.area;
+        const uint32_t offset = entry.offset;
+        const uint32_t size = entry.size;
+        std::printf("%-*s  %-*s  %5u  %10u  %10u\n", nw, entry.name, tw, entry.typeName,
+                    static_cast<unsigned>(area), static_cast<unsigned>(offset),
+                    static_cast<unsigned>(size));
+    }
+    std::printf("%d symbol%s\n", static_cast<int>(count), count == 1 ? "" : "s");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -86,9 +182,15 @@ int main(int argc, char** argv) {
                    "station address: sim, sim:OPTIONS (default: the embedded simulator)");
     app.add_flag("--debug", options.debug, "show the library's debug lines on stderr");
     app.add_flag("--json", options.json, "print JSON for scripts");
+    std::string prefix;
+    CLI::App* symbols = app.add_subcommand("symbols", "list the symbols of the station's project");
+    symbols->add_option("PREFIX", prefix, "only names that begin with this (any case)");
     CLI11_PARSE(app, argc, argv);
     if (options.debug) {
         KClientSetDebugTarget("stderr");
+    }
+    if (symbols->parsed()) {
+        return RunSymbols(options, prefix);
     }
     return RunHello(options);
 }

@@ -1,6 +1,13 @@
 #include "sdb_dump.h"
 
 #include <cstdio>
+#include <iomanip>
+#include <optional>
+
+#include "extern/kutil.h"
+#include "frame/channel_context.h"
+#include "symbols/sdb_reader.h"
+#include "symbols/symbol_table.h"
 
 #include "plcsim/byte_order.h"
 #include "plcsim/file_bytes.h"
@@ -93,9 +100,63 @@ int Dump(const std::string& path, std::ostream& out, std::ostream& err) {
         err << "sdbtool: " << path << ": " << problem << "\n";
         return 1;
     }
-    // Further listings of the file follow the section list, each a function of the path and
-    // `out` that returns whether the file passed.
+    if (!PrintTypesAndVariables(bytes, out)) {
+        err << "sdbtool: " << path << ": the library's reader refuses the file\n";
+        return 1;
+    }
     return 0;
+}
+
+bool PrintTypesAndVariables(std::vector<uint8_t> bytes, std::ostream& out) {
+    bytes.push_back(0); // room for the device even when the file is empty
+    const auto length = static_cast<long>(bytes.size() - 1);
+    ksym::SdbTypeTable types;
+    uint32_t projectId = 0;
+    {
+        KMemSerDev device(reinterpret_cast<char*>(bytes.data()), length, SD_READ);
+        if (!ksym::ReadSdbTypes(device, projectId, types)) {
+            return false;
+        }
+    }
+    out << "project id 0x" << std::hex << std::setw(8) << std::setfill('0') << projectId << std::dec
+        << std::setfill(' ') << "\n";
+    out << "types: " << types.size() << "\n";
+    for (size_t i = 0; i < types.size(); ++i) {
+        const ksym::SdbTypeSlot& slot = types[i];
+        const auto index = static_cast<uint32_t>(i);
+        const std::optional<uint8_t> element = ksym::ComputeElementSize(types, index);
+        out << "  [" << i << "] ";
+        if (slot.skipped) {
+            out << "(skipped record)\n";
+            continue;
+        }
+        out << slot.name << " code " << slot.code << " size " << slot.size;
+        if (slot.code == 9) {
+            out << " base " << slot.baseIndex << " count " << slot.itemCount;
+        }
+        out << " element ";
+        if (element) {
+            out << static_cast<unsigned>(*element) << " as \""
+                << ksym::VariableTypeName(types, index) << "\"";
+        } else {
+            out << "(invalid base chain)";
+        }
+        out << "\n";
+    }
+    ksym::ChannelContext context;
+    KMemSerDev device(reinterpret_cast<char*>(bytes.data()), length, SD_READ);
+    const bool read = ksym::ReadSdbFile(device, context) != 0;
+    if (read) {
+        out << "variables: " << context.symbolCount << "\n";
+        for (int32_t i = 0; i < context.symbolCount; ++i) {
+            const SymbolEntry& entry = context.symbols[i];
+            out << "  [" << i << "] " << entry.name << " : " << entry.typeName << " area "
+                << entry.area << " offset " << entry.offset << " size " << entry.size << " element "
+                << static_cast<unsigned>(context.elementSizes[i]) << "\n";
+        }
+    }
+    ksym::ClearSymbolTable(context);
+    return read;
 }
 
 } // namespace sdbtool

@@ -33,6 +33,11 @@ void PrintSections(const std::vector<SectionInfo>& sections, std::ostream& out);
 // cannot be read.
 int Dump(const std::string& path, std::ostream& out, std::ostream& err);
 
+// The types (with element sizes and the type names their variables get) and the variables
+// (with sizes and element sizes) as the library's reader computes them. False when the
+// reader refuses the file.
+bool PrintTypesAndVariables(std::vector<uint8_t> bytes, std::ostream& out);
+
 } // namespace sdbtool
 
 #endif
