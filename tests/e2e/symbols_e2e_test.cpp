@@ -41,6 +41,10 @@ protected:
         // The cases run side by side natively: each gets a machine of its own.
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         setenv("KSYM_ROOT", (std::string(KPlatformRoot()) + "/" + name).c_str(), 1);
+#else
+        // The machine is shared with the other test programs: the default folder applies
+        // only without a "Files" value someone else stored.
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Quorvane\\Korvan Server\\Config");
 #endif
         char windows[260] = {};
         GetWindowsDirectoryA(windows, sizeof windows);

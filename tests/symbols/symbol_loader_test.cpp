@@ -215,6 +215,7 @@ TEST_F(SymbolLoaderTest, AFailedIdentificationStillUploadsAndTheUploadDecides) {
         ProjectIdReply(3, kLocalId), StationReply{COMM_MESSAGEREADY, {}},
         StationReply{COMM_MESSAGEREADY, {0, 0, 1, 2, 3}}, StationReply{COMM_FATALERROR, {}}};
     for (const StationReply& failure : failures) {
+        SCOPED_TRACE(failure.status * 1000 + static_cast<int>(failure.bytes.size()));
         Reopen();
         ksymtest::WriteFile(path_, SmallProject(kLocalId));
         ScriptedStation station(
