@@ -63,15 +63,24 @@ TEST(SdbtoolTest, DumpListsTheSectionsAndStopsAtTheFirstBadLength) {
     plcsim::SdbProject project;
     project.projectId = 0x2026120B;
     project.types.push_back(plcsim::SdbType{5, 2, "INT", 0, 0, {}, 0}); // a 22-byte record
+    project.types.push_back(plcsim::SdbType{9, 8, "INTARR4", 0, 4, {}, 0});
+    project.variables.push_back(plcsim::SdbVariable{"Counts", 1, 0, 3, 12});
     const std::vector<uint8_t> bytes = plcsim::WriteSdb(project);
     ScratchFile sdb(".sdb");
     std::string error;
     ASSERT_TRUE(plcsim::WriteFileBytes(sdb.path(), bytes, error));
     ToolRun dump = Sdbtool("dump '" + sdb.path() + "'");
     EXPECT_EQ(dump.exitCode, 0) << dump.err;
+    // The sections, then types and variables as the library's reader sees them.
     EXPECT_EQ(dump.out, "offset 0: kind 1 (header), length 16, version 1, value 0x2026120B\n"
-                        "offset 16: kind 2 (types), length 38, version 1, value 1\n"
-                        "offset 54: kind 3 (variables), length 16, version 1, value 0\n");
+                        "offset 16: kind 2 (types), length 104, version 1, value 2\n"
+                        "offset 120: kind 3 (variables), length 49, version 1, value 1\n"
+                        "project id 0x2026120b\n"
+                        "types: 2\n"
+                        "  [0] INT code 5 size 2 element 2 as \"INT\"\n"
+                        "  [1] INTARR4 code 9 size 8 base 0 count 4 element 2 as \"INTARR4\"\n"
+                        "variables: 1\n"
+                        "  [0] Counts : INTARR4 area 3 offset 12 size 8 element 2\n");
 
     // The sections before a fault are listed; the fault is named with its offset. A zero
     // length must not loop.
@@ -82,9 +91,10 @@ TEST(SdbtoolTest, DumpListsTheSectionsAndStopsAtTheFirstBadLength) {
         ToolRun failed = Sdbtool("dump '" + sdb.path() + "'");
         EXPECT_EQ(failed.exitCode, 1);
         EXPECT_EQ(failed.err.substr(failed.err.find("offset")),
-                  image == zero ? "offset 16: length 0 is shorter than a section header\n"
-                                : "offset 54: section header cut short (15 bytes left)\n");
-        EXPECT_EQ(failed.out.find(image == zero ? "offset 16" : "offset 54"), std::string::npos);
+                  image == zero
+                      ? "offset 16: length 0 is shorter than a section header\n"
+                      : "offset 120: length 49 reaches past the end of the file (48 bytes left)\n");
+        EXPECT_EQ(failed.out.find(image == zero ? "offset 16" : "offset 120"), std::string::npos);
     }
     EXPECT_EQ(Sdbtool("dump '" + sdb.path() + ".missing'").exitCode, 2);
 }
