@@ -8,6 +8,11 @@ namespace ksym {
 
 std::vector<uint8_t> ReadReply(int32_t channel, uint32_t size) noexcept {
     std::vector<uint8_t> reply;
+    // The announced size is only a claim: no more is allocated than the client holds.
+    const uint32_t held = KClientDllKGetDataSize(channel);
+    if (held < size) {
+        size = held;
+    }
     try {
         reply.resize(size);
     } catch (const std::bad_alloc&) {

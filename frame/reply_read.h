@@ -8,7 +8,8 @@
 
 namespace ksym {
 
-// The reply's bytes, as many as the client library handed over (at most `size`); empty
+// The reply's bytes, as many as the client library handed over (at most `size`, and never
+// more than it holds, whatever `size` claims); empty
 // when there are none or memory is short. Never throws.
 std::vector<uint8_t> ReadReply(int32_t channel, uint32_t size) noexcept;
 
