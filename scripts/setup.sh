@@ -8,6 +8,10 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
 if [ "${KSYM_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
 fi
+# The fuzz targets (scripts/fuzz.sh): clang with its libFuzzer runtime.
+if [ "${KSYM_WITH_FUZZ:-0}" = 1 ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

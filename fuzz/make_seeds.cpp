@@ -1,0 +1,218 @@
+// Writes the seed corpora of the fuzz targets: small valid symbol files and reply sequences
+// that reach every path of the reader and the reply steps, plus hostile variants the
+// fuzzer would take long to find (huge counts, cut files, lying sizes). Run once; its
+// output is kept under fuzz/corpus/.
+//   make_seeds CORPUS_DIR    writes CORPUS_DIR/sdb_reader/ and CORPUS_DIR/loader_reply/
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fuzz/reply_sequence.h"
+#include "plcsim/sdb_writer.h"
+
+namespace {
+
+using plcsim::SdbType;
+using plcsim::SdbWriter;
+
+// Seeds stay small, so that the fuzzer mutates them quickly.
+constexpr size_t kMaxSeedSize = 4096;
+
+// A project with one type of every kind the reader tells apart, and names that differ only
+// in case, so that the index keeps the first of them.
+plcsim::SdbProject SmallProject(uint32_t version) {
+    plcsim::SdbProject project;
+    project.projectId = 0x2026120B;
+    project.version = version;
+    project.types = {
+        {2, 2, "INT", 0, 0, {}, 0},
+        {plcsim::kSdbCodeString, 21, "STRING20", 0, 0, {}, 0},
+        {plcsim::kSdbCodeArray, 20, "INTARR10", 0, 10, {}, 0},
+        {plcsim::kSdbCodeDataBlock, 64, "DB64", 0, 0, {}, 0},
+        {plcsim::kSdbCodeArray, 128, "DBARR2", 3, 2, {}, 0},
+        {plcsim::kSdbCodeExtra23, 6, "TIMER", 0, 0, {}, 5},
+        {plcsim::kSdbCodePlain8, 8, "EIGHT", 0, 0, {}, 0},
+    };
+    project.variables = {
+        {"Line1.Speed", 0, 0x0102, 3, 0},     {"Line1.Name", 1, 0, 3, 2},
+        {"Line1.Counts", 2, 0, 3, 24},        {"LINE1.SPEED", 0, 0, 3, 44},
+        {"Line2.Block", 3, 0, 1, 0},          {"Line2.Blocks", 4, 0, 1, 64},
+        {"Line2.Station1.Timer", 5, 0, 2, 0}, {"Line2.Station1.Raw", 6, 0, 2, 8},
+    };
+    return project;
+}
+
+// Unknown sections on the way, a skipped type record and a skipped variable record.
+std::vector<uint8_t> WithSkippedRecords() {
+    SdbWriter w;
+    w.BeginSection(plcsim::kSdbHeaderSection, 1, 0xCAFE0001);
+    w.BeginSection(77, 0, 0);
+    w.AddRaw({1, 2, 3});
+    w.BeginSection(plcsim::kSdbTypesSection, 1, 3);
+    w.AddType({4, 4, "DINT", 0, 0, {}, 0});
+    w.AddSkippedType(6, {9, 9, 9, 9});
+    w.AddType({plcsim::kSdbCodeArray, 16, "DINTARR4", 0, 4, {}, 0});
+    w.BeginSection(88, 0, 0);
+    w.BeginSection(plcsim::kSdbVariablesSection, 1, 4);
+    w.AddVariable({"V.Dint", 0, 0x6100, 2, 0});
+    w.AddVariable({"V.Skipped", 1, 0x6101, 2, 4});
+    w.AddSkippedVariable(6, {1, 2, 3, 4});
+    w.AddVariable({"V.Arr", 2, 0x6102, 2, 8});
+    return w.Take();
+}
+
+std::vector<uint8_t> EmptyTables() {
+    SdbWriter w;
+    w.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
+    w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
+    w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+    return w.Take();
+}
+
+// A file with one type that claims `itemCount` items and `variableCount` variables.
+std::vector<uint8_t> LyingCounts(uint32_t itemCount, uint32_t variableCount) {
+    SdbWriter w;
+    w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
+    w.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+    const size_t array = w.Size();
+    w.AddType({plcsim::kSdbCodeArray, 4, "A", 0, 0, {}, 0});
+    w.Patch32(array + plcsim::kSdbTypeFixedSize + 2 + 4, itemCount);
+    w.BeginSection(plcsim::kSdbVariablesSection, 1, variableCount);
+    w.AddVariable({"X", 0, 0, 1, 0});
+    return w.Take();
+}
+
+// Two arrays whose bases point at each other: the element size never resolves.
+std::vector<uint8_t> ArrayLoop() {
+    plcsim::SdbProject project;
+    project.types = {{plcsim::kSdbCodeArray, 4, "A", 1, 1, {}, 0},
+                     {plcsim::kSdbCodeArray, 4, "B", 0, 1, {}, 0}};
+    project.variables = {{"X", 0, 0, 1, 0}};
+    return plcsim::WriteSdb(project);
+}
+
+// An unknown section of length 0 before the types: the reader must not stall on it.
+std::vector<uint8_t> ZeroLengthSection() {
+    SdbWriter w;
+    w.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
+    const size_t odd = w.BeginSection(99, 0, 0);
+    w.SetLength(odd, 0);
+    w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
+    w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+    return w.Take();
+}
+
+// A field of `width` bytes in the station's order.
+void PutWord(std::vector<uint8_t>& out, uint32_t value, int width, int32_t swap) {
+    for (int i = 0; i < width; ++i) {
+        const int shift = swap != 0 ? 8 * (width - 1 - i) : 8 * i;
+        out.push_back(static_cast<uint8_t>(value >> shift));
+    }
+}
+
+ksymfuzz::ReplyRecord ProjectIdReply(uint16_t status, uint32_t id, int32_t swap) {
+    ksymfuzz::ReplyRecord record;
+    record.control = ksymfuzz::kStepProjectId;
+    PutWord(record.bytes, status, 2, swap);
+    PutWord(record.bytes, id, 4, swap);
+    PutWord(record.bytes, 7, 4, swap);
+    record.bytes.resize(record.bytes.size() + 5, 0);
+    record.announced = static_cast<uint16_t>(record.bytes.size());
+    return record;
+}
+
+// One upload chunk: status, more, data length, data. `announced` 0 means the true length.
+ksymfuzz::ReplyRecord Chunk(const std::vector<uint8_t>& data, bool more, int32_t swap,
+                            uint16_t status = 0, uint8_t control = 0) {
+    ksymfuzz::ReplyRecord record;
+    record.control = control;
+    PutWord(record.bytes, status, 2, swap);
+    PutWord(record.bytes, more ? 1 : 0, 2, swap);
+    PutWord(record.bytes, static_cast<uint32_t>(data.size()), 2, swap);
+    record.bytes.insert(record.bytes.end(), data.begin(), data.end());
+    record.announced = static_cast<uint16_t>(record.bytes.size());
+    return record;
+}
+
+std::vector<uint8_t> Part(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
+    return std::vector<uint8_t>(bytes.begin() + static_cast<long>(from),
+                                bytes.begin() + static_cast<long>(to));
+}
+
+// The small project uploaded in three chunks, the last with more = 0.
+ksymfuzz::ReplySequence ThreeChunkUpload(int32_t swap) {
+    const std::vector<uint8_t> file = plcsim::WriteSdb(SmallProject(1));
+    const size_t third = file.size() / 3;
+    ksymfuzz::ReplySequence sequence;
+    sequence.swapBytes = swap;
+    sequence.records = {Chunk(Part(file, 0, third), true, swap),
+                        Chunk(Part(file, third, 2 * third), true, swap),
+                        Chunk(Part(file, 2 * third, file.size()), false, swap)};
+    return sequence;
+}
+
+bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {
+    if (bytes.size() > kMaxSeedSize) {
+        std::fprintf(stderr, "make_seeds: %s would be %zu bytes\n", path.c_str(), bytes.size());
+        return false;
+    }
+    std::string error;
+    if (!plcsim::WriteFileBytes(path, bytes, error)) {
+        std::fprintf(stderr, "make_seeds: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds CORPUS_DIR\n");
+        return 2;
+    }
+    const std::string sdb = std::string(argv[1]) + "/sdb_reader/";
+    const std::string reply = std::string(argv[1]) + "/loader_reply/";
+
+    const std::vector<uint8_t> small = plcsim::WriteSdb(SmallProject(1));
+    bool ok = Write(sdb + "small_v1.sdb", small) &&
+              Write(sdb + "small_v0.sdb", plcsim::WriteSdb(SmallProject(0))) &&
+              Write(sdb + "skipped_records.sdb", WithSkippedRecords()) &&
+              Write(sdb + "empty_tables.sdb", EmptyTables()) &&
+              Write(sdb + "cut_in_a_name.sdb", Part(small, 0, small.size() - 3)) &&
+              Write(sdb + "cut_in_a_header.sdb", Part(small, 0, 24)) &&
+              Write(sdb + "huge_variable_count.sdb", LyingCounts(0, 0xFFFFFFFF)) &&
+              Write(sdb + "huge_item_count.sdb", LyingCounts(0xFFFFFFFF, 1)) &&
+              Write(sdb + "array_loop.sdb", ArrayLoop()) &&
+              Write(sdb + "zero_length_section.sdb", ZeroLengthSection());
+
+    ksymfuzz::ReplySequence idLittle{0, {ProjectIdReply(0, 0x2026120B, 0)}};
+    ksymfuzz::ReplySequence idSwapped{1, {ProjectIdReply(0, 0x2026120B, 1)}};
+    ksymfuzz::ReplySequence idRefused{0, {ProjectIdReply(1, 0, 0)}};
+    ksymfuzz::ReplySequence refused{0, {Chunk({}, false, 0, 1)}};
+    // Announces 40 data bytes and holds 3; then a reply whose announced size is larger, and
+    // one whose announced size is smaller, than the bytes the client holds.
+    ksymfuzz::ReplyRecord lying = Chunk({1, 2, 3}, true, 0);
+    lying.bytes[4] = 40;
+    ksymfuzz::ReplyRecord over = Chunk({4, 5, 6, 7}, true, 0);
+    over.announced = 600;
+    ksymfuzz::ReplyRecord under = Chunk({8, 9, 10, 11}, false, 0);
+    under.announced = 7;
+    ksymfuzz::ReplySequence sizes{0, {lying, over, under}};
+    // A project-id check, a refused upload, then a fresh upload of two chunks.
+    ksymfuzz::ReplySequence mixed{0,
+                                  {ProjectIdReply(0, 0x11223344, 0), Chunk({}, false, 0, 1),
+                                   Chunk(Part(small, 0, 40), true, 0, 0, ksymfuzz::kRearmUpload),
+                                   Chunk(Part(small, 40, 80), false, 0)}};
+    ok = ok && Write(reply + "project_id.bin", EncodeReplySequence(idLittle)) &&
+         Write(reply + "project_id_swapped.bin", EncodeReplySequence(idSwapped)) &&
+         Write(reply + "project_id_refused.bin", EncodeReplySequence(idRefused)) &&
+         Write(reply + "upload_three_chunks.bin", EncodeReplySequence(ThreeChunkUpload(0))) &&
+         Write(reply + "upload_three_chunks_swapped.bin",
+               EncodeReplySequence(ThreeChunkUpload(1))) &&
+         Write(reply + "upload_refused.bin", EncodeReplySequence(refused)) &&
+         Write(reply + "lying_sizes.bin", EncodeReplySequence(sizes)) &&
+         Write(reply + "id_then_two_uploads.bin", EncodeReplySequence(mixed));
+    return ok ? 0 : 1;
+}
