@@ -173,6 +173,23 @@ private:
         return found == pairs.end() || Number(key, found->second, max, value, message);
     }
 
+    // The index of the type that `key` names; it must be given and declared earlier.
+    bool DeclaredType(const Pairs& pairs, const std::string& key, uint32_t& index,
+                      std::string& message) const {
+        const auto named = pairs.find(key);
+        if (named == pairs.end()) {
+            message = "'" + key + "' is missing";
+            return false;
+        }
+        const auto found = typeIndex_.find(named->second);
+        if (found == typeIndex_.end()) {
+            message = "type '" + named->second + "' is not declared before this line";
+            return false;
+        }
+        index = found->second;
+        return true;
+    }
+
     static bool NameFits(const std::string& name, std::string& message) {
         if (name.size() > kSdbMaxNameLength) {
             message = "name longer than " + std::to_string(kSdbMaxNameLength) + " bytes";
@@ -211,18 +228,8 @@ private:
             return false;
         }
         if (array) {
-            const auto base = pairs.find("base");
-            if (base == pairs.end()) {
-                message = "'base' is missing";
-                return false;
-            }
-            const auto index = typeIndex_.find(base->second);
-            if (index == typeIndex_.end()) {
-                message = "type '" + base->second + "' is not declared before this line";
-                return false;
-            }
-            type.baseIndex = index->second;
-            if (!Required(pairs, "count", kMaxArrayCount, type.itemCount, message)) {
+            if (!DeclaredType(pairs, "base", type.baseIndex, message) ||
+                !Required(pairs, "count", kMaxArrayCount, type.itemCount, message)) {
                 return false;
             }
         }
@@ -249,17 +256,9 @@ private:
             message = "variable '" + variable.name + "' is declared twice";
             return false;
         }
-        const auto type = pairs.find("type");
-        if (type == pairs.end()) {
-            message = "'type' is missing";
+        if (!DeclaredType(pairs, "type", variable.typeIndex, message)) {
             return false;
         }
-        const auto index = typeIndex_.find(type->second);
-        if (index == typeIndex_.end()) {
-            message = "type '" + type->second + "' is not declared before this line";
-            return false;
-        }
-        variable.typeIndex = index->second;
         uint32_t area = 0;
         uint32_t tag = 0;
         if (!Required(pairs, "area", 0xFFFF, area, message) ||
