@@ -7,8 +7,8 @@ namespace plcsim {
 
 namespace {
 
-constexpr Fault kFaults[] = {Fault::Silent, Fault::Fatal, Fault::Empty, Fault::Short,
-                             Fault::Refuse};
+constexpr Fault kFaults[] = {Fault::Silent, Fault::Fatal,  Fault::Empty,
+                             Fault::Short,  Fault::Refuse, Fault::ShortRead};
 
 bool ParseNumber(const std::string& text, uint32_t& value) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -44,6 +44,18 @@ bool ApplyOption(const std::string& key, const std::string& value, Config& confi
     if (key == "latency") {
         return ParseNumber(value, config.latencyMs);
     }
+    if (key == "memory") {
+        return ParseNumber(value, config.memorySize) && config.memorySize != 0 &&
+               config.memorySize <= kMaxMemorySize;
+    }
+    if (key == "absent") {
+        MemoryAddress address;
+        if (!ParseMemoryAddress(value, address)) {
+            return false;
+        }
+        config.absent.insert(address);
+        return true;
+    }
     if (key == "fault") {
         Fault fault{};
         if (!ParseFault(value, fault)) {
@@ -69,6 +81,8 @@ const char* FaultName(Fault fault) {
         return "short";
     case Fault::Refuse:
         return "refuse";
+    case Fault::ShortRead:
+        return "shortread";
     }
     return "";
 }
@@ -81,6 +95,19 @@ bool ParseFault(const std::string& name, Fault& fault) {
         }
     }
     return false;
+}
+
+bool ParseMemoryAddress(const std::string& text, MemoryAddress& address) {
+    const size_t colon = text.find(':');
+    uint32_t area = 0;
+    uint32_t offset = 0;
+    if (colon == std::string::npos || !ParseNumber(text.substr(0, colon), area) || area > 0xFFFF ||
+        !ParseNumber(text.substr(colon + 1), offset)) {
+        return false;
+    }
+    address.area = static_cast<uint16_t>(area);
+    address.offset = offset;
+    return true;
 }
 
 bool ParseConfig(const std::string& options, Config& config, std::string& error) {

@@ -1,4 +1,4 @@
-// How a simulated controller is set up: byte order, sizes, latency, project, faults.
+// How a simulated controller is set up: byte order, sizes, latency, project, memory, faults.
 #ifndef KSYM_PLCSIM_CONFIG_H
 #define KSYM_PLCSIM_CONFIG_H
 
@@ -7,16 +7,18 @@
 #include <string>
 
 #include "plcsim/byte_order.h"
+#include "plcsim/memory.h"
 
 namespace plcsim {
 
 // Faults the controller can be told to show, to exercise its clients' failure paths.
 enum class Fault {
-    Silent, // never answers
-    Fatal,  // reports a fatal communication error instead of answering
-    Empty,  // answers with an empty reply
-    Short,  // answers one byte short
-    Refuse, // answers with a status that refuses the request
+    Silent,    // never answers
+    Fatal,     // reports a fatal communication error instead of answering
+    Empty,     // answers with an empty reply
+    Short,     // answers one byte short
+    Refuse,    // answers with a status that refuses the request (reads are still answered)
+    ShortRead, // answers reads one byte short, other services unaffected
 };
 
 struct Config {
@@ -25,13 +27,19 @@ struct Config {
     uint32_t chunkSize = 256;  // bytes of the symbol file per upload reply
     uint32_t latencyMs = 0;    // delay before each reply
     std::string projectPath;   // symbol file of the project; empty: the sample project
+    uint32_t memorySize = kDefaultMemorySize; // bytes of each memory area
     std::set<Fault> faults;
+    std::set<MemoryAddress> absent; // bytes whose reads and writes fail
 };
 
 // Parses options separated by ';': project=PATH, order=big|little, block=N, chunk=N,
-// latency=MS, fault=silent|fatal|empty|short|refuse (several fault= may be given).
-// Unknown options and malformed values are errors, never ignored.
+// latency=MS, memory=N (bytes per area, 1 to 16 MiB),
+// fault=silent|fatal|empty|short|refuse|shortread and absent=AREA:OFFSET (decimal; both may
+// be given several times). Unknown options and malformed values are errors, never ignored.
 bool ParseConfig(const std::string& options, Config& config, std::string& error);
+
+// AREA:OFFSET in decimal, the area below 65536, the offset below 2^32; nothing else.
+bool ParseMemoryAddress(const std::string& text, MemoryAddress& address);
 
 // The name of a fault as the options spell it, and back.
 const char* FaultName(Fault fault);

@@ -29,6 +29,14 @@ bool ParseControlCommand(const std::string& text, ControlCommand& command) {
         command.kind = ControlCommand::Kind::ClearAll;
         return true;
     }
+    if (key == "clear" && value == "absent") {
+        command.kind = ControlCommand::Kind::ClearAbsent;
+        return true;
+    }
+    if (key == "absent") {
+        command.kind = ControlCommand::Kind::SetAbsent;
+        return ParseMemoryAddress(value, command.address);
+    }
     if (key == "fault" || key == "clear") {
         command.kind =
             key == "fault" ? ControlCommand::Kind::SetFault : ControlCommand::Kind::ClearFault;

@@ -1,5 +1,5 @@
 // The commands of the simulator control service, through which a test switches the project
-// or the faults of a running controller over any of its channels.
+// the faults or the absent addresses of a running controller over any of its channels.
 #ifndef KSYM_PLCSIM_CONTROL_COMMAND_H
 #define KSYM_PLCSIM_CONTROL_COMMAND_H
 
@@ -15,16 +15,19 @@ struct ControlCommand {
         SampleProject, // project=sample
         SetFault,      // fault=NAME
         ClearFault,    // clear=NAME
-        ClearAll,      // clear=all
+        SetAbsent,     // absent=AREA:OFFSET: reads and writes of that byte fail
+        ClearAbsent,   // clear=absent: every absent address is present again
+        ClearAll,      // clear=all: every fault and every absent address
     };
     Kind kind = Kind::ClearAll;
-    std::string path; // LoadProject only
-    Fault fault{};    // SetFault and ClearFault only
+    std::string path;      // LoadProject only
+    Fault fault{};         // SetFault and ClearFault only
+    MemoryAddress address; // SetAbsent only
 };
 
 // Parses one command, the request's text after its service byte. One terminating zero byte
 // may follow the text; nothing else is trimmed. False for an unknown command, an unknown
-// fault name or an empty path.
+// fault name, an empty path or an address that is not AREA:OFFSET in decimal.
 bool ParseControlCommand(const std::string& text, ControlCommand& command);
 
 } // namespace plcsim

@@ -16,6 +16,29 @@ constexpr size_t kUploadNameLengthField = 2;
 constexpr size_t kUploadNameField = 4;
 constexpr uint32_t kMaxChunkSize = 0xFFFF; // the reply's data length field has 16 bits
 
+// The memory services: service byte, a spare byte, the 32-bit item count, then the items,
+// each beginning with area (16 bits), offset (32) and size (32).
+constexpr size_t kItemsField = 6;
+constexpr size_t kItemHeader = 10;
+constexpr size_t kReadReplyHeader = 6; // status (2), reply word (4)
+
+// The value bytes an item carries: one for a bit (size 0).
+uint64_t ValueSize(uint32_t size) {
+    return size == 0 ? 1 : size;
+}
+
+struct Item {
+    uint16_t area;
+    uint32_t offset;
+    uint32_t size;
+    const uint8_t* value; // write items only
+};
+
+Item ItemAt(const uint8_t* p, ByteOrder order) {
+    return Item{static_cast<uint16_t>(Get(p, 2, order)), Get(p + 2, 4, order), Get(p + 6, 4, order),
+                nullptr};
+}
+
 bool EqualsIgnoringCase(const uint8_t* text, size_t length, const char* expected) {
     if (length != std::strlen(expected)) {
         return false;
@@ -35,13 +58,19 @@ bool Controller::Configure(const Config& config, std::string& error) {
         error = "the chunk size must be 1 to " + std::to_string(kMaxChunkSize);
         return false;
     }
+    if (config.memorySize == 0 || config.memorySize > kMaxMemorySize) {
+        error = "the memory size must be 1 to " + std::to_string(kMaxMemorySize);
+        return false;
+    }
     Project project = SampleProject();
     if (!config.projectPath.empty() && !LoadProject(config.projectPath, project, error)) {
         return false;
     }
+    Memory memory(config.memorySize); // filled before the lock is taken
     std::lock_guard<std::mutex> lock(mutex_);
     config_ = config;
     project_ = project;
+    memory_ = std::move(memory);
     return true;
 }
 
@@ -57,6 +86,32 @@ void Controller::SetFault(Fault fault, bool on) {
     } else {
         config_.faults.erase(fault);
     }
+}
+
+void Controller::SetAbsent(const MemoryAddress& address, bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (on) {
+        config_.absent.insert(address);
+    } else {
+        config_.absent.erase(address);
+    }
+}
+
+bool Controller::ReadMemory(uint16_t area, uint32_t offset, uint32_t size,
+                            std::vector<uint8_t>& bytes) const {
+    bytes.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!memory_.Contains(area, offset, size)) {
+        return false;
+    }
+    bytes.resize(size);
+    return memory_.Read(area, offset, size, bytes.data());
+}
+
+bool Controller::WriteMemory(uint16_t area, uint32_t offset, const std::vector<uint8_t>& bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bytes.size() <= 0xFFFFFFFFu &&
+           memory_.Write(area, offset, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 Config Controller::GetConfig() const {
@@ -167,6 +222,99 @@ std::vector<uint8_t> Controller::NextChunk(Session& session, size_t length) {
     return Chunk(session);
 }
 
+bool Controller::Accessible(uint16_t area, uint32_t offset, uint32_t size) const {
+    // The bytes first..end (end excluded) the item covers, in 64 bits so that nothing wraps.
+    uint64_t first = offset;
+    uint64_t end = first + size;
+    if (size == 0) {
+        if (!memory_.ContainsBit(area, offset)) {
+            return false;
+        }
+        first = offset / 8;
+        end = first + 1;
+    } else if (!memory_.Contains(area, offset, size)) {
+        return false;
+    }
+    const auto absent =
+        config_.absent.lower_bound(MemoryAddress{area, static_cast<uint32_t>(first)});
+    return absent == config_.absent.end() || absent->area != area || absent->offset >= end;
+}
+
+std::vector<uint8_t> Controller::ReadReply(const uint8_t* request, size_t length) {
+    const ByteOrder order = config_.order;
+    if (length < kItemsField) {
+        return StatusReply(kStatusMalformed);
+    }
+    const uint32_t count = Get(request + 2, 4, order);
+    if ((length - kItemsField) / kItemHeader < count) {
+        return StatusReply(kStatusMalformed);
+    }
+    // The reply's size first, so that an absurd request is turned down before anything is
+    // allocated. The sum stops at the cap, long before 64 bits could wrap.
+    const uint8_t* items = request + kItemsField;
+    uint64_t replySize = kReadReplyHeader;
+    for (uint32_t i = 0; i < count; ++i) {
+        replySize += 1 + ValueSize(ItemAt(items + kItemHeader * i, order).size);
+        if (replySize > kMaxReadReply) {
+            return StatusReply(kStatusMalformed);
+        }
+    }
+    std::vector<uint8_t> reply;
+    reply.reserve(static_cast<size_t>(replySize));
+    Put(reply, kStatusOk, 2, order);
+    Put(reply, ++readsAnswered_, 4, order);
+    for (uint32_t i = 0; i < count; ++i) {
+        const Item item = ItemAt(items + kItemHeader * i, order);
+        const bool present = Accessible(item.area, item.offset, item.size);
+        reply.push_back(present ? 1 : 0);
+        if (item.size == 0) {
+            bool bit = false;
+            reply.push_back(present && memory_.ReadBit(item.area, item.offset, bit) && bit ? 1 : 0);
+            continue;
+        }
+        const size_t at = reply.size();
+        reply.resize(at + item.size, 0);
+        if (present) {
+            memory_.Read(item.area, item.offset, item.size, reply.data() + at);
+        }
+    }
+    return reply;
+}
+
+std::vector<uint8_t> Controller::WriteReply(const uint8_t* request, size_t length) {
+    const ByteOrder order = config_.order;
+    if (config_.faults.count(Fault::Refuse) != 0 || length < kItemsField) {
+        return StatusReply(kStatusRefused);
+    }
+    // Every item is parsed and checked before the first is written. Each takes at least
+    // eleven bytes of the request, so the loop ends with the request, whatever the count.
+    const uint32_t count = Get(request + 2, 4, order);
+    std::vector<Item> items;
+    size_t position = kItemsField;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (length - position < kItemHeader) {
+            return StatusReply(kStatusRefused);
+        }
+        Item item = ItemAt(request + position, order);
+        position += kItemHeader;
+        const uint64_t valueSize = ValueSize(item.size);
+        if (length - position < valueSize || !Accessible(item.area, item.offset, item.size)) {
+            return StatusReply(kStatusRefused);
+        }
+        item.value = request + position;
+        position += static_cast<size_t>(valueSize);
+        items.push_back(item);
+    }
+    for (const Item& item : items) {
+        if (item.size == 0) {
+            memory_.WriteBit(item.area, item.offset, item.value[0] != 0);
+        } else {
+            memory_.Write(item.area, item.offset, item.value, item.size);
+        }
+    }
+    return StatusReply(kStatusOk);
+}
+
 Outcome Controller::Control(const uint8_t* text, size_t length) {
     ControlCommand command;
     bool accepted =
@@ -191,8 +339,15 @@ Outcome Controller::Control(const uint8_t* text, size_t length) {
         case ControlCommand::Kind::ClearFault:
             config_.faults.erase(command.fault);
             break;
+        case ControlCommand::Kind::SetAbsent:
+            config_.absent.insert(command.address);
+            break;
+        case ControlCommand::Kind::ClearAbsent:
+            config_.absent.clear();
+            break;
         case ControlCommand::Kind::ClearAll:
             config_.faults.clear();
+            config_.absent.clear();
             break;
         }
     }
@@ -248,11 +403,18 @@ Outcome Controller::Handle(Session& session, const uint8_t* request, size_t leng
     case kUploadNext:
         outcome.reply = NextChunk(session, length);
         break;
+    case kRead:
+        outcome.reply = ReadReply(request, length);
+        break;
+    case kWrite:
+        outcome.reply = WriteReply(request, length);
+        break;
     default:
         outcome.reply = StatusReply(kStatusUnknownService);
         break;
     }
-    if (faults.count(Fault::Short) != 0 && !outcome.reply.empty()) {
+    const bool shortRead = service == kRead && faults.count(Fault::ShortRead) != 0;
+    if ((faults.count(Fault::Short) != 0 || shortRead) && !outcome.reply.empty()) {
         outcome.reply.pop_back();
     }
     return outcome;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plcsim/config.h"
+#include "plcsim/memory.h"
 #include "plcsim/project.h"
 #include "plcsim/session.h"
 
@@ -21,16 +22,22 @@ enum Service : uint8_t {
     kProjectId = 0x11,
     kUpload = 0x31,     // begins the upload of the symbol file, answers its first chunk
     kUploadNext = 0x32, // answers the next chunk of the upload in progress
+    kRead = 0x2E,       // reads items of memory
+    kWrite = 0x3C,      // writes items of memory, all or none
     kControl = 0xF0,    // the simulator control service, for tests
 };
 
 // The file name the upload service serves, compared without regard to case.
 inline constexpr char kUploadFileName[] = "DOWNLOAD.SDB";
 
+// The largest read reply the controller builds; a request asking for more is malformed.
+inline constexpr size_t kMaxReadReply = 16 * 1024 * 1024;
+
 // Status words of the replies.
 inline constexpr uint16_t kLoginAccepted = 1000;
 inline constexpr uint16_t kStatusOk = 0;
 inline constexpr uint16_t kStatusRefused = 1;
+inline constexpr uint16_t kStatusMalformed = 2; // a read request that does not parse
 inline constexpr uint16_t kStatusUnknownService = 0xFFFF;
 
 // What the controller does with one request.
@@ -45,8 +52,10 @@ struct Outcome {
 // the caller's, and only one thread at a time may hand it to Handle.
 class Controller {
 public:
-    // Fails (returns false, error set) when the configured project cannot be loaded or the
-    // chunk size does not fit the upload reply's 16-bit length field (1 to 65535).
+    // Fails (returns false, error set) when the configured project cannot be loaded, the
+    // chunk size does not fit the upload reply's 16-bit length field (1 to 65535) or the
+    // memory size is not 1 to kMaxMemorySize. The memory starts over with its initial
+    // contents, areas of the configured size.
     bool Configure(const Config& config, std::string& error);
 
     // Answers one request of the channel whose state `session` holds.
@@ -56,18 +65,44 @@ public:
     // reply is status, more, data length (16 bits each), then the data; `more` is 1 while
     // bytes remain after this chunk. A refusal (status 1, more 0, no data) ends the upload.
     //
+    // Read: 0x2E, a byte not looked at, n (32 bits), then n items of area (16 bits), offset
+    // (32) and size (32). Size 0 asks for one bit, the offset then numbering bits (bit o is
+    // bit o%8 of byte o/8). The reply is status 0 (16 bits), a word counting the
+    // well-formed reads this controller answered (32 bits, 1 for the first, wrapping), then
+    // per item a presence byte and `size` value bytes (1 for a bit, 0 or 1). Presence 0
+    // (value bytes 0) marks an item outside its area, of an area that does not exist, or
+    // covering an absent address. The values are the memory's bytes as they are, never
+    // converted. A request shorter than 6 bytes or than its count says, or whose reply
+    // would exceed kMaxReadReply, gets only the status kStatusMalformed.
+    //
+    // Write: 0x3C, a byte, n (32 bits), then n items of area, offset, size and the value
+    // bytes (1 for a bit: nonzero sets it, zero clears it); whatever follows the items (the
+    // client sends n spare bytes) is ignored. The reply is a status word: 0 when every item
+    // was written, kStatusRefused, with nothing written, when any item cannot be, the
+    // request is cut short, or the refuse fault is on.
+    //
+    // Every number of these services is in the controller's byte order.
+    //
     // Control: 0xF0 and one command as text (see control_command.h); the reply is a status
     // word, 0 accepted, 1 refused. It is answered whatever faults are on, so that a test can
     // always switch them off again.
     //
     // The faults silent, fatal and empty drop every other request unprocessed; short cuts
-    // the reply of a processed one by a byte; refuse refuses login, logout and uploads.
+    // the reply of a processed one by a byte, shortread that of a read (one byte, with either
+    // or both on); refuse refuses login, logout, uploads and writes.
     Outcome Handle(Session& session, const uint8_t* request, size_t length);
 
     // Replaces the held project while running; clients see the new identifier, and uploads
     // begun from now on serve the new file.
     void SwitchProject(const Project& project);
     void SetFault(Fault fault, bool on);
+    void SetAbsent(const MemoryAddress& address, bool on);
+
+    // Direct access to the memory for tests, past the absent addresses and the faults. False
+    // when the range is not inside an existing area; `bytes` is then left empty.
+    bool ReadMemory(uint16_t area, uint32_t offset, uint32_t size,
+                    std::vector<uint8_t>& bytes) const;
+    bool WriteMemory(uint16_t area, uint32_t offset, const std::vector<uint8_t>& bytes);
 
     Config GetConfig() const;
     Project GetProject() const;
@@ -82,6 +117,11 @@ private:
     std::vector<uint8_t> Chunk(Session& session) const;
     std::vector<uint8_t> RefuseUpload(Session& session) const;
     bool UploadNamesFile(const uint8_t* request, size_t length) const;
+    std::vector<uint8_t> ReadReply(const uint8_t* request, size_t length);
+    std::vector<uint8_t> WriteReply(const uint8_t* request, size_t length);
+    // Whether an item (size 0: a bit) may be read or written: inside an area, and no byte of
+    // it absent.
+    bool Accessible(uint16_t area, uint32_t offset, uint32_t size) const;
     // Locks by itself: loading a project file is done before the lock is taken.
     Outcome Control(const uint8_t* text, size_t length);
 
@@ -89,6 +129,8 @@ private:
     Config config_;
     Project project_ = SampleProject();
     bool loggedIn_ = false;
+    Memory memory_;
+    uint32_t readsAnswered_ = 0;
 };
 
 } // namespace plcsim
