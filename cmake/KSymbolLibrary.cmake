@@ -21,7 +21,15 @@ add_library(ksymbol_objects OBJECT
     symbols/symbol_loader.cpp
     symbols/symbol_ref.cpp
     symbols/symbol_table.cpp
+    services/login_services.cpp
+    services/project_identification.cpp
+    services/reserved_entry_points.cpp
+    services/service_start.cpp
+    varlist/direct_address.cpp
+    varlist/var_list.cpp
+    varlist/var_list_define.cpp
     varlist/var_list_read.cpp
+    varlist/var_list_write.cpp
 )
 ksym_warnings(ksymbol_objects)
 target_compile_definitions(ksymbol_objects PUBLIC KSYMBOL_BUILDING)

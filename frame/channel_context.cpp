@@ -4,6 +4,7 @@
 
 #include "frame/project_info.h"
 #include "symbols/symbol_table.h"
+#include "varlist/var_list.h"
 
 namespace ksym {
 
@@ -23,6 +24,15 @@ ChannelContext* NewChannelContext(int32_t channel) {
 void DeleteChannelContext(ChannelContext* context) {
     if (context == nullptr) {
         return;
+    }
+    {
+        // Lists the caller has not deleted stay usable as records but no longer reach the
+        // channel.
+        std::lock_guard<std::mutex> lock(context->listsLock);
+        for (VarList* list : context->lists) {
+            list->context = nullptr;
+        }
+        context->lists.clear();
     }
     ClearSymbolTable(*context);
     ClearProjectInfo(context->projectInfo);

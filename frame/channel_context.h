@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "include/ksymbol.h"
 #include "platform/win32.h"
@@ -73,6 +74,16 @@ struct ChannelContext {
     // the reply step, and by the loader while it withdraws them after its wait: so a late
     // reply never writes into a device or signals an event that the loader is closing.
     std::mutex loaderLock;
+
+    // The variable lists defined on the channel, so that deleting the context detaches them
+    // (a list may outlive its channel). Written by list definition and release, and by the
+    // context's deletion, on caller threads, under listsLock.
+    std::mutex listsLock;
+    std::vector<VarList*> lists;
+    // Held by the dispatcher from its look at pendingRead to the end of the read's reply
+    // step, and taken by KSymDeleteVarList after it cleared pendingRead: a list is released
+    // only once no reply step can still be running on it.
+    std::mutex readStepLock;
 
     // Made by the open functions before the thread starts, closed by KSymCloseChannel after
     // the thread has ended.

@@ -127,9 +127,15 @@ bool ServeLoaderTransaction(ChannelContext& context, int32_t channel, uint32_t l
 
 void OnMessageReady(ChannelContext& context, int32_t channel, uint32_t length) {
     // The order is a priority: a list read, then an upload, then a project-id check.
-    if (VarList* list = context.pendingRead.load()) {
-        OnReadReply(context, channel, list);
-    } else if (!ServeLoaderTransaction(context, channel, length)) {
+    {
+        // The list's deletion waits for this lock, so the list stays alive for the step.
+        std::lock_guard<std::mutex> step(context.readStepLock);
+        if (VarList* list = context.pendingRead.load()) {
+            OnReadReply(context, channel, list);
+            return;
+        }
+    }
+    if (!ServeLoaderTransaction(context, channel, length)) {
         Log(context, kPassLine, COMM_MESSAGEREADY, length);
         Post(context, COMM_MESSAGEREADY, length);
     }

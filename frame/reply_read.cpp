@@ -1,8 +1,10 @@
 #include "frame/reply_read.h"
 
+#include <cstring>
 #include <new>
 
 #include "extern/kclient.h"
+#include "extern/kutil.h"
 
 namespace ksym {
 
@@ -22,6 +24,16 @@ std::vector<uint8_t> ReadReply(int32_t channel, uint32_t size) noexcept {
     reply.resize(got <= 0 ? 0
                           : (static_cast<uint32_t>(got) < size ? static_cast<size_t>(got) : size));
     return reply;
+}
+
+bool ReadStatusWord(int32_t channel, int32_t swapBytes, uint16_t& status) noexcept {
+    const std::vector<uint8_t> reply = ReadReply(channel, KClientDllKGetDataSize(channel));
+    if (reply.size() < sizeof status) {
+        return false;
+    }
+    std::memcpy(&status, reply.data(), sizeof status);
+    KUtilSwap(swapBytes, &status, sizeof status);
+    return true;
 }
 
 } // namespace ksym

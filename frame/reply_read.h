@@ -13,6 +13,10 @@ namespace ksym {
 // when there are none or memory is short. Never throws.
 std::vector<uint8_t> ReadReply(int32_t channel, uint32_t size) noexcept;
 
+// The status word at the start of the channel's current reply, in host order. False when
+// the reply has fewer than 2 bytes.
+bool ReadStatusWord(int32_t channel, int32_t swapBytes, uint16_t& status) noexcept;
+
 } // namespace ksym
 
 #endif

@@ -160,6 +160,124 @@ KSYM_API int32_t KSYM_CALL KSymLoadSymbolsEx(int32_t channel, const char* prefix
  * 1, or 0 when the library has no context for the channel (records nothing then). */
 KSYM_API int32_t KSYM_CALL KSymDeleteSymbols(int32_t channel);
 
+/* ---- Variable lists ---- */
+/* A variable list: the handle is the address of the library's record. */
+typedef void* HVARLIST;
+
+/* What KSymDefineVarListByDesc reads of a caller's descriptor: its first member, the
+ * variable's name. A caller's own descriptor may carry more members after it. */
+typedef struct KSymVarDesc {
+    const char* name;
+} KSymVarDesc;
+
+/* Defines a list of `count` variables of the channel, each named by a symbol of the
+ * channel's loaded symbol table or by an IEC direct address: %, the area (M, I or Q), an
+ * optional size (B, W, D or X for a bit) and a number counting elements of that size
+ * (%MW4 is the word at byte 8); a bit address ends with a bit number 0 to 15 (%IX1.2). A
+ * direct address wins over a symbol of the same name. The variables are packed, in list
+ * order, into as many read telegrams as the channel's block size needs. The names are
+ * used only during the call. Returns the list, or null: KSYM_ERR_NO_SYMBOLS (no context,
+ * no symbols loaded, or a name that is neither), KSYM_ERR_TOO_BIG_READ or
+ * KSYM_ERR_TOO_BIG_WRITE (a variable too big for the block size). Records 0 on success. */
+KSYM_API HVARLIST KSYM_CALL KSymDefineVarList(int32_t channel, const char* const* names,
+                                              uint32_t count);
+/* KSymDefineVarList with the names that the descriptors' first members point to. */
+KSYM_API HVARLIST KSYM_CALL KSymDefineVarListByDesc(int32_t channel,
+                                                    const KSymVarDesc* const* descriptors,
+                                                    uint32_t count);
+/* Releases the list and ends any read in progress on its channel; waits for a reply step
+ * that is running on the list to end first. Returns 1, or 0 with KSYM_ERR_NULL_VARLIST. */
+KSYM_API int32_t KSYM_CALL KSymDeleteVarList(int32_t channel, HVARLIST hVarList);
+/* The number of variables, or 0 with KSYM_ERR_NULL_VARLIST. */
+KSYM_API uint32_t KSYM_CALL KSymGetNumOfVars(int32_t channel, HVARLIST hVarList);
+/* Enter and leave the list's lock (re-entrant), so that the values a reply step stores are
+ * read as one consistent set. A null handle is ignored; the channel is not used. */
+KSYM_API void KSYM_CALL KSymEnterVarListAccess(int32_t channel, HVARLIST hVarList);
+KSYM_API void KSYM_CALL KSymLeaveVarListAccess(int32_t channel, HVARLIST hVarList);
+
+/* ---- Reading ---- */
+/* Starts a read of the list's values: sends its first telegram; the notification thread
+ * sends the others as the replies come in and then posts COMM_MESSAGEREADY with lParam
+ * 10 x count + 6. Returns 1 when the first telegram was sent, else 0: KSYM_ERR_NULL_VARLIST,
+ * KSYM_ERR_READ_PENDING (a read of any list is in progress on the channel), or the client
+ * library refused the telegram (the channel then refuses reads until a list of it is
+ * deleted). `channel` must be the channel the list was defined on. */
+KSYM_API int32_t KSYM_CALL KSymSendVarList(int32_t channel, HVARLIST hVarList);
+/* Hands out the list's value records, in list order, and the number of values the current
+ * read has taken in. Call it once the read is complete, between KSymEnterVarListAccess and
+ * KSymLeaveVarListAccess. The records stay the list's and are overwritten by later reads;
+ * a record's replyWord and data mean something only while its valid byte is 1. Returns 1,
+ * or 0 with KSYM_ERR_NULL_VARLIST (then *values is null and *count 0). */
+KSYM_API int32_t KSYM_CALL KSymGetValues(int32_t channel, HVARLIST hVarList, VarValue*** values,
+                                         uint32_t* count);
+
+/* ---- Writing ---- */
+/* Writes new values to the list's variables in one telegram: buffers[i] holds variable i's
+ * value in host byte order, as many bytes as the variable is long (1 for a bit). The
+ * controller's answer is announced by COMM_MESSAGEREADY; read it with KSymWriteResult.
+ * Returns 1 when the telegram was sent, else 0: KSYM_ERR_NULL_VARLIST,
+ * KSYM_ERR_MULTI_TELEGRAM (the list needs more than one telegram), KSYM_ERR_READ_PENDING. */
+KSYM_API int32_t KSYM_CALL KSymWriteVarList(int32_t channel, HVARLIST hVarList,
+                                            const void* const* buffers);
+/* Defines a list of the named variables, writes it as KSymWriteVarList and deletes it.
+ * Records KSymDefineVarList's codes, or KSYM_ERR_TOO_BIG_WRITE when the variables need more
+ * than one telegram. */
+KSYM_API int32_t KSYM_CALL KSymWriteVars(int32_t channel, const char* const* names, uint32_t count,
+                                         const void* const* buffers);
+/* Reads the controller's answer to a write: 1 when it accepted the write, else 0
+ * (KSYM_ERR_NO_SYMBOLS when the library has no context for the channel). */
+KSYM_API int32_t KSYM_CALL KSymWriteResult(int32_t channel);
+
+/* ---- Project identity, login and logout ---- */
+/* Each request is answered later: the notification thread posts COMM_MESSAGEREADY with the
+ * reply's length, and the caller then calls the matching ...Result function. Keep at most
+ * one request outstanding on a channel, and send none while a read or a symbol load is in
+ * progress on it. Every function records KSYM_ERR_NO_SYMBOLS when the library has no
+ * context for the channel, else 0. */
+/* The project identifier of the channel's loaded symbol table (0 when none is loaded). */
+KSYM_API int32_t KSYM_CALL KSymGetProjectId(int32_t channel);
+/* The channel's project identification record, as last read by KSymPLCProjectIdResult;
+ * null when the library has no context for the channel. The texts may be null after a
+ * short reply or KSymDeleteSymbols. */
+KSYM_API ProjectInfo* KSYM_CALL KSymGetProjectInfo(int32_t channel);
+/* Asks the controller for its project identification. 1 when the request was sent. */
+KSYM_API int32_t KSYM_CALL KSymPLCProjectId(int32_t channel);
+/* Reads the answer into the channel's project record and stores the controller's project
+ * identifier in *projectId (required). 1 when a reply of at least 5 bytes was taken in. */
+KSYM_API int32_t KSYM_CALL KSymPLCProjectIdResult(int32_t channel, uint32_t* projectId);
+/* Logs in to the controller. 1 when the request was sent. */
+KSYM_API int32_t KSYM_CALL KSymLogin(int32_t channel);
+/* 1 when the controller accepted the login (status 1000). */
+KSYM_API int32_t KSYM_CALL KSymLoginResult(int32_t channel);
+/* Logs out. 1 when the request was sent. */
+KSYM_API int32_t KSYM_CALL KSymLogout(int32_t channel);
+/* 1 when the controller accepted the logout (status 0). */
+KSYM_API int32_t KSYM_CALL KSymLogoutResult(int32_t channel);
+
+/* ---- Reserved entry points ---- */
+/* They accept any arguments, read none, send nothing, record nothing and return 0. */
+KSYM_API int32_t KSYM_CALL KSymStart(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymStartResult(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymStop(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymStopResult(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymReset(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymResetResult(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymResetCold(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymResetColdResult(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymResetOrigin(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymResetOriginResult(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymDefineODList(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymDefineODListByFile(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymDeleteODList(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymODResult(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymODCreate(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymODDelete(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymODQuery(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymODRead(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymODWrite(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymBuildODCSV(int32_t channel, ...);
+KSYM_API int32_t KSYM_CALL KSymBuildODCSVFile(int32_t channel, ...);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #include "extern/kclient.h"
 #include "extern/kutil.h"
 #include "frame/reply_read.h"
+#include "frame/telegram_io.h"
 
 namespace ksym {
 
@@ -21,17 +22,11 @@ constexpr size_t kChunkHeaderSize = 6;    // status, more, data length
 
 // A 16-bit or 32-bit field of a reply, in host order. The caller has checked the length.
 template <typename T> T Field(const std::vector<uint8_t>& reply, size_t offset, int32_t swapBytes) {
-    T value;
-    std::memcpy(&value, reply.data() + offset, sizeof value);
-    KUtilSwap(swapBytes, &value, sizeof value);
-    return value;
+    return GetField<T>(reply.data() + offset, swapBytes);
 }
 
 int Write(int32_t channel, const uint8_t* telegram, size_t length) {
-    return KClientWrite(channel, telegram, static_cast<uint32_t>(length)) ==
-                   static_cast<int32_t>(length)
-               ? 1
-               : 0;
+    return SendTelegram(channel, telegram, static_cast<uint32_t>(length));
 }
 
 } // namespace

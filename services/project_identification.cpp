@@ -1,0 +1,90 @@
+// Project identity: the symbol table's identifier, and the controller's identification.
+#include "services/project_identification.h"
+
+#include <cstring>
+#include <vector>
+
+#include "extern/kclient.h"
+#include "frame/project_info.h"
+#include "frame/reply_read.h"
+#include "frame/telegram_io.h"
+#include "services/service_start.h"
+
+namespace ksym {
+
+namespace {
+
+constexpr uint8_t kProjectIdService = 0x11;
+constexpr size_t kShortIdField = 1;  // in a 5-byte reply, after a one-byte status
+constexpr size_t kIdField = 2;       // after the 16-bit status
+constexpr size_t kIdReplyLength = 6; // status and identifier only
+constexpr size_t kNumberField = 6;
+constexpr size_t kTextsField = 10;
+
+} // namespace
+
+uint32_t TakeProjectIdentification(const uint8_t* reply, size_t length, int32_t swapBytes,
+                                   ProjectInfo& info) {
+    ClearProjectInfo(info);
+    const size_t idField = length == kMinProjectIdReply ? kShortIdField : kIdField;
+    info.infoProjectId = GetField<uint32_t>(reply + idField, swapBytes);
+    if (length > kIdReplyLength) {
+        if (length >= kNumberField + sizeof(uint32_t)) {
+            info.infoNumber = GetField<uint32_t>(reply + kNumberField, swapBytes);
+        }
+        char** const texts[] = {&info.infoText4, &info.infoText5, &info.infoText1, &info.infoText2,
+                                &info.infoText3};
+        size_t place = kTextsField;
+        for (char** text : texts) {
+            const uint8_t* start = reply + place;
+            const void* end = place < length ? std::memchr(start, 0, length - place) : nullptr;
+            if (end == nullptr) {
+                // Missing or cut off by the reply's end: empty, and so are the texts after it.
+                *text = DuplicateText("", 0);
+                place = length;
+                continue;
+            }
+            const size_t textLength = static_cast<size_t>(static_cast<const uint8_t*>(end) - start);
+            *text = DuplicateText(reinterpret_cast<const char*>(start), textLength);
+            place += textLength + 1;
+        }
+    }
+    return info.infoProjectId;
+}
+
+} // namespace ksym
+
+extern "C" KSYM_API int32_t KSYM_CALL KSymGetProjectId(int32_t channel) {
+    const ksym::ChannelContext* context = ksym::BeginService(channel, "KSymGetProjectId(C=%ld)\n");
+    return context != nullptr ? context->projectId.load() : 0;
+}
+
+extern "C" KSYM_API ProjectInfo* KSYM_CALL KSymGetProjectInfo(int32_t channel) {
+    ksym::ChannelContext* context = ksym::BeginService(channel, nullptr);
+    return context != nullptr ? &context->projectInfo : nullptr;
+}
+
+extern "C" KSYM_API int32_t KSYM_CALL KSymPLCProjectId(int32_t channel) {
+    if (ksym::BeginService(channel, "KSymPLCProjectId(C=%ld)\n") == nullptr) {
+        return 0;
+    }
+    const uint8_t request = ksym::kProjectIdService;
+    return ksym::SendTelegram(channel, &request, sizeof request);
+}
+
+extern "C" KSYM_API int32_t KSYM_CALL KSymPLCProjectIdResult(int32_t channel, uint32_t* projectId) {
+    ksym::ChannelContext* context = ksym::BeginService(channel, "KSymPLCProjectIdResult(C=%ld)\n");
+    if (context == nullptr) {
+        return 0;
+    }
+    const std::vector<uint8_t> reply = ksym::ReadReply(channel, KClientDllKGetDataSize(channel));
+    if (reply.size() < ksym::kMinProjectIdReply) {
+        return 0;
+    }
+    const uint32_t id = ksym::TakeProjectIdentification(reply.data(), reply.size(),
+                                                        context->swapBytes, context->projectInfo);
+    if (projectId != nullptr) {
+        *projectId = id;
+    }
+    return 1;
+}
