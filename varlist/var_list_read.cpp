@@ -66,6 +66,11 @@ int ReadVarListReply(int32_t channel, VarList* list) {
     std::memcpy(reply + kReplyWordField, &replyWord, sizeof replyWord);
 
     ListLock lock(*list);
+    if (list->nextTelegram != telegram) {
+        // Another thread took in this telegram's reply meanwhile (KSymGetValues during a
+        // read): the state has moved on, and these bytes belong to no telegram any more.
+        return 1;
+    }
     size_t place = kReplyItemsField;
     for (uint32_t j = 0; j < items; ++j) {
         const uint32_t v = list->valuesReceived + j;

@@ -13,6 +13,7 @@
 #include "include/ksymbol.h"
 #include "plcsim/sdb_description.h"
 #include "plcsim/sdb_writer.h"
+#include "e2e_support.h"
 #include "support/message_wait.h"
 
 namespace {
@@ -37,15 +38,7 @@ void WriteAll(std::string path, std::vector<uint8_t> bytes) {
 class SymbolsEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-#ifndef _WIN32
-        // The cases run side by side natively: each gets a machine of its own.
-        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        setenv("KSYM_ROOT", (std::string(KPlatformRoot()) + "/" + name).c_str(), 1);
-#else
-        // The machine is shared with the other test programs: the default folder applies
-        // only without a "Files" value someone else stored.
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Quorvane\\Korvan Server\\Config");
-#endif
+        ksymtest::UseOwnMachine();
         char windows[260] = {};
         GetWindowsDirectoryA(windows, sizeof windows);
         windows_ = windows;
@@ -76,18 +69,8 @@ protected:
         return names;
     }
 
-    // A command to the simulator's control service; true when it was accepted.
     bool Control(const std::string& command) {
-        const std::string telegram = "\xF0" + command;
-        EXPECT_EQ(KClientWrite(channel_, telegram.data(), static_cast<uint32_t>(telegram.size())),
-                  static_cast<int32_t>(telegram.size()));
-        const auto posted = ksymtest::WaitPosted(window_, kNotifyMsg);
-        if (!posted || posted->wParam != COMM_MESSAGEREADY || posted->lParam < 2) {
-            return false;
-        }
-        uint8_t status[2] = {1, 1};
-        KClientRead(channel_, status, sizeof status);
-        return status[0] == 0 && status[1] == 0;
+        return ksymtest::SimControl(channel_, window_, command);
     }
 
     std::string windows_;
