@@ -2,13 +2,16 @@
 // that reach every path of the reader and the reply steps, plus hostile variants the
 // fuzzer would take long to find (huge counts, cut files, lying sizes). Run once; its
 // output is kept under fuzz/corpus/.
-//   make_seeds CORPUS_DIR    writes CORPUS_DIR/sdb_reader/ and CORPUS_DIR/loader_reply/
+//   make_seeds CORPUS_DIR    writes CORPUS_DIR/sdb_reader/, CORPUS_DIR/loader_reply/ and
+//                            CORPUS_DIR/var_reply/
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fuzz/reply_sequence.h"
+#include "fuzz/var_reply_input.h"
 #include "plcsim/sdb_writer.h"
 
 namespace {
@@ -152,6 +155,142 @@ ksymfuzz::ReplySequence ThreeChunkUpload(int32_t swap) {
     return sequence;
 }
 
+// Block size indexes into ksymfuzz::kBlockSizes.
+constexpr uint8_t kBlock40 = 2;
+constexpr uint8_t kBlock64 = 3;
+constexpr uint8_t kBlock100 = 5;
+constexpr uint8_t kBlock512 = 6;
+
+// The replies a complete read of the list needs, one per telegram as the fuzz target plans
+// them: two bytes, the reply word, then per item a presence byte (0 for the variables in
+// `absent`) and a value of recognisable bytes.
+std::vector<ksymfuzz::ReplyRecord> ReadReplies(const std::vector<uint8_t>& picks, uint8_t block,
+                                               int32_t swap, const std::vector<size_t>& absent = {},
+                                               uint8_t firstControl = 0) {
+    std::vector<uint32_t> sizes;
+    for (uint8_t pick : picks) {
+        sizes.push_back(
+            ksymfuzz::ValueBytes(ksymfuzz::kVariables[pick % ksymfuzz::kVariableCount]));
+    }
+    std::vector<ksymfuzz::ReplyRecord> records;
+    for (const ksymfuzz::TelegramPlan& telegram :
+         ksymfuzz::PlanTelegrams(sizes, ksymfuzz::kBlockSizes[block])) {
+        ksymfuzz::ReplyRecord record;
+        record.control = records.empty() ? firstControl : 0;
+        record.bytes = {0, 0};
+        PutWord(record.bytes, 0x1000u + static_cast<uint32_t>(records.size()), 4, swap);
+        for (size_t i = telegram.first; i < telegram.first + telegram.count; ++i) {
+            bool present = true;
+            for (size_t gone : absent) {
+                present = present && gone != i;
+            }
+            record.bytes.push_back(present ? 1 : 0);
+            for (uint32_t b = 0; b < sizes[i]; ++b) {
+                record.bytes.push_back(static_cast<uint8_t>(0x10 * (i % 15) + b));
+            }
+        }
+        record.announced = static_cast<uint16_t>(record.bytes.size());
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+// A project identification reply for KSymPLCProjectIdResult: status, id, number and the
+// five texts, each cut to `keep` bytes in all (so that the last text loses its terminator).
+ksymfuzz::ReplyRecord IdentificationReply(uint32_t id, int32_t swap, size_t keep = SIZE_MAX) {
+    ksymfuzz::ReplyRecord record;
+    record.control = ksymfuzz::kVarStepProjectId;
+    PutWord(record.bytes, 0, 2, swap);
+    PutWord(record.bytes, id, 4, swap);
+    PutWord(record.bytes, 42, 4, swap);
+    for (const char* text : {"CPU 9", "V2.1", "PLANT1.PRO", "Line one", "spare"}) {
+        record.bytes.insert(record.bytes.end(), text, text + std::string(text).size() + 1);
+    }
+    if (keep < record.bytes.size()) {
+        record.bytes.resize(keep);
+    }
+    record.announced = static_cast<uint16_t>(record.bytes.size());
+    return record;
+}
+
+std::vector<uint8_t> VarReplySeed(uint8_t block, const std::vector<uint8_t>& picks, int32_t swap,
+                                  const std::vector<ksymfuzz::ReplyRecord>& records) {
+    std::vector<uint8_t> out = ksymfuzz::EncodeVarReplyHeader(block, picks);
+    const std::vector<uint8_t> sequence = ksymfuzz::EncodeReplySequence({swap, records});
+    out.insert(out.end(), sequence.begin(), sequence.end());
+    return out;
+}
+
+template <typename T> void Append(std::vector<T>& to, const std::vector<T>& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
+
+// The seeds of var_reply_fuzz, by file name.
+std::vector<std::pair<std::string, std::vector<uint8_t>>> VarReplySeeds() {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> seeds;
+    // A word, a double word and a bit in one telegram, in both byte orders.
+    const std::vector<uint8_t> small = {1, 2, 12};
+    seeds.emplace_back("small_read.bin",
+                       VarReplySeed(kBlock512, small, 0, ReadReplies(small, kBlock512, 0)));
+    seeds.emplace_back("small_read_swapped.bin",
+                       VarReplySeed(kBlock512, small, 1, ReadReplies(small, kBlock512, 1, {1})));
+
+    // Every variable, in telegrams of 100 bytes, swapped, two absent, and an identification
+    // reply between two of the telegrams.
+    std::vector<uint8_t> every;
+    for (size_t i = 0; i < ksymfuzz::kVariableCount; ++i) {
+        every.push_back(static_cast<uint8_t>(i));
+    }
+    std::vector<ksymfuzz::ReplyRecord> records = ReadReplies(every, kBlock100, 1, {3, 11});
+    records.insert(records.begin() + 1, IdentificationReply(0x2026120C, 1));
+    seeds.emplace_back("every_variable_swapped.bin", VarReplySeed(kBlock100, every, 1, records));
+
+    // Forty small variables, two to a telegram of 40 bytes, read twice.
+    const uint8_t smallOnes[] = {0, 1, 2, 7, 11, 12, 13, 14, 15, 16, 17};
+    std::vector<uint8_t> forty;
+    for (size_t i = 0; i < ksymfuzz::kMaxVariables; ++i) {
+        forty.push_back(smallOnes[i % sizeof smallOnes]);
+    }
+    records = ReadReplies(forty, kBlock40, 0);
+    Append(records, ReadReplies(forty, kBlock40, 0, {0, 39}, ksymfuzz::kVarStartRead));
+    seeds.emplace_back("forty_variables_two_reads.bin", VarReplySeed(kBlock40, forty, 0, records));
+
+    // Replies one byte short, one byte long and empty, each to a read of its own; then a
+    // reply with no read outstanding.
+    const std::vector<uint8_t> three = {4, 5, 8};
+    records.clear();
+    ksymfuzz::ReplyRecord cut = ReadReplies(three, kBlock512, 1)[0];
+    cut.bytes.pop_back();
+    ksymfuzz::ReplyRecord longer = ReadReplies(three, kBlock512, 1)[0];
+    longer.bytes.push_back(0xEE);
+    longer.control = ksymfuzz::kVarStartRead;
+    ksymfuzz::ReplyRecord empty;
+    empty.control = ksymfuzz::kVarStartRead;
+    empty.announced = 40;
+    records = {cut, longer, empty, ReadReplies(three, kBlock512, 1)[0]};
+    seeds.emplace_back("cut_long_and_empty_replies.bin",
+                       VarReplySeed(kBlock512, three, 1, records));
+
+    // Identification replies of every length class: whole, a text cut off, 10, 7, 6, 5 and
+    // 3 bytes; then the read's reply.
+    records.clear();
+    for (size_t keep :
+         {SIZE_MAX, size_t{30}, size_t{10}, size_t{7}, size_t{6}, size_t{5}, size_t{3}}) {
+        records.push_back(IdentificationReply(0x11223344, 0, keep));
+    }
+    Append(records, ReadReplies({0}, kBlock512, 0));
+    seeds.emplace_back("identification_replies.bin", VarReplySeed(kBlock512, {0}, 0, records));
+
+    // Lists the definition refuses: the data block is too big for a 40-byte reply and for a
+    // 64-byte write; a name that is no symbol's; a null name.
+    const std::vector<ksymfuzz::ReplyRecord> one = {IdentificationReply(7, 0)};
+    seeds.emplace_back("too_big_read.bin", VarReplySeed(kBlock40, {1, 6}, 0, one));
+    seeds.emplace_back("too_big_write.bin", VarReplySeed(kBlock64, {6}, 0, one));
+    seeds.emplace_back("unknown_name.bin", VarReplySeed(kBlock512, {1, 0xF1}, 0, one));
+    seeds.emplace_back("null_name.bin", VarReplySeed(kBlock512, {0xF0}, 0, one));
+    return seeds;
+}
+
 bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {
     if (bytes.size() > kMaxSeedSize) {
         std::fprintf(stderr, "make_seeds: %s would be %zu bytes\n", path.c_str(), bytes.size());
@@ -174,6 +313,7 @@ int main(int argc, char** argv) {
     }
     const std::string sdb = std::string(argv[1]) + "/sdb_reader/";
     const std::string reply = std::string(argv[1]) + "/loader_reply/";
+    const std::string var = std::string(argv[1]) + "/var_reply/";
 
     const std::vector<uint8_t> small = plcsim::WriteSdb(SmallProject(1));
     bool ok = Write(sdb + "small_v1.sdb", small) &&
@@ -214,5 +354,8 @@ int main(int argc, char** argv) {
          Write(reply + "upload_refused.bin", EncodeReplySequence(refused)) &&
          Write(reply + "lying_sizes.bin", EncodeReplySequence(sizes)) &&
          Write(reply + "id_then_two_uploads.bin", EncodeReplySequence(mixed));
+    for (const auto& [name, bytes] : VarReplySeeds()) {
+        ok = ok && Write(var + name, bytes);
+    }
     return ok ? 0 : 1;
 }

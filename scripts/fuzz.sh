@@ -22,7 +22,7 @@ work=$(mktemp -d /tmp/ksym-fuzz.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p build/fuzz/artifacts
 status=0
-for target in sdb_reader loader_reply; do
+for target in sdb_reader loader_reply var_reply; do
     cp -r "fuzz/corpus/$target" "$work/$target"
     if [ "$seconds" -eq 0 ]; then
         options=(-runs=0)

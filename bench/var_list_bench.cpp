@@ -1,0 +1,332 @@
+// What defining and reading variable lists costs, on a channel to the embedded simulator
+// (station "sim:block=512", block size 512) with the sample project's symbols loaded:
+//   HandOver       two threads passing the turn there and back through one auto-reset
+//                  event each: the floor under any round trip between threads
+//   Define/<n>     KSymDefineVarList of n names cycling through the project's symbols and a
+//                  few direct addresses; only the definition is timed (manual timing), the
+//                  deletion after it is not
+//   Read/<n>       one read of a list of n variables: KSymSendVarList, waiting for the
+//                  completion message, KSymGetValues. Every telegram of the list travels to
+//                  the simulator's worker thread and its reply back to the channel's
+//                  notification thread, which sends the next one
+// After the table the benchmark prints each read's time against the hand-over's round trip,
+// per read and per telegram. The library's folders live in a temporary KSYM_ROOT that is
+// removed at the end.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "extern/kclient.h"
+#include "frame/module_settings.h"
+#include "include/ksymbol.h"
+#include "platform/win32.h"
+#include "varlist/var_list.h"
+
+namespace {
+
+constexpr UINT kNotifyMsg = WM_USER + 7;
+constexpr uint32_t kBlockSize = 512;
+constexpr char kStation[] = "sim:block=512";
+// Direct addresses of every size, a bit among them, mixed into the names.
+const char* const kDirectAddresses[] = {"%MW4", "%MB100", "%MD8", "%MX2.5", "%IW0", "%QB3"};
+
+// The channel every run uses, opened once in main.
+struct Station {
+    HWND window = nullptr;
+    int32_t channel = -1;
+    std::vector<std::string> symbols; // the loaded symbols' names, in file order
+};
+Station station;
+
+// n names: every fifth a direct address, the others the symbols in turn.
+std::vector<std::string> ListNames(size_t n) {
+    constexpr size_t kDirectCount = sizeof kDirectAddresses / sizeof kDirectAddresses[0];
+    std::vector<std::string> names;
+    names.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (i % 5 == 4) {
+            names.emplace_back(kDirectAddresses[i / 5 % kDirectCount]);
+        } else {
+            names.push_back(station.symbols[(i - i / 5) % station.symbols.size()]);
+        }
+    }
+    return names;
+}
+
+std::vector<const char*> Pointers(const std::vector<std::string>& names) {
+    std::vector<const char*> pointers;
+    pointers.reserve(names.size());
+    for (const std::string& name : names) {
+        pointers.push_back(name.c_str());
+    }
+    return pointers;
+}
+
+uint32_t TelegramCount(HVARLIST list) {
+    return static_cast<ksym::VarList*>(list)->telegramCount;
+}
+
+void HandOver(benchmark::State& state) {
+    HANDLE ping = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE pong = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<bool> stop{false};
+    std::thread partner([&] {
+        for (;;) {
+            WaitForSingleObject(ping, INFINITE);
+            if (stop.load()) {
+                return;
+            }
+            SetEvent(pong);
+        }
+    });
+    for (auto _ : state) {
+        SetEvent(ping);
+        WaitForSingleObject(pong, INFINITE);
+    }
+    stop.store(true);
+    SetEvent(ping);
+    partner.join();
+    CloseHandle(ping);
+    CloseHandle(pong);
+    state.counters["roundTrips/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void Define(benchmark::State& state) {
+    const std::vector<std::string> names = ListNames(static_cast<size_t>(state.range(0)));
+    const std::vector<const char*> pointers = Pointers(names);
+    const auto count = static_cast<uint32_t>(pointers.size());
+    uint32_t telegrams = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        HVARLIST list = KSymDefineVarList(station.channel, pointers.data(), count);
+        const auto end = std::chrono::steady_clock::now();
+        if (list == nullptr) {
+            state.SkipWithError("the definition was refused");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        telegrams = TelegramCount(list);
+        KSymDeleteVarList(station.channel, list);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * count);
+    state.counters["telegrams"] = telegrams;
+}
+
+// Waits for the read's completion, at most timeoutMs when one is given, else for as long as
+// it takes; the completion's wParam, or -1 when none came.
+long AwaitCompletion(DWORD timeoutMs) {
+    MSG msg{};
+    if (timeoutMs == INFINITE) {
+        return GetMessageA(&msg, station.window, kNotifyMsg, kNotifyMsg) > 0
+                   ? static_cast<long>(msg.wParam)
+                   : -1;
+    }
+    const DWORD start = GetTickCount();
+    do {
+        if (PeekMessageA(&msg, station.window, kNotifyMsg, kNotifyMsg, PM_REMOVE)) {
+            return static_cast<long>(msg.wParam);
+        }
+        Sleep(1);
+    } while (GetTickCount() - start < timeoutMs);
+    return -1;
+}
+
+// One read; false when it did not complete with every value taken in.
+bool ReadOnce(HVARLIST list, uint32_t count, DWORD timeoutMs) {
+    if (KSymSendVarList(station.channel, list) != 1 ||
+        AwaitCompletion(timeoutMs) != COMM_MESSAGEREADY) {
+        return false;
+    }
+    VarValue** values = nullptr;
+    uint32_t received = 0;
+    KSymEnterVarListAccess(station.channel, list);
+    KSymGetValues(station.channel, list, &values, &received);
+    benchmark::DoNotOptimize(values);
+    KSymLeaveVarListAccess(station.channel, list);
+    return received == count;
+}
+
+void Read(benchmark::State& state) {
+    const std::vector<std::string> names = ListNames(static_cast<size_t>(state.range(0)));
+    const std::vector<const char*> pointers = Pointers(names);
+    const auto count = static_cast<uint32_t>(pointers.size());
+    HVARLIST list = KSymDefineVarList(station.channel, pointers.data(), count);
+    if (list == nullptr) {
+        state.SkipWithError("the definition was refused");
+        return;
+    }
+    // A first read with a bounded wait: the timed ones wait without a limit.
+    if (!ReadOnce(list, count, 5000)) {
+        state.SkipWithError("the first read did not complete");
+    } else {
+        for (auto _ : state) {
+            if (!ReadOnce(list, count, INFINITE)) {
+                state.SkipWithError("a read did not complete");
+                break;
+            }
+        }
+    }
+    const uint32_t telegrams = TelegramCount(list);
+    KSymDeleteVarList(station.channel, list);
+    const auto reads = static_cast<double>(state.iterations());
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * count);
+    state.counters["reads/s"] = benchmark::Counter(reads, benchmark::Counter::kIsRate);
+    state.counters["telegrams/s"] =
+        benchmark::Counter(reads * telegrams, benchmark::Counter::kIsRate);
+    state.counters["telegrams"] = telegrams;
+}
+
+// The console table, then each read against the hand-over measured in the same run: per
+// read, per telegram, and against the read's floor. A read of T telegrams passes the turn
+// between threads 2T + 1 times (caller to simulator, then simulator to notification thread
+// and back per telegram, notification thread to caller at the end): T + 0.5 round trips.
+// With repetitions, the medians are compared.
+class HandOverReporter : public benchmark::ConsoleReporter {
+public:
+    HandOverReporter() : ConsoleReporter(OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.error_occurred || !(single || median)) {
+                continue;
+            }
+            const std::string& args = run.run_name.args;
+            const std::string name = run.run_name.function_name + (args.empty() ? "" : "/" + args);
+            const double seconds =
+                run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            if (name == "HandOver") {
+                roundTrip_ = seconds;
+            } else if (name.compare(0, 4, "Read") == 0) {
+                const auto telegrams = run.counters.find("telegrams");
+                if (figures_.count(name) == 0) {
+                    order_.push_back(name);
+                }
+                figures_[name] = {seconds,
+                                  telegrams == run.counters.end() ? 0 : telegrams->second.value};
+            }
+        }
+    }
+
+    void Finalize() override {
+        std::FILE* out = stdout;
+        if (roundTrip_ > 0) {
+            std::fprintf(out, "\nAgainst the hand-over round trip (%.2f us) %10s %13s %10s %10s\n",
+                         roundTrip_ * 1e6, "per read", "per telegram", "telegrams", "vs floor");
+            for (const std::string& name : order_) {
+                const ReadFigures& read = figures_[name];
+                const double perTelegram = read.telegrams > 0 ? read.seconds / read.telegrams : 0;
+                const double floor = (read.telegrams + 0.5) * roundTrip_;
+                std::fprintf(out, "%-39s %9.1fx %12.2fx %10.0f %9.2fx\n", name.c_str(),
+                             read.seconds / roundTrip_, perTelegram / roundTrip_, read.telegrams,
+                             read.seconds / floor);
+            }
+        }
+        std::fflush(out);
+        ConsoleReporter::Finalize();
+    }
+
+private:
+    struct ReadFigures {
+        double seconds = 0; // per read
+        double telegrams = 0;
+    };
+    double roundTrip_ = 0; // seconds
+    std::vector<std::string> order_;
+    std::map<std::string, ReadFigures> figures_;
+};
+
+// Opens the channel and loads the symbols; false with a message when it cannot.
+bool OpenStation() {
+    station.window = CreateWindowExA(0, "STATIC", "bench", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                     nullptr, nullptr);
+    if (station.window == nullptr) {
+        std::fprintf(stderr, "var_list_bench: no message window\n");
+        return false;
+    }
+    station.channel = KSymOpenChannelEx(kStation, 0, station.window, kNotifyMsg, kBlockSize);
+    if (station.channel == -1) {
+        std::fprintf(stderr, "var_list_bench: cannot open %s (error %d)\n", kStation,
+                     static_cast<int>(KClientGetLastError()));
+        return false;
+    }
+    SymbolEntry** symbols = nullptr;
+    int32_t count = 0;
+    if (KSymLoadSymbols(station.channel, nullptr, &symbols, &count) != 1 || count == 0) {
+        std::fprintf(stderr, "var_list_bench: cannot load the symbols (error %d)\n",
+                     static_cast<int>(KClientGetLastError()));
+        return false;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const char* name = symbols[i]->name; // a packed field: copied out before use
+        station.symbols.emplace_back(name);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    // The library's machine folder (registry, uploaded symbol files) is a temporary one, set
+    // before the first call into the library reads it.
+    char rootTemplate[] = "/tmp/ksym-bench.XXXXXX";
+    const char* root = mkdtemp(rootTemplate);
+    if (root == nullptr || setenv("KSYM_ROOT", root, 1) != 0) {
+        std::fprintf(stderr, "var_list_bench: no temporary folder\n");
+        return 1;
+    }
+    ksym::ModuleAttach(); // what the shared library's entry does; the objects are linked here
+    int status = 1;
+    if (OpenStation()) {
+        // Wake-ups between threads vary from run to run (more so on virtual machines): the
+        // hand-over and the reads are repeated and their medians compared.
+        constexpr int kRepetitions = 5;
+        benchmark::RegisterBenchmark("HandOver", HandOver)
+            ->UseRealTime()
+            ->Repetitions(kRepetitions)
+            ->ReportAggregatesOnly(true);
+        benchmark::RegisterBenchmark("Define", Define)
+            ->Arg(10)
+            ->Arg(1000)
+            ->Arg(100000)
+            ->UseManualTime()
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark("Read", Read)
+            ->Arg(10)
+            ->Arg(1000)
+            ->UseRealTime()
+            ->Repetitions(kRepetitions)
+            ->ReportAggregatesOnly(true)
+            ->Unit(benchmark::kMicrosecond);
+        HandOverReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        status = 0;
+    }
+    benchmark::Shutdown();
+    if (station.channel != -1) {
+        KSymCloseChannel(station.channel);
+    }
+    if (station.window != nullptr) {
+        DestroyWindow(station.window);
+    }
+    ksym::ModuleDetach();
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+    return status;
+}
