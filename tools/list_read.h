@@ -1,0 +1,62 @@
+// Reading a list of variables through the library: the list is defined once, and each read
+// sends it and waits, through the session's message window, for the library to announce that
+// every telegram has been answered. The values are copied out under the list's lock.
+#ifndef KSYM_TOOLS_LIST_READ_H
+#define KSYM_TOOLS_LIST_READ_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/session.h"
+#include "tools/variables.h"
+
+namespace ksymtool {
+
+struct ReadValue {
+    bool valid = false;
+    std::vector<uint8_t> bytes; // shape.size bytes, host order; meaningful when valid
+};
+
+enum class ReadEnd { kDone, kFailed, kInterrupted };
+
+class ListReader {
+public:
+    ListReader(const Session& session, std::vector<Variable> variables);
+    ListReader(const ListReader&) = delete;
+    ListReader& operator=(const ListReader&) = delete;
+    // Deleting the list also abandons a read still in progress.
+    ~ListReader();
+
+    // Defines the list; false (with a message on stderr and the exit code) when the library
+    // refuses a name.
+    bool Define(int& exitCode);
+    // One complete read. kFailed comes with a message on stderr and the exit code.
+    ReadEnd Read(int& exitCode);
+
+    const std::vector<Variable>& variables() const { return variables_; }
+    const std::vector<ReadValue>& values() const { return values_; }
+    // True when the last read delivered every value.
+    bool AllValid() const;
+
+private:
+    const Session& session_;
+    std::vector<Variable> variables_;
+    std::vector<ReadValue> values_;
+    HVARLIST list_ = nullptr;
+};
+
+// Resolves the names against the session's symbols (see variables.h); false, with
+// "unknown variable: NAME" on stderr and the exit code, for a name that is neither a direct
+// address nor a symbol.
+bool ResolveNames(const Session& session, const std::vector<std::string>& names,
+                  std::vector<Variable>& variables, int& exitCode);
+
+// Reports why the library refused to define a list of `variables` (error 19, 31 or 32):
+// finds the variable it refuses and prints "unknown variable: NAME" or that it does not fit
+// a telegram of the station. Returns the exit code.
+int ReportRefusedDefinition(int32_t channel, const std::vector<Variable>& variables);
+
+} // namespace ksymtool
+
+#endif

@@ -1,0 +1,199 @@
+#include "tools/session.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#include "extern/kclient.h"
+
+namespace ksymtool {
+
+namespace {
+
+constexpr UINT kNotifyMsg = WM_USER + 1;
+
+static_assert(ATOMIC_BOOL_LOCK_FREE == 2, "the interrupt flag is set from a signal handler");
+std::atomic<bool> interrupted{false};
+
+extern "C" void OnInterrupt(int) {
+    interrupted.store(true);
+}
+
+// Why the last open failed, in words.
+std::string OpenFailure() {
+    const int32_t code = KClientGetLastError();
+    std::string text = KClientGetErrorText();
+    switch (code) {
+    case KSYM_ERR_NO_CONTEXT_SPACE:
+        text = "too many channels are open";
+        break;
+    case KSYM_ERR_NO_THREAD:
+        text = "the notification thread could not be started";
+        break;
+    default:
+        break;
+    }
+    return (text.empty() ? std::string("the channel could not be opened") : text) + " (error " +
+           std::to_string(code) + ")";
+}
+
+// Why a symbol load failed, in words.
+std::string LoadFailure() {
+    const int32_t code = KClientGetLastError();
+    const char* text = code == KSYM_ERR_NO_CONTEXT_SPACE
+                           ? "too many channels are open"
+                           : "the symbol file could not be obtained from the station or read";
+    return std::string(text) + " (error " + std::to_string(code) + ")";
+}
+
+} // namespace
+
+void InstallInterruptHandler() {
+    interrupted.store(false);
+    std::signal(SIGINT, OnInterrupt);
+}
+
+bool Interrupted() {
+    return interrupted.load();
+}
+
+bool PauseUnlessInterrupted(uint32_t ms) {
+    const DWORD start = GetTickCount();
+    while (!Interrupted()) {
+        const DWORD passed = GetTickCount() - start;
+        if (passed >= ms) {
+            return true;
+        }
+        // Short steps, so that Ctrl-C ends a long interval at once.
+        Sleep(ms - passed < 10 ? ms - passed : 10);
+    }
+    return false;
+}
+
+std::string LastErrorText() {
+    const int32_t code = KClientGetLastError();
+    const char* text = nullptr;
+    switch (code) {
+    case KSYM_ERR_NO_CONTEXT_SPACE:
+        text = "the library ran out of room";
+        break;
+    case KSYM_ERR_NO_SYMBOLS:
+        text = "no symbols are loaded, or a name is unknown";
+        break;
+    case KSYM_ERR_NULL_VARLIST:
+        text = "no variable list";
+        break;
+    case KSYM_ERR_READ_PENDING:
+        text = "a read is still in progress on the channel";
+        break;
+    case KSYM_ERR_MULTI_TELEGRAM:
+    case KSYM_ERR_TOO_BIG_WRITE:
+        text = "the variables do not fit one write telegram";
+        break;
+    case KSYM_ERR_TOO_BIG_READ:
+        text = "a variable does not fit one reply telegram";
+        break;
+    case KCLIENT_ERR_NO_CHANNEL:
+        text = "the channel is not open";
+        break;
+    case KCLIENT_ERR_SEND:
+        text = "the telegram could not be sent";
+        break;
+    case KCLIENT_ERR_NO_MEMORY:
+        text = "the client library ran out of memory";
+        break;
+    default:
+        text = "the request failed";
+        break;
+    }
+    return std::string(text) + " (error " + std::to_string(code) + ")";
+}
+
+Session::~Session() {
+    if (channel_ != -1) {
+        KSymCloseChannel(channel_);
+    }
+    if (window_ != nullptr) {
+        DestroyWindow(window_);
+    }
+}
+
+bool Session::Open() {
+    window_ = CreateWindowExA(0, "STATIC", "ksym", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                              nullptr);
+    if (window_ == nullptr) {
+        std::fprintf(stderr, "ksym: cannot create the notification window\n");
+        return false;
+    }
+    channel_ = KSymOpenChannel(options_.station.c_str(), 0, window_, kNotifyMsg);
+    if (channel_ == -1) {
+        std::fprintf(stderr, "ksym: cannot open a channel to '%s': %s\n", options_.station.c_str(),
+                     OpenFailure().c_str());
+        return false;
+    }
+    return true;
+}
+
+int32_t Session::Close() {
+    symbols_ = nullptr;
+    symbolCount_ = 0;
+    const int32_t closed = KSymCloseChannel(channel_);
+    channel_ = -1;
+    return closed;
+}
+
+bool Session::LoadSymbols(const char* prefix, bool quiet) {
+    if (KSymLoadSymbols(channel_, prefix, &symbols_, &symbolCount_) == 0) {
+        symbols_ = nullptr;
+        symbolCount_ = 0;
+        if (!quiet) {
+            std::fprintf(stderr, "ksym: cannot load the symbols: %s\n", LoadFailure().c_str());
+        }
+        return false;
+    }
+    return true;
+}
+
+Notification Session::Wait(uint32_t timeoutMs) const {
+    const DWORD start = GetTickCount();
+    Notification result;
+    MSG msg{};
+    for (;;) {
+        if (PeekMessageA(&msg, window_, kNotifyMsg, kNotifyMsg, PM_REMOVE)) {
+            result.end = WaitEnd::kPosted;
+            result.status = static_cast<uint32_t>(msg.wParam);
+            result.value = static_cast<uint32_t>(msg.lParam);
+            return result;
+        }
+        if (Interrupted()) {
+            result.end = WaitEnd::kInterrupted;
+            return result;
+        }
+        if (GetTickCount() - start >= timeoutMs) {
+            result.end = WaitEnd::kTimedOut;
+            return result;
+        }
+        Sleep(1);
+    }
+}
+
+bool Session::AwaitReply(int& exitCode) const {
+    const Notification note = Wait();
+    if (note.end == WaitEnd::kPosted && note.status == COMM_MESSAGEREADY) {
+        return true;
+    }
+    if (note.end == WaitEnd::kPosted && note.status == COMM_FATALERROR) {
+        std::fprintf(stderr, "ksym: the exchange with the controller failed\n");
+        exitCode = kExitExchangeFailed;
+    } else if (note.end == WaitEnd::kPosted && note.status != COMM_TIMEOUT) {
+        std::fprintf(stderr, "ksym: unexpected notification %u (%u) from the channel\n",
+                     static_cast<unsigned>(note.status), static_cast<unsigned>(note.value));
+        exitCode = kExitExchangeFailed;
+    } else {
+        std::fprintf(stderr, "ksym: %s\n", kNoAnswer);
+        exitCode = kExitNoAnswer;
+    }
+    return false;
+}
+
+} // namespace ksymtool

@@ -1,0 +1,39 @@
+// The values of a read as ksym prints them: a table, a JSON array, or one watch line.
+#ifndef KSYM_TOOLS_VALUE_TABLE_H
+#define KSYM_TOOLS_VALUE_TABLE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/list_read.h"
+#include "tools/variables.h"
+
+namespace ksymtool {
+
+// What a variable without a value shows instead.
+inline constexpr const char* kNoValue = "(no value)";
+
+// The value column of one variable.
+std::string ValueText(const Variable& variable, const ReadValue& value);
+
+// NAME, TYPE and VALUE columns, one line per variable, on stdout.
+void PrintValueTable(const std::vector<Variable>& variables, const std::vector<ReadValue>& values);
+
+// [{name, type, valid, value}], value null when there is none.
+nlohmann::json ValuesJson(const std::vector<Variable>& variables,
+                          const std::vector<ReadValue>& values);
+
+// One line of watch: "TICK +MSms NAME=VALUE NAME=VALUE", or as JSON
+// {"tick": TICK, "ms": MS, "values": [...]}, without a line end.
+std::string WatchLine(uint64_t tick, uint32_t elapsedMs, bool json,
+                      const std::vector<Variable>& variables, const std::vector<ReadValue>& values);
+
+// JSON text as ksym prints it: bytes that are not UTF-8 become U+FFFD.
+std::string DumpJson(const nlohmann::json& value, int indent);
+
+} // namespace ksymtool
+
+#endif
