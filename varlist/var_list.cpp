@@ -4,7 +4,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "extern/kclient.h"
 #include "extern/kutil.h"
+#include "frame/error_codes.h"
 #include "frame/telegram_io.h"
 
 namespace ksym {
@@ -31,6 +33,18 @@ void SwapAddressItems(int32_t swapBytes, uint8_t* items, uint32_t n) {
         KUtilSwap(swapBytes, item + kItemOffsetField, 4);
         KUtilSwap(swapBytes, item + kItemSizeField, 4);
     }
+}
+
+bool ChannelFreeForList(const VarList& list) {
+    if (list.context == nullptr) {
+        KClientSetLastError(kErrNoSymbols);
+        return false;
+    }
+    if (list.context->pendingRead.load() != nullptr) {
+        KClientSetLastError(kErrReadPending);
+        return false;
+    }
+    return true;
 }
 
 void FreeVarList(VarList* list) {

@@ -75,6 +75,10 @@ VarList* DefineVarList(int32_t channel, const char* const* names, uint32_t count
 // this list is ended.
 void DeleteVarList(VarList* list, bool endAnyRead);
 
+// True when the list's channel can take a request of the list; otherwise records 19 (the
+// channel's context is gone) or 28 (a read is in progress on the channel) and gives false.
+bool ChannelFreeForList(const VarList& list);
+
 // Passes the three fields of each of `n` consecutive 10-byte items through KUtilSwap; does
 // nothing when swapBytes is 0.
 void SwapAddressItems(int32_t swapBytes, uint8_t* items, uint32_t n);

@@ -110,12 +110,7 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymSendVarList(int32_t channel, HVARLIST 
         return 0;
     }
     auto* list = static_cast<VarList*>(hVarList);
-    if (list->context == nullptr) {
-        KClientSetLastError(ksym::kErrNoSymbols);
-        return 0;
-    }
-    if (list->context->pendingRead.load() != nullptr) {
-        KClientSetLastError(ksym::kErrReadPending);
+    if (!ksym::ChannelFreeForList(*list)) {
         return 0;
     }
     list->nextTelegram = 0;

@@ -62,12 +62,7 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymWriteVarList(int32_t channel, HVARLIST
         KClientSetLastError(ksym::kErrMultiTelegram);
         return 0;
     }
-    if (list->context == nullptr) {
-        KClientSetLastError(ksym::kErrNoSymbols);
-        return 0;
-    }
-    if (list->context->pendingRead.load() != nullptr) {
-        KClientSetLastError(ksym::kErrReadPending);
+    if (!ksym::ChannelFreeForList(*list)) {
         return 0;
     }
     if (buffers == nullptr && list->varCount != 0) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <map>
 #include <string>
@@ -14,6 +13,7 @@
 #include "extern/kclient.h"
 #include "include/ksymbol.h"
 #include "plcsim/memory.h"
+#include "symbols/name_compare.h"
 #include "support/message_wait.h"
 
 namespace {
@@ -107,20 +107,11 @@ protected:
 
     const SymbolEntry& FirstOfName(const char* name) const {
         for (int32_t i = 0; i < count_; ++i) {
-            if (EqualsFolded(symbols_[i]->name, name)) {
+            if (ksym::NamesEqual(symbols_[i]->name, name)) {
                 return *symbols_[i];
             }
         }
         return *symbols_[0];
-    }
-    static bool EqualsFolded(const char* a, const char* b) {
-        for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-            if (std::toupper(static_cast<unsigned char>(*a)) !=
-                std::toupper(static_cast<unsigned char>(*b))) {
-                return false;
-            }
-        }
-        return *a == *b;
     }
 
     HWND window_ = nullptr;
