@@ -42,7 +42,9 @@ std::optional<std::vector<uint8_t>> Parsed(const std::string& type, uint32_t siz
 // them is an error under the address sanitizer.
 std::string Shown(const std::string& type, const std::vector<uint8_t>& bytes) {
     std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() + (bytes.empty() ? 1 : 0)]);
-    std::memcpy(exact.get(), bytes.data(), bytes.size());
+    if (!bytes.empty()) {
+        std::memcpy(exact.get(), bytes.data(), bytes.size());
+    }
     return ksymtool::FormatValue(ShapeOf(type, static_cast<uint32_t>(bytes.size())), exact.get());
 }
 
