@@ -1,13 +1,19 @@
 // Station addresses: null or "sim" for the embedded simulator with the sample project,
-// "sim:" followed by its options.
+// "sim:" followed by its options, "tcp:HOST:PORT" for a station server.
 #include <cstring>
 #include <string>
 
 #include "extern/kclient.h"
 #include "kclient/sim_transport.h"
+#include "kclient/tcp_transport.h"
 #include "kclient/transport.h"
 
 namespace kclient {
+
+namespace {
+// How long a TCP station may take to accept the connection and open the session.
+constexpr uint32_t kConnectTimeoutMs = 5000;
+} // namespace
 
 std::unique_ptr<Transport> MakeTransport(const char* station, std::weak_ptr<Channel> sink,
                                          int32_t& error, std::string& message) {
@@ -17,6 +23,10 @@ std::unique_ptr<Transport> MakeTransport(const char* station, std::weak_ptr<Chan
         options.clear();
     } else if (address.compare(0, 4, "sim:") == 0) {
         options = address.substr(4);
+    } else if (address.compare(0, 4, "tcp:") == 0) {
+        std::unique_ptr<Transport> tcp = TcpTransport::Connect(address.substr(4), std::move(sink),
+                                                               kConnectTimeoutMs, error, message);
+        return tcp;
     } else {
         error = KCLIENT_ERR_BAD_STATION;
         message = "unknown station address '" + address + "'";

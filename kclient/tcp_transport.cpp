@@ -1,0 +1,160 @@
+#include "kclient/tcp_transport.h"
+
+#include <chrono>
+#include <vector>
+
+#include "extern/kclient.h"
+#include "kclient/channel.h"
+#include "plcsim/byte_order.h"
+#include "plcsim/station_frame.h"
+
+namespace kclient {
+
+namespace {
+
+// The one session each connection carries.
+constexpr uint16_t kSession = 0;
+constexpr size_t kReceiveChunk = 64 * 1024;
+
+} // namespace
+
+std::unique_ptr<TcpTransport> TcpTransport::Connect(const std::string& address,
+                                                    std::weak_ptr<Channel> sink, uint32_t timeoutMs,
+                                                    int32_t& error, std::string& message) {
+    const size_t colon = address.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == address.size()) {
+        error = KCLIENT_ERR_BAD_STATION;
+        message = "a TCP station is tcp:HOST:PORT, not 'tcp:" + address + "'";
+        return nullptr;
+    }
+    std::string host = address.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2); // [::1]:PORT
+    }
+    const std::string port = address.substr(colon + 1);
+    std::unique_ptr<TcpTransport> transport(new TcpTransport(std::move(sink)));
+    if (!transport->socket_.Connect(host, port, timeoutMs, message) ||
+        !transport->OpenSession(timeoutMs, message)) {
+        error = KCLIENT_ERR_CONNECT;
+        return nullptr;
+    }
+    TcpTransport* self = transport.get();
+    transport->receiver_ = std::thread([self] { self->ReceiveLoop(); });
+    return transport;
+}
+
+bool TcpTransport::OpenSession(uint32_t timeoutMs, std::string& message) {
+    const std::vector<uint8_t> open =
+        plcsim::EncodeFrame(plcsim::FrameKind::Open, kSession, nullptr, 0);
+    if (!socket_.SendAll(open.data(), open.size())) {
+        message = "the station closed the connection";
+        return false;
+    }
+    // The answer to the open comes before anything else on the connection.
+    plcsim::FrameReader reader;
+    plcsim::Frame frame;
+    std::vector<uint8_t> chunk(256);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const plcsim::FrameReader::Result result = reader.Next(frame);
+        if (result == plcsim::FrameReader::Result::Frame) {
+            break;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (result == plcsim::FrameReader::Result::Broken || left.count() <= 0) {
+            message = "the station did not open a session";
+            return false;
+        }
+        // Reading only a little at a time: nothing after the answer may be taken here.
+        const long got = socket_.Receive(chunk.data(), 1, static_cast<uint32_t>(left.count()));
+        if (got <= 0) {
+            message = "the station did not open a session";
+            return false;
+        }
+        reader.Feed(chunk.data(), static_cast<size_t>(got));
+    }
+    if (frame.kind != plcsim::FrameKind::Opened || frame.session != kSession ||
+        !plcsim::ParseOpened(frame.payload, bigEndian_, blockSize_, projectName_)) {
+        message = "the station answered the session's opening wrongly";
+        return false;
+    }
+    return true;
+}
+
+TcpTransport::~TcpTransport() {
+    closing_ = true;
+    {
+        std::lock_guard<std::mutex> lock(sendMutex_);
+        if (!broken_.load()) {
+            const std::vector<uint8_t> close =
+                plcsim::EncodeFrame(plcsim::FrameKind::Close, kSession, nullptr, 0);
+            socket_.SendAll(close.data(), close.size());
+        }
+    }
+    socket_.Shutdown();
+    if (receiver_.joinable()) {
+        receiver_.join();
+    }
+}
+
+bool TcpTransport::Send(const uint8_t* telegram, uint32_t length) {
+    if (broken_.load() || length > plcsim::kMaxFramePayload) {
+        return false;
+    }
+    const std::vector<uint8_t> frame =
+        plcsim::EncodeFrame(plcsim::FrameKind::Request, kSession, telegram, length);
+    std::lock_guard<std::mutex> lock(sendMutex_);
+    if (!socket_.SendAll(frame.data(), frame.size())) {
+        Break();
+        return false;
+    }
+    return true;
+}
+
+uint32_t TcpTransport::SwapFlag() const {
+    const bool hostBig = plcsim::HostOrder() == plcsim::ByteOrder::Big;
+    return bigEndian_ != hostBig ? 1u : 0u;
+}
+
+void TcpTransport::Break() {
+    if (broken_.exchange(true) || closing_.load()) {
+        return;
+    }
+    if (std::shared_ptr<Channel> channel = sink_.lock()) {
+        channel->Deliver(Reply{COMM_FATALERROR, KCLIENT_ERR_CONNECT, {}});
+    }
+}
+
+void TcpTransport::ReceiveLoop() {
+    plcsim::FrameReader reader;
+    std::vector<uint8_t> chunk(kReceiveChunk);
+    plcsim::Frame frame;
+    for (;;) {
+        const long got = socket_.Receive(chunk.data(), chunk.size(), Socket::kForever);
+        if (got <= 0) {
+            break; // the end of the stream, an error, or our own shutdown
+        }
+        reader.Feed(chunk.data(), static_cast<size_t>(got));
+        plcsim::FrameReader::Result result;
+        while ((result = reader.Next(frame)) == plcsim::FrameReader::Result::Frame) {
+            std::shared_ptr<Channel> channel = sink_.lock();
+            if (channel == nullptr || frame.session != kSession) {
+                continue;
+            }
+            if (frame.kind == plcsim::FrameKind::Reply) {
+                const auto size = static_cast<uint32_t>(frame.payload.size());
+                channel->Deliver(Reply{COMM_MESSAGEREADY, size, std::move(frame.payload)});
+            } else if (frame.kind == plcsim::FrameKind::Fatal) {
+                channel->Deliver(Reply{COMM_FATALERROR, KCLIENT_ERR_SEND, {}});
+            }
+        }
+        if (result == plcsim::FrameReader::Result::Broken) {
+            break;
+        }
+    }
+    std::lock_guard<std::mutex> lock(sendMutex_);
+    Break();
+}
+
+} // namespace kclient
