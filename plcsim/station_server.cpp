@@ -1,0 +1,350 @@
+#include "plcsim/station_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <system_error>
+#include <vector>
+
+#include "plcsim/station_frame.h"
+
+namespace plcsim {
+
+namespace {
+
+// How often the acceptor collects the connections that have ended, when nothing arrives.
+constexpr int kReapIntervalMs = 200;
+constexpr size_t kReceiveChunk = 64 * 1024;
+
+void CloseFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+// Sends all of `bytes`; false when the peer is gone or the connection was shut down.
+bool SendAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool SendFrame(int fd, FrameKind kind, uint16_t session, const std::vector<uint8_t>& payload) {
+    return SendAll(fd, EncodeFrame(kind, session, payload.data(), payload.size()));
+}
+
+// The control telegram that makes the server drop the connection: "\xF0cut", one zero may
+// follow as it may after every control command.
+bool IsCut(const std::vector<uint8_t>& request) {
+    static const char kCut[] = "\xF0"
+                               "cut";
+    const size_t length = sizeof(kCut) - 1;
+    if (request.size() != length && !(request.size() == length + 1 && request.back() == 0)) {
+        return false;
+    }
+    return std::memcmp(request.data(), kCut, length) == 0;
+}
+
+std::string FormatAddress(const sockaddr_storage& address, uint16_t port) {
+    char host[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address);
+        ::inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof(host));
+        return "[" + std::string(host) + "]:" + std::to_string(port);
+    }
+    const auto* in4 = reinterpret_cast<const sockaddr_in*>(&address);
+    ::inet_ntop(AF_INET, &in4->sin_addr, host, sizeof(host));
+    return std::string(host) + ":" + std::to_string(port);
+}
+
+} // namespace
+
+StationServer::StationServer(std::shared_ptr<Controller> controller)
+    : controller_(std::move(controller)) {}
+
+StationServer::~StationServer() {
+    Stop();
+}
+
+bool StationServer::Start(const std::string& host, uint16_t port, std::string& error) {
+    if (listener_ >= 0 || stopping_.load()) {
+        error = "the station server was started before";
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    const int resolved =
+        ::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found);
+    if (resolved != 0) {
+        error = "cannot resolve '" + host + "': " + ::gai_strerror(resolved);
+        return false;
+    }
+    std::string lastError = "no address";
+    for (addrinfo* at = found; at != nullptr && listener_ < 0; at = at->ai_next) {
+        int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
+        if (fd < 0) {
+            lastError = std::strerror(errno);
+            continue;
+        }
+        const int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        if (::bind(fd, at->ai_addr, at->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+            lastError = std::strerror(errno);
+            CloseFd(fd);
+            continue;
+        }
+        listener_ = fd;
+    }
+    ::freeaddrinfo(found);
+    if (listener_ < 0) {
+        error = "cannot listen on " + host + ":" + service + ": " + lastError;
+        return false;
+    }
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof(bound);
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &boundLength);
+    const uint16_t boundPort =
+        ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                          : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC) != 0) {
+        error = std::string("cannot make a pipe: ") + std::strerror(errno);
+        CloseFd(listener_);
+        return false;
+    }
+    wakeRead_ = wake[0];
+    wakeWrite_ = wake[1];
+    address_ = FormatAddress(bound, boundPort);
+    port_.store(boundPort);
+    try {
+        acceptor_ = std::thread(&StationServer::AcceptLoop, this);
+    } catch (const std::system_error& e) {
+        error = std::string("cannot start the acceptor: ") + e.what();
+        CloseFd(listener_);
+        CloseFd(wakeRead_);
+        CloseFd(wakeWrite_);
+        port_.store(0);
+        address_.clear();
+        return false;
+    }
+    return true;
+}
+
+std::string StationServer::Address() const {
+    return address_;
+}
+
+size_t StationServer::ConnectionCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connections_.size();
+}
+
+void StationServer::Stop() {
+    if (stopping_.exchange(true)) {
+        return;
+    }
+    if (wakeWrite_ >= 0) {
+        const uint8_t byte = 1;
+        // The pipe is never read: once written, every poll on it returns at once.
+        while (::write(wakeWrite_, &byte, 1) < 0 && errno == EINTR) {
+        }
+    }
+    if (acceptor_.joinable()) {
+        acceptor_.join();
+    }
+    std::list<std::unique_ptr<Connection>> connections;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        connections.swap(connections_);
+    }
+    // A connection's socket is closed only after its thread is joined, so shutting it down
+    // here never touches a descriptor number that was reused meanwhile.
+    for (auto& connection : connections) {
+        ::shutdown(connection->fd, SHUT_RDWR);
+    }
+    for (auto& connection : connections) {
+        connection->thread.join();
+        CloseFd(connection->fd);
+    }
+    CloseFd(listener_);
+    CloseFd(wakeRead_);
+    CloseFd(wakeWrite_);
+}
+
+void StationServer::Reap() {
+    std::list<std::unique_ptr<Connection>> ended;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            if ((*it)->done.load()) {
+                ended.push_back(std::move(*it));
+                it = connections_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& connection : ended) {
+        connection->thread.join();
+        CloseFd(connection->fd);
+    }
+}
+
+void StationServer::AcceptLoop() {
+    while (!stopping_.load()) {
+        pollfd fds[2] = {{listener_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, kReapIntervalMs);
+        Reap();
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (ready <= 0 || (fds[1].revents & POLLIN) != 0 || (fds[0].revents & POLLIN) == 0) {
+            continue;
+        }
+        int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            continue; // the peer gave up meanwhile, or descriptors ran out for now
+        }
+        const int yes = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof(yes));
+        auto connection = std::make_unique<Connection>();
+        connection->fd = fd;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (connections_.size() >= kMaxStationConnections) {
+            CloseFd(connection->fd);
+            continue;
+        }
+        try {
+            connection->thread = std::thread(&StationServer::Serve, this, std::ref(*connection));
+        } catch (const std::system_error&) {
+            CloseFd(connection->fd);
+            continue;
+        }
+        connections_.push_back(std::move(connection));
+    }
+}
+
+bool StationServer::Pause(uint32_t ms) const {
+    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (stopping_.load()) {
+            return false;
+        }
+        // Rounded up, so that the reply never leaves before its time.
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0) {
+            return true;
+        }
+        pollfd wake = {wakeRead_, POLLIN, 0};
+        if (::poll(&wake, 1, static_cast<int>(left)) > 0) {
+            return false;
+        }
+    }
+}
+
+void StationServer::Serve(Connection& connection) {
+    const int fd = connection.fd;
+    FrameReader reader;
+    std::map<uint16_t, Session> sessions;
+    std::vector<uint8_t> received(kReceiveChunk);
+    bool open = true;
+    while (open && !stopping_.load()) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            break;
+        }
+        const ssize_t n = ::recv(fd, received.data(), received.size(), 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        reader.Feed(received.data(), static_cast<size_t>(n));
+        Frame frame;
+        FrameReader::Result result = FrameReader::Result::NeedMore;
+        while (open && (result = reader.Next(frame)) == FrameReader::Result::Frame) {
+            auto session = sessions.find(frame.session);
+            switch (frame.kind) {
+            case FrameKind::Open: {
+                // An Open of a session already open starts it over.
+                sessions[frame.session] = Session{};
+                const Config config = controller_->GetConfig();
+                open = SendFrame(fd, FrameKind::Opened, frame.session,
+                                 OpenedPayload(config.order == ByteOrder::Big, config.blockSize,
+                                               controller_->GetProject().fileName));
+                break;
+            }
+            case FrameKind::Close:
+                if (session == sessions.end()) {
+                    open = false;
+                } else {
+                    sessions.erase(session);
+                }
+                break;
+            case FrameKind::Request: {
+                if (session == sessions.end() || IsCut(frame.payload)) {
+                    open = false;
+                    break;
+                }
+                const uint32_t latency = controller_->GetConfig().latencyMs;
+                if (latency != 0 && !Pause(latency)) {
+                    open = false;
+                    break;
+                }
+                Outcome outcome = controller_->Handle(session->second, frame.payload.data(),
+                                                      frame.payload.size());
+                if (outcome.kind == Outcome::Kind::Reply) {
+                    open = SendFrame(fd, FrameKind::Reply, frame.session, outcome.reply);
+                } else if (outcome.kind == Outcome::Kind::FatalError) {
+                    open = SendFrame(fd, FrameKind::Fatal, frame.session, {});
+                }
+                break;
+            }
+            default: // the server's own kinds never come from a client
+                open = false;
+                break;
+            }
+        }
+        if (open && result == FrameReader::Result::Broken) {
+            open = false;
+        }
+    }
+    // The peer sees the end at once; the descriptor is closed when the thread is collected.
+    ::shutdown(fd, SHUT_RDWR);
+    connection.done.store(true);
+}
+
+} // namespace plcsim

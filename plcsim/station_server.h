@@ -1,0 +1,77 @@
+// A station server: serves one simulated controller to clients over TCP, in the framing of
+// station_frame.h (docs/station-protocol.md). POSIX only.
+#ifndef KSYM_PLCSIM_STATION_SERVER_H
+#define KSYM_PLCSIM_STATION_SERVER_H
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "plcsim/controller.h"
+
+namespace plcsim {
+
+// The most connections served at once; one more is accepted and closed at once.
+inline constexpr size_t kMaxStationConnections = 1024;
+
+// Threads: one accepts connections, one serves each connection (its sessions one request at
+// a time, sleeping out the controller's latency before each answer). Every connection's
+// sessions share the one controller, so memory, project and login state are the station's.
+// Start and Stop are for one owning thread; Port and ConnectionCount may be called from any.
+class StationServer {
+public:
+    explicit StationServer(std::shared_ptr<Controller> controller);
+    ~StationServer(); // stops the server
+    StationServer(const StationServer&) = delete;
+    StationServer& operator=(const StationServer&) = delete;
+
+    // Listens on host:port (port 0: a free port the system picks; host a numeric address or
+    // a name that resolves to one). False with `error` set when the address does not resolve
+    // or cannot be bound, or when the server was started before.
+    bool Start(const std::string& host, uint16_t port, std::string& error);
+
+    // The port listened on, 0 before Start.
+    uint16_t Port() const { return port_.load(); }
+    // The bound address as host:port, [host]:port for IPv6; empty before Start.
+    std::string Address() const;
+
+    // Connections open right now, including those whose end has not been collected yet.
+    size_t ConnectionCount() const;
+
+    // Closes the listener and every connection and waits for every thread. Idempotent.
+    void Stop();
+
+private:
+    struct Connection {
+        int fd = -1;
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
+    void AcceptLoop();
+    void Serve(Connection& connection);
+    // Joins and releases the connections whose thread has ended.
+    void Reap();
+    // Waits up to `ms`; false when the server is stopping meanwhile.
+    bool Pause(uint32_t ms) const;
+
+    std::shared_ptr<Controller> controller_;
+    int listener_ = -1;
+    int wakeRead_ = -1; // readable once Stop begins, to end every wait at once
+    int wakeWrite_ = -1;
+    std::atomic<uint16_t> port_{0};
+    std::string address_;
+    std::atomic<bool> stopping_{false};
+    std::thread acceptor_;
+    mutable std::mutex mutex_; // guards connections_
+    std::list<std::unique_ptr<Connection>> connections_;
+};
+
+} // namespace plcsim
+
+#endif

@@ -1,0 +1,168 @@
+// plcsim: a simulated controller served as a station on TCP (docs/station-protocol.md).
+//
+// Exit codes: 0 after SIGINT or SIGTERM, 1 when the address cannot be listened on, 2 for a
+// bad option (including a project file that cannot be loaded).
+#include <CLI/CLI.hpp>
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plcsim/config.h"
+#include "plcsim/controller.h"
+#include "plcsim/station_server.h"
+
+namespace {
+
+// The signal handler only writes a byte here; main waits on the other end.
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool InstallSignals(std::string& error) {
+    if (::pipe(g_signalPipe) != 0) {
+        error = "cannot make a pipe";
+        return false;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    if (::sigaction(SIGINT, &action, nullptr) != 0 || ::sigaction(SIGTERM, &action, nullptr) != 0) {
+        error = "cannot install the signal handlers";
+        return false;
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+// HOST:PORT, or [HOST]:PORT for an IPv6 address; the port 0 to 65535.
+bool SplitListen(const std::string& text, std::string& host, uint16_t& port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon + 1 == text.size() || colon + 6 < text.size()) {
+        return false;
+    }
+    host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    uint32_t value = 0;
+    for (size_t i = colon + 1; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<uint32_t>(text[i] - '0');
+    }
+    if (host.empty() || value > 65535) {
+        return false;
+    }
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+int Fail(int code, const std::string& message) {
+    std::cerr << "plcsim: " << message << "\n";
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"plcsim: a simulated controller served as a station on TCP; it prints "
+                 "'plcsim listening on HOST:PORT' when ready and ends on SIGINT or SIGTERM"};
+    std::string listen;
+    std::string project;
+    std::string order;
+    std::string chunk;
+    std::string block;
+    std::string latency;
+    std::string memory;
+    std::vector<std::string> faults;
+    std::vector<std::string> absent;
+    app.add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free one")
+        ->required();
+    app.add_option("--project", project, "the SDB file of the project (default: the sample)");
+    app.add_option("--order", order, "the controller's byte order: big or little");
+    app.add_option("--chunk", chunk, "bytes of the symbol file per upload reply");
+    app.add_option("--block", block, "the largest telegram, 0 for none");
+    app.add_option("--latency", latency, "milliseconds before each reply");
+    app.add_option("--memory", memory, "bytes of each memory area");
+    app.add_option("--fault", faults, "silent, fatal, empty, short, refuse or shortread")
+        ->take_all();
+    app.add_option("--absent", absent, "AREA:OFFSET whose reads and writes fail")->take_all();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+
+    // Every value goes through the one option parser the embedded simulator uses too.
+    std::string options;
+    const auto add = [&options](const char* key, const std::string& value) {
+        options += std::string(key) + "=" + value + ";";
+    };
+    const std::vector<std::pair<const char*, const std::string*>> single = {
+        {"project", &project}, {"order", &order},     {"chunk", &chunk},
+        {"block", &block},     {"latency", &latency}, {"memory", &memory}};
+    for (const auto& [key, value] : single) {
+        if (value->find(';') != std::string::npos) {
+            return Fail(2, std::string("--") + key + " must not contain ';'");
+        }
+        if (!value->empty()) {
+            add(key, *value);
+        }
+    }
+    for (const auto& [key, values] :
+         {std::make_pair("fault", &faults), std::make_pair("absent", &absent)}) {
+        for (const std::string& value : *values) {
+            if (value.find(';') != std::string::npos) {
+                return Fail(2, std::string("--") + key + " must not contain ';'");
+            }
+            add(key, value);
+        }
+    }
+    plcsim::Config config;
+    std::string error;
+    if (!plcsim::ParseConfig(options, config, error)) {
+        return Fail(2, error);
+    }
+    auto controller = std::make_shared<plcsim::Controller>();
+    if (!controller->Configure(config, error)) {
+        return Fail(2, error);
+    }
+    std::string host;
+    uint16_t port = 0;
+    if (!SplitListen(listen, host, port)) {
+        return Fail(2, "--listen wants HOST:PORT, not '" + listen + "'");
+    }
+    if (!InstallSignals(error)) {
+        return Fail(1, error);
+    }
+
+    plcsim::StationServer server(controller);
+    if (!server.Start(host, port, error)) {
+        return Fail(1, error);
+    }
+    std::cout << "plcsim listening on " << server.Address() << std::endl;
+
+    pollfd wake = {g_signalPipe[0], POLLIN, 0};
+    while (::poll(&wake, 1, -1) < 0 && errno == EINTR) {
+    }
+    server.Stop();
+    return 0;
+}
