@@ -29,7 +29,15 @@
 #include "frame/module_settings.h"
 #include "include/ksymbol.h"
 #include "platform/win32.h"
+#include "plcsim/controller.h"
+#include "plcsim/station_server.h"
 #include "varlist/var_list.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,13 +47,15 @@ constexpr char kStation[] = "sim:block=512";
 // Direct addresses of every size, a bit among them, mixed into the names.
 const char* const kDirectAddresses[] = {"%MW4", "%MB100", "%MD8", "%MX2.5", "%IW0", "%QB3"};
 
-// The channel every run uses, opened once in main.
+// A channel the runs use, opened once in main: `station` to the embedded simulator,
+// `tcpStation` to a station server on the loopback interface serving the same project.
 struct Station {
     HWND window = nullptr;
     int32_t channel = -1;
     std::vector<std::string> symbols; // the loaded symbols' names, in file order
 };
 Station station;
+Station tcpStation;
 
 // n names: every fifth a direct address, the others the symbols in turn.
 std::vector<std::string> ListNames(size_t n) {
@@ -124,16 +134,16 @@ void Define(benchmark::State& state) {
 
 // Waits for the read's completion, at most timeoutMs when one is given, else for as long as
 // it takes; the completion's wParam, or -1 when none came.
-long AwaitCompletion(DWORD timeoutMs) {
+long AwaitCompletion(const Station& on, DWORD timeoutMs) {
     MSG msg{};
     if (timeoutMs == INFINITE) {
-        return GetMessageA(&msg, station.window, kNotifyMsg, kNotifyMsg) > 0
+        return GetMessageA(&msg, on.window, kNotifyMsg, kNotifyMsg) > 0
                    ? static_cast<long>(msg.wParam)
                    : -1;
     }
     const DWORD start = GetTickCount();
     do {
-        if (PeekMessageA(&msg, station.window, kNotifyMsg, kNotifyMsg, PM_REMOVE)) {
+        if (PeekMessageA(&msg, on.window, kNotifyMsg, kNotifyMsg, PM_REMOVE)) {
             return static_cast<long>(msg.wParam);
         }
         Sleep(1);
@@ -142,48 +152,102 @@ long AwaitCompletion(DWORD timeoutMs) {
 }
 
 // One read; false when it did not complete with every value taken in.
-bool ReadOnce(HVARLIST list, uint32_t count, DWORD timeoutMs) {
-    if (KSymSendVarList(station.channel, list) != 1 ||
-        AwaitCompletion(timeoutMs) != COMM_MESSAGEREADY) {
+bool ReadOnce(const Station& on, HVARLIST list, uint32_t count, DWORD timeoutMs) {
+    if (KSymSendVarList(on.channel, list) != 1 ||
+        AwaitCompletion(on, timeoutMs) != COMM_MESSAGEREADY) {
         return false;
     }
     VarValue** values = nullptr;
     uint32_t received = 0;
-    KSymEnterVarListAccess(station.channel, list);
-    KSymGetValues(station.channel, list, &values, &received);
+    KSymEnterVarListAccess(on.channel, list);
+    KSymGetValues(on.channel, list, &values, &received);
     benchmark::DoNotOptimize(values);
-    KSymLeaveVarListAccess(station.channel, list);
+    KSymLeaveVarListAccess(on.channel, list);
     return received == count;
 }
 
-void Read(benchmark::State& state) {
+void ReadOn(benchmark::State& state, const Station& on) {
     const std::vector<std::string> names = ListNames(static_cast<size_t>(state.range(0)));
     const std::vector<const char*> pointers = Pointers(names);
     const auto count = static_cast<uint32_t>(pointers.size());
-    HVARLIST list = KSymDefineVarList(station.channel, pointers.data(), count);
+    HVARLIST list = KSymDefineVarList(on.channel, pointers.data(), count);
     if (list == nullptr) {
         state.SkipWithError("the definition was refused");
         return;
     }
     // A first read with a bounded wait: the timed ones wait without a limit.
-    if (!ReadOnce(list, count, 5000)) {
+    if (!ReadOnce(on, list, count, 5000)) {
         state.SkipWithError("the first read did not complete");
     } else {
         for (auto _ : state) {
-            if (!ReadOnce(list, count, INFINITE)) {
+            if (!ReadOnce(on, list, count, INFINITE)) {
                 state.SkipWithError("a read did not complete");
                 break;
             }
         }
     }
     const uint32_t telegrams = TelegramCount(list);
-    KSymDeleteVarList(station.channel, list);
+    KSymDeleteVarList(on.channel, list);
     const auto reads = static_cast<double>(state.iterations());
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * count);
     state.counters["reads/s"] = benchmark::Counter(reads, benchmark::Counter::kIsRate);
     state.counters["telegrams/s"] =
         benchmark::Counter(reads * telegrams, benchmark::Counter::kIsRate);
     state.counters["telegrams"] = telegrams;
+}
+
+void Read(benchmark::State& state) {
+    ReadOn(state, station);
+}
+
+void ReadTcp(benchmark::State& state) {
+    ReadOn(state, tcpStation);
+}
+
+// A bare loopback TCP round trip: 16 bytes to an echoing thread and back, the floor under a
+// telegram's exchange with a station server.
+void LoopbackRoundTrip(benchmark::State& state) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        state.SkipWithError("no loopback listener");
+        return;
+    }
+    std::thread echo([listener] {
+        const int peer = accept(listener, nullptr, nullptr);
+        uint8_t bytes[16];
+        while (peer >= 0 && recv(peer, bytes, sizeof bytes, MSG_WAITALL) == sizeof bytes) {
+            send(peer, bytes, sizeof bytes, MSG_NOSIGNAL);
+        }
+        if (peer >= 0) {
+            close(peer);
+        }
+    });
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (connect(client, reinterpret_cast<sockaddr*>(&address), size) != 0) {
+        state.SkipWithError("no loopback connection");
+    } else {
+        uint8_t bytes[16] = {};
+        for (auto _ : state) {
+            send(client, bytes, sizeof bytes, MSG_NOSIGNAL);
+            if (recv(client, bytes, sizeof bytes, MSG_WAITALL) != sizeof bytes) {
+                state.SkipWithError("the echo ended");
+                break;
+            }
+        }
+    }
+    close(client);
+    echo.join();
+    close(listener);
+    state.counters["roundTrips/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 // The console table, then each read against the hand-over measured in the same run: per
@@ -209,6 +273,8 @@ public:
                 run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
             if (name == "HandOver") {
                 roundTrip_ = seconds;
+            } else if (name == "LoopbackRoundTrip") {
+                loopback_ = seconds;
             } else if (name.compare(0, 4, "Read") == 0) {
                 const auto telegrams = run.counters.find("telegrams");
                 if (figures_.count(name) == 0) {
@@ -234,6 +300,15 @@ public:
                              read.seconds / floor);
             }
         }
+        const auto tcp = figures_.find("ReadTcp/10");
+        const auto sim = figures_.find("Read/10");
+        if (tcp != figures_.end() && sim != figures_.end() && loopback_ > 0) {
+            std::fprintf(out,
+                         "\nReadTcp/10: %.1f us, %.2fx the embedded read, %.2fx a bare "
+                         "loopback round trip (%.2f us)\n",
+                         tcp->second.seconds * 1e6, tcp->second.seconds / sim->second.seconds,
+                         tcp->second.seconds / loopback_, loopback_ * 1e6);
+        }
         std::fflush(out);
         ConsoleReporter::Finalize();
     }
@@ -244,34 +319,35 @@ private:
         double telegrams = 0;
     };
     double roundTrip_ = 0; // seconds
+    double loopback_ = 0;  // seconds
     std::vector<std::string> order_;
     std::map<std::string, ReadFigures> figures_;
 };
 
 // Opens the channel and loads the symbols; false with a message when it cannot.
-bool OpenStation() {
-    station.window = CreateWindowExA(0, "STATIC", "bench", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                     nullptr, nullptr);
-    if (station.window == nullptr) {
+bool OpenStation(Station& target, const char* address) {
+    target.window = CreateWindowExA(0, "STATIC", "bench", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    nullptr, nullptr);
+    if (target.window == nullptr) {
         std::fprintf(stderr, "var_list_bench: no message window\n");
         return false;
     }
-    station.channel = KSymOpenChannelEx(kStation, 0, station.window, kNotifyMsg, kBlockSize);
-    if (station.channel == -1) {
-        std::fprintf(stderr, "var_list_bench: cannot open %s (error %d)\n", kStation,
+    target.channel = KSymOpenChannelEx(address, 0, target.window, kNotifyMsg, kBlockSize);
+    if (target.channel == -1) {
+        std::fprintf(stderr, "var_list_bench: cannot open %s (error %d)\n", address,
                      static_cast<int>(KClientGetLastError()));
         return false;
     }
     SymbolEntry** symbols = nullptr;
     int32_t count = 0;
-    if (KSymLoadSymbols(station.channel, nullptr, &symbols, &count) != 1 || count == 0) {
+    if (KSymLoadSymbols(target.channel, nullptr, &symbols, &count) != 1 || count == 0) {
         std::fprintf(stderr, "var_list_bench: cannot load the symbols (error %d)\n",
                      static_cast<int>(KClientGetLastError()));
         return false;
     }
     for (int32_t i = 0; i < count; ++i) {
         const char* name = symbols[i]->name; // a packed field: copied out before use
-        station.symbols.emplace_back(name);
+        target.symbols.emplace_back(name);
     }
     return true;
 }
@@ -293,7 +369,15 @@ int main(int argc, char** argv) {
     }
     ksym::ModuleAttach(); // what the shared library's entry does; the objects are linked here
     int status = 1;
-    if (OpenStation()) {
+    // The station server holds the same project, with the simulator's block size.
+    auto controller = std::make_shared<plcsim::Controller>();
+    plcsim::Config config;
+    config.blockSize = kBlockSize;
+    std::string error;
+    plcsim::StationServer server(controller);
+    const bool served = controller->Configure(config, error) && server.Start("127.0.0.1", 0, error);
+    const std::string tcpAddress = "tcp:" + server.Address();
+    if (served && OpenStation(station, kStation) && OpenStation(tcpStation, tcpAddress.c_str())) {
         // Wake-ups between threads vary from run to run (more so on virtual machines): the
         // hand-over and the reads are repeated and their medians compared.
         constexpr int kRepetitions = 5;
@@ -314,17 +398,30 @@ int main(int argc, char** argv) {
             ->Repetitions(kRepetitions)
             ->ReportAggregatesOnly(true)
             ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark("LoopbackRoundTrip", LoopbackRoundTrip)
+            ->UseRealTime()
+            ->Repetitions(kRepetitions)
+            ->ReportAggregatesOnly(true);
+        benchmark::RegisterBenchmark("ReadTcp", ReadTcp)
+            ->Arg(10)
+            ->UseRealTime()
+            ->Repetitions(kRepetitions)
+            ->ReportAggregatesOnly(true)
+            ->Unit(benchmark::kMicrosecond);
         HandOverReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
         status = 0;
     }
     benchmark::Shutdown();
-    if (station.channel != -1) {
-        KSymCloseChannel(station.channel);
+    for (Station* open : {&station, &tcpStation}) {
+        if (open->channel != -1) {
+            KSymCloseChannel(open->channel);
+        }
+        if (open->window != nullptr) {
+            DestroyWindow(open->window);
+        }
     }
-    if (station.window != nullptr) {
-        DestroyWindow(station.window);
-    }
+    server.Stop();
     ksym::ModuleDetach();
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
