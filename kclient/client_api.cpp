@@ -10,11 +10,12 @@ namespace kclient {
 
 namespace {
 
-int32_t OpenNew(const char* station, HANDLE event) {
+int32_t OpenNew(const char* station, uint32_t connectTimeoutMs, HANDLE event) {
     auto channel = std::make_shared<Channel>(event);
     int32_t error = 0;
     std::string message;
-    std::unique_ptr<Transport> transport = MakeTransport(station, channel, error, message);
+    std::unique_ptr<Transport> transport =
+        MakeTransport(station, channel, connectTimeoutMs, error, message);
     if (transport == nullptr) {
         Fail(error, message);
         return -1;
@@ -39,7 +40,7 @@ int32_t Reopen(const char* station, int32_t old, HANDLE event) {
         int32_t error = 0;
         std::string message;
         std::unique_ptr<Transport> transport =
-            MakeTransport(station, entry->sharedChannel(), error, message);
+            MakeTransport(station, entry->sharedChannel(), 0, error, message);
         if (transport == nullptr) {
             Fail(error, message);
             return -1;
@@ -68,7 +69,7 @@ using kclient::FindOrFail;
 extern "C" KCLIENT_API int32_t KCLIENT_CALL KClientOpenChannelEx(const char* station,
                                                                  int32_t reopenChannel, HWND, UINT,
                                                                  HANDLE event) {
-    return reopenChannel == 0 ? kclient::OpenNew(station, event)
+    return reopenChannel == 0 ? kclient::OpenNew(station, 0, event)
                               : kclient::Reopen(station, reopenChannel, event);
 }
 
@@ -80,7 +81,7 @@ extern "C" KCLIENT_API int32_t KCLIENT_CALL KClientKOpenChannelEx(const char* st
         kclient::Fail(KCLIENT_ERR_INVALID_ARGUMENT, "bad time-out or flags");
         return -1;
     }
-    return kclient::OpenNew(station, event);
+    return kclient::OpenNew(station, static_cast<uint32_t>(connectTimeoutMs), event);
 }
 
 extern "C" KCLIENT_API int32_t KCLIENT_CALL KClientCloseChannel(int32_t channel) {

@@ -10,13 +10,9 @@
 
 namespace kclient {
 
-namespace {
-// How long a TCP station may take to accept the connection and open the session.
-constexpr uint32_t kConnectTimeoutMs = 5000;
-} // namespace
-
 std::unique_ptr<Transport> MakeTransport(const char* station, std::weak_ptr<Channel> sink,
-                                         int32_t& error, std::string& message) {
+                                         uint32_t connectTimeoutMs, int32_t& error,
+                                         std::string& message) {
     const std::string address = station == nullptr ? "sim" : station;
     std::string options;
     if (address == "sim") {
@@ -24,8 +20,9 @@ std::unique_ptr<Transport> MakeTransport(const char* station, std::weak_ptr<Chan
     } else if (address.compare(0, 4, "sim:") == 0) {
         options = address.substr(4);
     } else if (address.compare(0, 4, "tcp:") == 0) {
-        std::unique_ptr<Transport> tcp = TcpTransport::Connect(address.substr(4), std::move(sink),
-                                                               kConnectTimeoutMs, error, message);
+        std::unique_ptr<Transport> tcp = TcpTransport::Connect(
+            address.substr(4), std::move(sink),
+            connectTimeoutMs == 0 ? kDefaultConnectTimeoutMs : connectTimeoutMs, error, message);
         return tcp;
     } else {
         error = KCLIENT_ERR_BAD_STATION;

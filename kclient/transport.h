@@ -25,10 +25,15 @@ public:
     virtual bool Broken() const { return false; }
 };
 
+// How long a network station may take to accept a connection, unless the caller says.
+inline constexpr uint32_t kDefaultConnectTimeoutMs = 5000;
+
 // Makes the transport for a station address; null with `error` (a KCLIENT_ERR_ code) and
-// `message` set when the address is malformed or the station cannot be reached.
+// `message` set when the address is malformed or the station cannot be reached within
+// connectTimeoutMs (0: the default).
 std::unique_ptr<Transport> MakeTransport(const char* station, std::weak_ptr<Channel> sink,
-                                         int32_t& error, std::string& message);
+                                         uint32_t connectTimeoutMs, int32_t& error,
+                                         std::string& message);
 
 } // namespace kclient
 
