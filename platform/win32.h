@@ -17,6 +17,7 @@
 #include <process.h>
 #else /* POSIX */
 
+#include <pthread.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -105,8 +106,10 @@ KPLATFORM_API DWORD GetTickCount(void);
 KPLATFORM_API void Sleep(DWORD milliseconds);
 
 /* ---- Critical sections (re-entrant locks) ---- */
+/* The lock lives inside the record, as on Windows: initializing one allocates nothing and
+ * cannot fail for want of memory. */
 typedef struct CRITICAL_SECTION {
-    void* impl; /* owned by the layer between Initialize and Delete */
+    pthread_mutex_t mutex; /* recursive; valid between Initialize and Delete */
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 KPLATFORM_API void InitializeCriticalSection(LPCRITICAL_SECTION section);
 KPLATFORM_API void EnterCriticalSection(LPCRITICAL_SECTION section);
