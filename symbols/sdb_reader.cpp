@@ -104,18 +104,23 @@ bool FindSection(KSerDev& device, uint32_t kind, SectionHeader& header) {
     }
 }
 
-// A zero-terminated name of `length` bytes (terminator included). False when the file
-// ends inside it or its last byte is not the terminator.
+// A name of `length` counted bytes: the text up to its first zero byte, which must lie
+// among them. False when the file ends inside the name or no zero is counted (a name
+// without its terminator would be no text at all).
 bool ReadName(KSerDev& device, uint16_t length, std::string& name) {
     if (length == 0) {
         return false;
     }
     name.resize(length);
-    if (!ReadExact(device, &name[0], length) || name[length - 1u] != '\0') {
+    if (!ReadExact(device, &name[0], length)) {
         return false;
     }
-    // Bytes after an earlier zero are not part of the name.
-    name.resize(std::strlen(name.c_str()));
+    const void* zero = std::memchr(name.data(), 0, length);
+    if (zero == nullptr) {
+        return false;
+    }
+    // Bytes after the first zero are not part of the name.
+    name.resize(static_cast<size_t>(static_cast<const char*>(zero) - name.data()));
     return true;
 }
 
@@ -236,13 +241,14 @@ bool ReadVariableRecord(KSerDev& device, const SdbTypeTable& types, PendingEntri
     }
     SymbolEntry& entry = pending.Add();
     if (Le32(fixed) != kVariableRecord) {
-        // A record of another kind keeps its place as a placeholder. It must at least
-        // hold its own fixed part, so that every record moves the reader forward.
+        // A record of another kind keeps its place as a placeholder. Its length must move
+        // the reader forward (the next record may begin inside this one's fixed part): a
+        // length of 0 would make every remaining count a placeholder of the same bytes.
         const uint32_t length = Le32(fixed + 4);
         entry.tag[0] = 'n';
         entry.tag[1] = '\0';
-        return length >= static_cast<uint32_t>(kVariableFixedSize) &&
-               SkipTo(device, start, length) && (entry.name = CopyText("")) != nullptr &&
+        return length != 0 && SkipTo(device, start, length) &&
+               (entry.name = CopyText("")) != nullptr &&
                (entry.typeName = CopyText("NONE")) != nullptr;
     }
     const uint32_t typeIndex = Le32(fixed + 8);

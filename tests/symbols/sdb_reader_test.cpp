@@ -136,6 +136,15 @@ TEST_F(SdbReaderTest, SectionOrderHeaderVersionAndZeroLengthsDecide) {
         w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
         ExpectRefused(w.Take());
     }
+    { // A section whose length points beyond what a file position can hold.
+        SdbWriter w;
+        w.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
+        const size_t huge = w.BeginSection(99, 0, 0);
+        w.SetLength(huge, 0x80000000u);
+        w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
+        w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        ExpectRefused(w.Take());
+    }
     { // No types and no variables: an empty table, read successfully.
         SdbWriter w;
         w.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
@@ -227,7 +236,7 @@ TEST_F(SdbReaderTest, NamesMustEndInsideTheirLengthAndRecordsMustMoveForward) {
     empty.resize(empty.size() - 2);
     empty[empty.size() - 2] = 0;
     ExpectRefused(empty);
-    // The terminator overwritten: "XY" of length 2.
+    // The terminator overwritten: "XY" of length 2, no zero among the counted bytes.
     std::vector<uint8_t> overwritten = OneVariable({dint}, 0);
     overwritten.back() = 'Y';
     ExpectRefused(overwritten);
@@ -254,6 +263,65 @@ TEST_F(SdbReaderTest, NamesMustEndInsideTheirLengthAndRecordsMustMoveForward) {
     v.AddSkippedVariable(6, {});
     v.Patch32(variable + 4, 0);
     ExpectRefused(v.Take());
+}
+
+// What the format's own reader reads into a sound table loads, also where the records
+// are unusual: names with bytes after their zero, placeholders shorter than their fixed
+// part, records the reader skips that end exactly at the end of the file.
+TEST_F(SdbReaderTest, UnusualButReadableFilesLoad) {
+    const SdbType dint{4, 4, "DINT", 0, 0, {}, 0};
+    { // Counted name bytes after the zero: the name is the text up to the zero.
+        SdbWriter w;
+        w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
+        w.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+        w.AddType({4, 4, "DINQ", 0, 0, {}, 0});
+        std::vector<uint8_t> bytes = w.Take();
+        bytes[bytes.size() - 2] = 0; // "DIN\0Q": the type name is "DIN"
+        bytes[bytes.size() - 1] = 'Q';
+        SdbWriter v;
+        v.BeginSection(plcsim::kSdbVariablesSection, 1, 1);
+        v.AddVariable({"ABC", 0, 0x7A7A, 1, 8});
+        std::vector<uint8_t> variables = v.Take();
+        variables[variables.size() - 2] = 0; // "AB\0C"
+        variables[variables.size() - 1] = 'C';
+        bytes.insert(bytes.end(), variables.begin(), variables.end());
+        ASSERT_EQ(Read(bytes), 1);
+        ASSERT_EQ(context_.symbolCount, 1);
+        EXPECT_STREQ(Entry(0).name, "AB");
+        EXPECT_STREQ(Entry(0).typeName, "DIN");
+        EXPECT_EQ(Entry(0).offset, 8u);
+    }
+    { // A placeholder of 10 bytes: the next record begins inside its fixed part. Then a
+      // placeholder that ends exactly at the end of the file.
+        SdbWriter w;
+        w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
+        w.BeginSection(plcsim::kSdbTypesSection, 1, 2);
+        w.AddType(dint);
+        w.AddSkippedType(7, {1, 2, 3}); // skipped, and ends where the variables begin
+        w.BeginSection(plcsim::kSdbVariablesSection, 1, 3);
+        w.AddRaw({6, 0, 0, 0, 10, 0, 0, 0, 0xEE, 0xEE});
+        w.AddVariable({"Inside", 0, 0, 2, 12});
+        w.AddSkippedVariable(9, {});
+        ASSERT_EQ(Read(w.Take()), 1);
+        ASSERT_EQ(context_.symbolCount, 3);
+        EXPECT_STREQ(Entry(0).name, "");
+        EXPECT_STREQ(Entry(0).typeName, "NONE");
+        EXPECT_STREQ(Entry(1).name, "Inside");
+        EXPECT_EQ(Entry(1).size, 4u);
+        EXPECT_STREQ(Entry(2).typeName, "NONE");
+    }
+    { // But a placeholder whose length points beyond the file: the file was cut short.
+        std::vector<uint8_t> cut = OneVariable({dint}, 0);
+        SdbWriter w;
+        w.AddSkippedVariable(9, {1, 2, 3, 4});
+        std::vector<uint8_t> placeholder = w.Take();
+        placeholder.resize(placeholder.size() - 1);
+        cut.insert(cut.end(), placeholder.begin(), placeholder.end());
+        const size_t count = 16 + 16 + 18 + 5 + 12; // the variables section's count field
+        ASSERT_EQ(cut[count], 1);
+        cut[count] = 2;
+        ExpectRefused(cut);
+    }
 }
 
 } // namespace
