@@ -6,6 +6,7 @@ add_library(ksymbol_objects OBJECT
     frame/channel_open.cpp
     frame/channel_table.cpp
     frame/dispatcher.cpp
+    frame/loader_transaction.cpp
     frame/module_settings.cpp
     frame/notification_thread.cpp
     frame/project_info.cpp
@@ -26,6 +27,7 @@ add_library(ksymbol_objects OBJECT
     services/reserved_entry_points.cpp
     services/service_start.cpp
     varlist/direct_address.cpp
+    varlist/pending_read.cpp
     varlist/var_list.cpp
     varlist/var_list_define.cpp
     varlist/var_list_read.cpp

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <vector>
 
 #include "include/ksymbol.h"
 #include "platform/win32.h"
@@ -29,12 +29,19 @@ enum LoadStatus : int32_t {
 // Block size meaning "no limit".
 inline constexpr uint32_t kNoBlockLimit = 0xFFFFFFFFu;
 
-// One per channel, owned by the ChannelTable.
+// One per channel.
+//
+// Ownership: shared. The ChannelTable holds a context while its channel is open; the
+// channel's notification thread holds it until the thread ends; a symbol load holds it
+// across its waits; every variable list defined on the channel holds it until the list is
+// freed. The last holder releases it (DeleteChannelContext). Closing the channel retires
+// the context (`closed`): it leaves the table, its symbols and project record are released,
+// and whoever still holds it finds it closed and leaves it alone.
 //
 // Threads: the caller's threads open, close, load and define lists (serialised per channel
 // by the caller); the channel's notification thread runs the dispatcher. Fields that both
-// touch are atomic words; the comment beside each says who writes it and what orders the
-// hand-over. Fields without a comment are the caller's only.
+// touch are atomic words or guarded by the lock named beside them. Fields without a comment
+// are the caller's only.
 struct ChannelContext {
     ChannelContext() = default;
     ChannelContext(const ChannelContext&) = delete;
@@ -45,9 +52,17 @@ struct ChannelContext {
     // Written by the open functions before the notification thread starts; read by it.
     HWND hNotifyWnd = nullptr;
     UINT uNotifyMsg = 0;
-    // The list whose read is in progress. Set by the send step and cleared by the reply step
-    // under that list's lock; cleared without it by the list's deletion and the opens.
+    // The list whose read is in progress; it does not own the list (every deletion of a list
+    // clears it first). Written under pendingLock only: set by KSymSendVarList, cleared by
+    // the reply step of the last telegram, by list deletions and by the opens. Read without
+    // the lock where only "is a read in progress" matters.
     std::atomic<VarList*> pendingRead{nullptr};
+    // Counts the reads begun on the channel, so that a reply step can tell whether the read
+    // it picked up is still the one in progress. Guarded by pendingLock.
+    uint32_t readSerial = 0;
+    // Guards pendingRead and readSerial; held only for a few loads and stores, never while
+    // waiting for anything, and never while a list's lock is being taken.
+    std::mutex pendingLock;
     uint32_t blockSize = 0;
 
     // The symbol table: written by the loader on the caller's thread only.
@@ -71,35 +86,43 @@ struct ChannelContext {
     std::atomic<HANDLE> uploadEvent{nullptr};
     std::atomic<HANDLE> projectIdEvent{nullptr};
     // Held by the dispatcher from its look at uploadDevice and projectIdEvent to the end of
-    // the reply step, and by the loader while it withdraws them after its wait: so a late
-    // reply never writes into a device or signals an event that the loader is closing.
+    // the reply step, by the loader while it begins and ends a transaction, and by the
+    // retirement of the context: so a late reply never writes into a device or signals an
+    // event that the loader is closing, and a load never begins a wait nobody would end.
     std::mutex loaderLock;
+    // Set once, under loaderLock, when the channel is closed (the context retired). Read by
+    // anyone who holds the context beyond the table: the loader after its waits, a list
+    // whose channel is gone.
+    std::atomic<bool> closed{false};
+    // True while a symbol load runs on the context (guarded by loaderLock): the retirement
+    // then leaves the symbol table to the load, which releases it when it ends.
+    bool loading = false;
 
-    // The variable lists defined on the channel, so that deleting the context detaches them
-    // (a list may outlive its channel). Written by list definition and release, and by the
-    // context's deletion, on caller threads, under listsLock.
-    std::mutex listsLock;
-    std::vector<VarList*> lists;
-    // Held by the dispatcher from its look at pendingRead to the end of the read's reply
-    // step, and taken by KSymDeleteVarList after it cleared pendingRead: a list is released
-    // only once no reply step can still be running on it.
-    std::mutex readStepLock;
-
-    // Made by the open functions before the thread starts, closed by KSymCloseChannel after
-    // the thread has ended.
+    // Made by the open functions before the thread starts. KSymCloseChannel closes it once
+    // the thread has acknowledged its stop; when the thread does not acknowledge in time the
+    // handle stays with the context and goes with it, after the thread has let go.
     HANDLE channelEvent = nullptr;
-    // 1 from the closer asks the thread to end; the thread's last act writes 0.
+    // 1 from the closer asks the thread to end; the thread's last use of the context before
+    // it lets go writes 0.
     std::atomic<int32_t> stopRequested{0};
-    // The notification thread, kept so that the close can wait for its end.
-    HANDLE notificationThread = nullptr;
 };
 
-// A new context for `channel`: every field 0 or null, projectInfo with five empty texts.
-// Null when memory is short.
-ChannelContext* NewChannelContext(int32_t channel);
-// Releases the symbol table and the project record, then the context itself. Does not close
-// events or stop the notification thread.
+using ContextRef = std::shared_ptr<ChannelContext>;
+
+// A new context for `channel`: every field 0 or null, projectInfo with five empty texts,
+// released through DeleteChannelContext by its last holder. Null when memory is short.
+ContextRef NewChannelContext(int32_t channel);
+// Releases the symbol table, the project record and an event the close left behind, then
+// the context itself. Does not stop the notification thread (which holds the context as
+// long as it runs).
 void DeleteChannelContext(ChannelContext* context);
+// Retires a context that leaves the table: marks it closed, ends a loader transaction that
+// waits (LoadFailed), releases its symbol table and project record. With stopThread it also
+// asks a notification thread that still runs to end.
+void RetireChannelContext(ChannelContext& context, bool stopThread);
+
+// The number of contexts made by NewChannelContext and not yet released (for tests).
+uint32_t LiveChannelContexts();
 
 } // namespace ksym
 

@@ -3,8 +3,10 @@
 #include "extern/kclient.h"
 #include "frame/channel_table.h"
 #include "frame/error_codes.h"
+#include "frame/exception_guard.h"
 #include "frame/notification_thread.h"
 #include "include/ksymbol.h"
+#include "varlist/pending_read.h"
 
 namespace ksym {
 
@@ -28,27 +30,24 @@ int32_t OpenNewChannel(OpenAtClient openAtClient, HWND hNotifyWnd, UINT uNotifyM
         CloseHandle(event);
         return -1;
     }
-    ChannelContext* context = FindChannelContext(channel);
-    if (context == nullptr) {
-        context = CreateChannelContext(channel);
-    }
+    // A context made earlier by the symbol loader keeps its symbol table.
+    const ContextRef context = FindOrCreateChannelContext(channel);
     if (context == nullptr) {
         KSymCloseChannel(channel);
         CloseHandle(event);
         KClientSetLastError(kErrNoContextSpace);
         return -1;
     }
-    // A context made earlier by the symbol loader keeps its symbol table.
     context->hNotifyWnd = hNotifyWnd;
     context->uNotifyMsg = uNotifyMsg;
     context->channelEvent = event;
-    context->pendingRead.store(nullptr);
+    EndRead(*context, nullptr);
     if (blockSize == 0) {
         blockSize = KClientGetDWord(channel, KCLIENT_DWORD_BLOCK_SIZE);
     }
     context->blockSize = blockSize != 0 ? blockSize : kNoBlockLimit;
     context->stopRequested.store(0);
-    if (!StartNotificationThread(*context, priority)) {
+    if (!StartNotificationThread(context, priority)) {
         KSymCloseChannel(channel);
         KClientSetLastError(kErrNoThread);
         return -1;
@@ -65,7 +64,7 @@ int32_t ReopenChannel(const char* first, int32_t reopen, HWND hNotifyWnd, UINT u
         KClientSetLastError(kErrNoSymbols);
         return -1;
     }
-    context->pendingRead.store(nullptr); // a read in progress is abandoned
+    EndRead(*context, nullptr); // a read in progress is abandoned
     const int32_t channel =
         KClientOpenChannelEx(first, old, hNotifyWnd, uNotifyMsg, context->channelEvent);
     if (channel == -1) {
@@ -84,12 +83,16 @@ using ksym::OpenNewChannel;
 extern "C" KSYM_API int32_t KSYM_CALL KSymOpenChannelEx(const char* first, int32_t reopen,
                                                         HWND hNotifyWnd, UINT uNotifyMsg,
                                                         uint32_t blockSize) {
-    if (reopen != 0) {
-        return ksym::ReopenChannel(first, reopen, hNotifyWnd, uNotifyMsg);
-    }
-    return OpenNewChannel(
-        [&](HANDLE event) { return KClientOpenChannelEx(first, 0, hNotifyWnd, uNotifyMsg, event); },
-        hNotifyWnd, uNotifyMsg, blockSize, THREAD_PRIORITY_ABOVE_NORMAL);
+    return ksym::Guarded<int32_t>(-1, [&] {
+        if (reopen != 0) {
+            return ksym::ReopenChannel(first, reopen, hNotifyWnd, uNotifyMsg);
+        }
+        return OpenNewChannel(
+            [&](HANDLE event) {
+                return KClientOpenChannelEx(first, 0, hNotifyWnd, uNotifyMsg, event);
+            },
+            hNotifyWnd, uNotifyMsg, blockSize, THREAD_PRIORITY_ABOVE_NORMAL);
+    });
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymOpenChannel(const char* first, int32_t reopen,
@@ -100,11 +103,13 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymOpenChannel(const char* first, int32_t
 extern "C" KSYM_API int32_t KSYM_CALL KSymKOpenChannelEx(const char* first, int32_t second,
                                                          int32_t third, HWND hNotifyWnd,
                                                          UINT uNotifyMsg, uint32_t blockSize) {
-    return OpenNewChannel(
-        [&](HANDLE event) {
-            return KClientKOpenChannelEx(first, second, third, hNotifyWnd, uNotifyMsg, event);
-        },
-        hNotifyWnd, uNotifyMsg, blockSize, THREAD_PRIORITY_NORMAL);
+    return ksym::Guarded<int32_t>(-1, [&] {
+        return OpenNewChannel(
+            [&](HANDLE event) {
+                return KClientKOpenChannelEx(first, second, third, hNotifyWnd, uNotifyMsg, event);
+            },
+            hNotifyWnd, uNotifyMsg, blockSize, THREAD_PRIORITY_NORMAL);
+    });
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymKOpenChannel(const char* first, int32_t second,

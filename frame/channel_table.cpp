@@ -12,7 +12,9 @@ ChannelTable& ChannelTable::Instance() {
 
 void ChannelTable::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
-    slots_.fill(nullptr);
+    for (ContextRef& slot : slots_) {
+        slot.reset();
+    }
 }
 
 int ChannelTable::SlotOf(int32_t channel) const {
@@ -30,16 +32,17 @@ int ChannelTable::SlotOf(int32_t channel) const {
 ChannelContext* ChannelTable::Find(int32_t channel) {
     std::lock_guard<std::mutex> lock(mutex_);
     const int slot = SlotOf(channel);
+    return slot < 0 ? nullptr : slots_[slot].get();
+}
+
+ContextRef ChannelTable::Acquire(int32_t channel) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int slot = SlotOf(channel);
     return slot < 0 ? nullptr : slots_[slot];
 }
 
-ChannelContext* ChannelTable::Create(int32_t channel) {
-    if (channel == -1) {
-        return nullptr;
-    }
-    Remove(channel, 1);
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (ChannelContext*& slot : slots_) {
+ContextRef ChannelTable::CreateLocked(int32_t channel) {
+    for (ContextRef& slot : slots_) {
         if (slot == nullptr) {
             slot = NewChannelContext(channel);
             return slot;
@@ -48,28 +51,56 @@ ChannelContext* ChannelTable::Create(int32_t channel) {
     return nullptr;
 }
 
-int ChannelTable::Remove(int32_t channel, int deleteContext) {
+ChannelContext* ChannelTable::Create(int32_t channel) {
+    if (channel == -1) {
+        return nullptr;
+    }
+    Remove(channel, 1);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return CreateLocked(channel).get();
+}
+
+ContextRef ChannelTable::FindOrCreate(int32_t channel) {
+    if (channel == -1) {
+        return nullptr;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     const int slot = SlotOf(channel);
-    if (slot < 0) {
-        return 0;
+    return slot >= 0 ? slots_[slot] : CreateLocked(channel);
+}
+
+int ChannelTable::Remove(int32_t channel, int deleteContext) {
+    ContextRef retired;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const int slot = SlotOf(channel);
+        if (slot < 0) {
+            return 0;
+        }
+        if (deleteContext == 0) {
+            ClearSymbolTable(*slots_[slot]);
+            ClearProjectInfo(slots_[slot]->projectInfo);
+            return 1;
+        }
+        retired = std::move(slots_[slot]);
+        slots_[slot].reset();
     }
-    ChannelContext* context = slots_[slot];
-    ClearSymbolTable(*context);
-    ClearProjectInfo(context->projectInfo);
-    if (deleteContext != 0) {
-        context->channelEvent = nullptr;
-        DeleteChannelContext(context);
-        slots_[slot] = nullptr;
-    }
+    // Outside the table's lock: the retirement takes the context's loader lock, and the
+    // context may be released here when nobody else holds it.
+    RetireChannelContext(*retired, true);
     return 1;
 }
 
 void ChannelTable::DeleteAll() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (ChannelContext*& slot : slots_) {
-        DeleteChannelContext(slot);
-        slot = nullptr;
+    std::array<ContextRef, kMaxChannelContexts> retired;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        retired.swap(slots_);
+    }
+    for (ContextRef& context : retired) {
+        if (context != nullptr) {
+            RetireChannelContext(*context, false);
+        }
     }
 }
 

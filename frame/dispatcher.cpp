@@ -4,15 +4,15 @@
 #include <mutex>
 
 #include "extern/kclient.h"
+#include "frame/loader_transaction.h"
 #include "symbols/loader_steps.h"
+#include "varlist/pending_read.h"
 #include "varlist/var_list.h"
 
 namespace ksym {
 
 namespace {
 
-constexpr char kFatalLine[] =
-    "PostMessage COMM_FATALERROR: hNotifyWnd=%ld, uNotifyMsg=%d, wParam=%d, lParam=%ld\n";
 constexpr char kReadyLine[] =
     "PostMessage COMM_MESSAGEREADY: hNotifyWnd=%ld, uNotifyMsg=%d, wParam=%d, lParam=%ld\n";
 constexpr char kPassLine[] =
@@ -38,32 +38,10 @@ void Log(const ChannelContext& context, const char* format, int32_t wParam, uint
                         static_cast<long>(lParam));
 }
 
-// Ends the loader's upload: the outcome, the wake-up, and no further reply reaches the
-// device. The caller holds loaderLock.
-void EndUpload(ChannelContext& context, LoadStatus status) {
-    context.loadStatus.store(status);
-    context.uploadDevice.store(nullptr);
-    SetEvent(context.uploadEvent.load());
-}
-
-// Ends the loader's project-id check likewise. The caller holds loaderLock.
-void EndProjectIdCheck(ChannelContext& context, LoadStatus status) {
-    context.loadStatus.store(status);
-    const HANDLE event = context.projectIdEvent.exchange(nullptr);
-    SetEvent(event);
-}
-
 // A fatal error ends the loader's transaction, if one is waiting. False when none is.
 bool FailLoaderTransaction(ChannelContext& context) {
     std::lock_guard<std::mutex> lock(context.loaderLock);
-    if (context.uploadDevice.load() != nullptr) {
-        EndUpload(context, LoadFatalError);
-    } else if (context.projectIdEvent.load() != nullptr) {
-        EndProjectIdCheck(context, LoadFatalError);
-    } else {
-        return false;
-    }
-    return true;
+    return EndWaitingTransaction(context, LoadFatalError);
 }
 
 void OnFatalError(ChannelContext& context, uint32_t value) {
@@ -73,18 +51,21 @@ void OnFatalError(ChannelContext& context, uint32_t value) {
     }
 }
 
-void OnReadReply(ChannelContext& context, int32_t channel, VarList* list) {
-    const uint32_t varCount = list->varCount;
-    if (ReadVarListReply(channel, list) == 0) {
-        Log(context, kFatalLine, COMM_FATALERROR, 0);
-        Post(context, COMM_FATALERROR, 0);
-        return;
+// The reply step of the read the dispatcher picked up, then the next telegram or the
+// completion. A read ended meanwhile gets neither.
+void OnReadReply(ChannelContext& context, int32_t channel, const ReadTicket& ticket) {
+    VarList& list = *ticket.list;
+    const uint32_t varCount = list.varCount;
+    switch (TakeReadReply(channel, list, ticket.serial, list.receiveBuffer.data())) {
+    case ReplyStep::More:
+        ContinueRead(channel, list, ticket.serial);
+        break;
+    case ReplyStep::Complete:
+        PostReadComplete(context, varCount);
+        break;
+    case ReplyStep::Ended:
+        break;
     }
-    if (context.pendingRead.load() != nullptr) {
-        SendVarListTelegram(channel, list);
-        return;
-    }
-    PostReadComplete(context, varCount);
 }
 
 void OnUploadReply(ChannelContext& context, int32_t channel, uint32_t length) {
@@ -127,13 +108,12 @@ bool ServeLoaderTransaction(ChannelContext& context, int32_t channel, uint32_t l
 
 void OnMessageReady(ChannelContext& context, int32_t channel, uint32_t length) {
     // The order is a priority: a list read, then an upload, then a project-id check.
-    {
-        // The list's deletion waits for this lock, so the list stays alive for the step.
-        std::lock_guard<std::mutex> step(context.readStepLock);
-        if (VarList* list = context.pendingRead.load()) {
-            OnReadReply(context, channel, list);
-            return;
-        }
+    ReadTicket ticket;
+    if (TakePendingRead(context, ticket)) {
+        // The ticket's hold keeps the list alive through the step, whatever a caller's
+        // thread deletes meanwhile; the deletion waits for nothing.
+        OnReadReply(context, channel, ticket);
+        return;
     }
     if (!ServeLoaderTransaction(context, channel, length)) {
         Log(context, kPassLine, COMM_MESSAGEREADY, length);

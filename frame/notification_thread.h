@@ -7,19 +7,20 @@
 
 namespace ksym {
 
-// The thread's body; its argument is the channel's ChannelContext. It ends when it sees
-// stopRequested = 1 and acknowledges by writing 0 as its last act.
+// The thread's body; its argument is a heap-allocated ContextRef, the thread's hold on the
+// channel's context, which the thread releases when it ends. It ends when it sees
+// stopRequested = 1 and acknowledges by writing 0 as its last use of the context.
 unsigned __stdcall NotificationThread(void* context);
 
-// Starts the thread for `context` at the given priority and keeps its handle in the
-// context. False when the thread cannot be started.
-bool StartNotificationThread(ChannelContext& context, int priority);
+// Starts the thread for `context` at the given priority; the thread's handle is not kept.
+// False when the thread cannot be started.
+bool StartNotificationThread(const ContextRef& context, int priority);
 
-// Asks the thread to end and waits: up to 5000 ms, polling every 100 ms, for its
-// acknowledgement; then, if the thread is still running (busy in the dispatcher), for the
-// thread itself, so that its context and event are never released under it. Closes and
-// forgets channelEvent and the thread's handle.
-void StopNotificationThread(ChannelContext& context);
+// Asks the thread to end and polls every 100 ms, for up to 5000 ms, for its
+// acknowledgement. Once acknowledged, channelEvent is closed and forgotten. Otherwise the
+// thread is still busy (or there is none): the event stays with the context, which the
+// thread keeps alive until it ends. True when the thread acknowledged.
+bool StopNotificationThread(ChannelContext& context);
 
 } // namespace ksym
 

@@ -47,13 +47,17 @@ extern "C" {
 /* ---- Error codes recorded in the client library's last-error cell ---- */
 #define KSYM_ERR_NONE 0
 #define KSYM_ERR_NO_CONTEXT_SPACE 18 /* no channel context could be made (200 in use) */
-#define KSYM_ERR_NO_SYMBOLS 19       /* no context; symbols not obtained; unknown name */
-#define KSYM_ERR_NULL_VARLIST 20     /* the hVarList argument is null */
-#define KSYM_ERR_READ_PENDING 28     /* a read is still in progress on the channel */
-#define KSYM_ERR_MULTI_TELEGRAM 29   /* the list to be written needs several telegrams */
-#define KSYM_ERR_TOO_BIG_READ 31     /* a variable does not fit one reply telegram */
-#define KSYM_ERR_TOO_BIG_WRITE 32    /* a variable (or the list) does not fit one write */
-#define KSYM_ERR_NO_THREAD 35        /* the notification thread could not be started */
+/* Memory (or another resource of the process) ran out inside a call: the call failed with
+ * its failure result and changed nothing the caller can see. Every function may record it;
+ * no exception ever leaves the library. */
+#define KSYM_ERR_NO_MEMORY 18
+#define KSYM_ERR_NO_SYMBOLS 19     /* no context; symbols not obtained; unknown name */
+#define KSYM_ERR_NULL_VARLIST 20   /* the hVarList argument is null */
+#define KSYM_ERR_READ_PENDING 28   /* a read is still in progress on the channel */
+#define KSYM_ERR_MULTI_TELEGRAM 29 /* the list to be written needs several telegrams */
+#define KSYM_ERR_TOO_BIG_READ 31   /* a variable does not fit one reply telegram */
+#define KSYM_ERR_TOO_BIG_WRITE 32  /* a variable (or the list) does not fit one write */
+#define KSYM_ERR_NO_THREAD 35      /* the notification thread could not be started */
 
 /* ---- Notification codes in the posted message's wParam ---- */
 #ifndef COMM_FATALERROR
@@ -133,8 +137,12 @@ KSYM_API int32_t KSYM_CALL KSymKOpenChannel(const char* first, int32_t second, i
                                             HWND hNotifyWnd, UINT uNotifyMsg);
 /* Ends the channel's notification thread, releases the channel's symbols and project record
  * and closes the channel at the client library; returns what KClientCloseChannel returns.
- * Waits up to 5000 ms for the thread to acknowledge (and, should it be busy longer, until
- * it has ended). Records nothing. */
+ * Waits up to 5000 ms for the thread to acknowledge; a thread that is still busy then (for
+ * example with a reply for a list whose lock the caller holds) finishes on its own and
+ * ends, and the library's record of the channel goes with it. A symbol load waiting on
+ * another thread for this channel ends at once and fails. The channel number and the
+ * symbols handed out are invalid afterwards; lists of the channel stay valid handles that
+ * only count, lock and delete. Records nothing. */
 KSYM_API int32_t KSYM_CALL KSymCloseChannel(int32_t channel);
 
 /* ---- Symbols ---- */
@@ -185,13 +193,21 @@ KSYM_API HVARLIST KSYM_CALL KSymDefineVarList(int32_t channel, const char* const
 KSYM_API HVARLIST KSYM_CALL KSymDefineVarListByDesc(int32_t channel,
                                                     const KSymVarDesc* const* descriptors,
                                                     uint32_t count);
-/* Releases the list and ends any read in progress on its channel; waits for a reply step
- * that is running on the list to end first. Returns 1, or 0 with KSYM_ERR_NULL_VARLIST. */
+/* Withdraws the list from its channel, ends any read in progress on the channel and makes
+ * the handle invalid; waits for nothing. A reply step that is running on the list finishes
+ * first and drops what it read; the list's memory goes when the last of them lets go.
+ * Deleting a list whose lock this thread holds (KSymEnterVarListAccess) gives those holds up
+ * too: do not call KSymLeaveVarListAccess for it afterwards. Another thread that holds the
+ * list's lock keeps the list alive until its KSymLeaveVarListAccess. Returns 1, or 0 with
+ * KSYM_ERR_NULL_VARLIST. */
 KSYM_API int32_t KSYM_CALL KSymDeleteVarList(int32_t channel, HVARLIST hVarList);
 /* The number of variables, or 0 with KSYM_ERR_NULL_VARLIST. */
 KSYM_API uint32_t KSYM_CALL KSymGetNumOfVars(int32_t channel, HVARLIST hVarList);
 /* Enter and leave the list's lock (re-entrant), so that the values a reply step stores are
- * read as one consistent set. A null handle is ignored; the channel is not used. */
+ * read as one consistent set. While a thread holds it, the list's reply waits, and with it
+ * every other reply of the channel: hold it briefly. Each leave must be on the thread of
+ * its enter; a leave without an enter of the same thread is ignored. A null handle is
+ * ignored; the channel is not used. */
 KSYM_API void KSYM_CALL KSymEnterVarListAccess(int32_t channel, HVARLIST hVarList);
 KSYM_API void KSYM_CALL KSymLeaveVarListAccess(int32_t channel, HVARLIST hVarList);
 
@@ -206,8 +222,9 @@ KSYM_API int32_t KSYM_CALL KSymSendVarList(int32_t channel, HVARLIST hVarList);
 /* Hands out the list's value records, in list order, and the number of values the current
  * read has taken in. Call it once the read is complete, between KSymEnterVarListAccess and
  * KSymLeaveVarListAccess. The records stay the list's and are overwritten by later reads;
- * a record's replyWord and data mean something only while its valid byte is 1. Returns 1,
- * or 0 with KSYM_ERR_NULL_VARLIST (then *values is null and *count 0). */
+ * a record's replyWord and data mean something only while its valid byte is 1. The array
+ * is never null on success, also for a list of no variables. Returns 1, or 0 with
+ * KSYM_ERR_NULL_VARLIST (then *values is null and *count 0). */
 KSYM_API int32_t KSYM_CALL KSymGetValues(int32_t channel, HVARLIST hVarList, VarValue*** values,
                                          uint32_t* count);
 

@@ -1,6 +1,7 @@
 // Login and logout at the controller.
 #include <cstdint>
 
+#include "frame/exception_guard.h"
 #include "frame/reply_read.h"
 #include "frame/telegram_io.h"
 #include "services/service_start.h"
@@ -17,26 +18,30 @@ constexpr size_t kLoginLength = 15;
 
 // 1 when the channel's current reply carries the expected status word.
 int32_t StatusIs(int32_t channel, const char* debugLine, uint16_t expected) {
-    const ksym::ChannelContext* context = ksym::BeginService(channel, debugLine);
-    uint16_t status = 0;
-    return context != nullptr && ksym::ReadStatusWord(channel, context->swapBytes, status) &&
-                   status == expected
-               ? 1
-               : 0;
+    return ksym::Guarded<int32_t>(0, [&] {
+        const ksym::ChannelContext* context = ksym::BeginService(channel, debugLine);
+        uint16_t status = 0;
+        return context != nullptr && ksym::ReadStatusWord(channel, context->swapBytes, status) &&
+                       status == expected
+                   ? 1
+                   : 0;
+    });
 }
 
 } // namespace
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymLogin(int32_t channel) {
-    const ksym::ChannelContext* context = ksym::BeginService(channel, "KSymLogin(C=%ld)\n");
-    if (context == nullptr) {
-        return 0;
-    }
-    uint8_t request[kLoginLength] = {kLoginService};
-    ksym::PutField<uint32_t>(request + 1, 3, context->swapBytes);
-    ksym::PutField<uint32_t>(request + 5, 5, context->swapBytes);
-    ksym::PutField<uint32_t>(request + 9, 0, context->swapBytes);
-    return ksym::SendTelegram(channel, request, sizeof request);
+    return ksym::Guarded<int32_t>(0, [&] {
+        const ksym::ChannelContext* context = ksym::BeginService(channel, "KSymLogin(C=%ld)\n");
+        if (context == nullptr) {
+            return 0;
+        }
+        uint8_t request[kLoginLength] = {kLoginService};
+        ksym::PutField<uint32_t>(request + 1, 3, context->swapBytes);
+        ksym::PutField<uint32_t>(request + 5, 5, context->swapBytes);
+        ksym::PutField<uint32_t>(request + 9, 0, context->swapBytes);
+        return ksym::SendTelegram(channel, request, sizeof request);
+    });
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymLoginResult(int32_t channel) {
@@ -44,11 +49,13 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymLoginResult(int32_t channel) {
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymLogout(int32_t channel) {
-    if (ksym::BeginService(channel, "KSymLogout(C=%ld)\n") == nullptr) {
-        return 0;
-    }
-    const uint8_t request = kLogoutService;
-    return ksym::SendTelegram(channel, &request, sizeof request);
+    return ksym::Guarded<int32_t>(0, [&] {
+        if (ksym::BeginService(channel, "KSymLogout(C=%ld)\n") == nullptr) {
+            return 0;
+        }
+        const uint8_t request = kLogoutService;
+        return ksym::SendTelegram(channel, &request, sizeof request);
+    });
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymLogoutResult(int32_t channel) {

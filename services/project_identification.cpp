@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "extern/kclient.h"
+#include "frame/exception_guard.h"
 #include "frame/project_info.h"
 #include "frame/reply_read.h"
 #include "frame/telegram_io.h"
@@ -55,36 +56,47 @@ uint32_t TakeProjectIdentification(const uint8_t* reply, size_t length, int32_t 
 } // namespace ksym
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymGetProjectId(int32_t channel) {
-    const ksym::ChannelContext* context = ksym::BeginService(channel, "KSymGetProjectId(C=%ld)\n");
-    return context != nullptr ? context->projectId.load() : 0;
+    return ksym::Guarded<int32_t>(0, [&] {
+        const ksym::ChannelContext* context =
+            ksym::BeginService(channel, "KSymGetProjectId(C=%ld)\n");
+        return context != nullptr ? context->projectId.load() : 0;
+    });
 }
 
 extern "C" KSYM_API ProjectInfo* KSYM_CALL KSymGetProjectInfo(int32_t channel) {
-    ksym::ChannelContext* context = ksym::BeginService(channel, nullptr);
-    return context != nullptr ? &context->projectInfo : nullptr;
+    return ksym::Guarded<ProjectInfo*>(nullptr, [&] {
+        ksym::ChannelContext* context = ksym::BeginService(channel, nullptr);
+        return context != nullptr ? &context->projectInfo : nullptr;
+    });
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymPLCProjectId(int32_t channel) {
-    if (ksym::BeginService(channel, "KSymPLCProjectId(C=%ld)\n") == nullptr) {
-        return 0;
-    }
-    const uint8_t request = ksym::kProjectIdService;
-    return ksym::SendTelegram(channel, &request, sizeof request);
+    return ksym::Guarded<int32_t>(0, [&] {
+        if (ksym::BeginService(channel, "KSymPLCProjectId(C=%ld)\n") == nullptr) {
+            return 0;
+        }
+        const uint8_t request = ksym::kProjectIdService;
+        return ksym::SendTelegram(channel, &request, sizeof request);
+    });
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymPLCProjectIdResult(int32_t channel, uint32_t* projectId) {
-    ksym::ChannelContext* context = ksym::BeginService(channel, "KSymPLCProjectIdResult(C=%ld)\n");
-    if (context == nullptr) {
-        return 0;
-    }
-    const std::vector<uint8_t> reply = ksym::ReadReply(channel, KClientDllKGetDataSize(channel));
-    if (reply.size() < ksym::kMinProjectIdReply) {
-        return 0;
-    }
-    const uint32_t id = ksym::TakeProjectIdentification(reply.data(), reply.size(),
-                                                        context->swapBytes, context->projectInfo);
-    if (projectId != nullptr) {
-        *projectId = id;
-    }
-    return 1;
+    return ksym::Guarded<int32_t>(0, [&] {
+        ksym::ChannelContext* context =
+            ksym::BeginService(channel, "KSymPLCProjectIdResult(C=%ld)\n");
+        if (context == nullptr) {
+            return 0;
+        }
+        const std::vector<uint8_t> reply =
+            ksym::ReadReply(channel, KClientDllKGetDataSize(channel));
+        if (reply.size() < ksym::kMinProjectIdReply) {
+            return 0;
+        }
+        const uint32_t id = ksym::TakeProjectIdentification(
+            reply.data(), reply.size(), context->swapBytes, context->projectInfo);
+        if (projectId != nullptr) {
+            *projectId = id;
+        }
+        return 1;
+    });
 }

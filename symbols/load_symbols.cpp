@@ -2,25 +2,30 @@
 #include "extern/kclient.h"
 #include "frame/channel_table.h"
 #include "frame/error_codes.h"
+#include "frame/exception_guard.h"
 #include "include/ksymbol.h"
 #include "symbols/symbol_loader.h"
 #include "symbols/symbol_table.h"
 
-extern "C" KSYM_API int32_t KSYM_CALL KSymLoadSymbolsEx(int32_t channel, const char* prefix,
-                                                        SymbolEntry*** symbolsOut,
-                                                        int32_t* countOut, int32_t swap) {
-    KClientDllKDebugOut(channel, "KSymLoadSymbolsEx(C=%ld)\n", static_cast<long>(channel));
-    ksym::ChannelContext* context = ksym::FindChannelContext(channel);
-    if (context == nullptr) {
-        context = ksym::CreateChannelContext(channel);
+namespace {
+
+// The outputs of a load that could not begin: no symbols.
+void EmptyOutputs(SymbolEntry*** symbolsOut, int32_t* countOut) {
+    if (countOut != nullptr) {
+        *countOut = 0;
     }
+    if (symbolsOut != nullptr) {
+        *symbolsOut = nullptr;
+    }
+}
+
+int32_t LoadSymbols(int32_t channel, const char* prefix, SymbolEntry*** symbolsOut,
+                    int32_t* countOut, int32_t swap) {
+    // Held to the end: a close on another thread during the loader's waits leaves the
+    // context alive (and retired) for the loader to find.
+    const ksym::ContextRef context = ksym::FindOrCreateChannelContext(channel);
     if (context == nullptr) {
-        if (countOut != nullptr) {
-            *countOut = 0;
-        }
-        if (symbolsOut != nullptr) {
-            *symbolsOut = nullptr;
-        }
+        EmptyOutputs(symbolsOut, countOut);
         KClientSetLastError(ksym::kErrNoContextSpace);
         return 0;
     }
@@ -28,7 +33,8 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymLoadSymbolsEx(int32_t channel, const c
     if (context->blockSize == 0) {
         context->blockSize = ksym::kNoBlockLimit;
     }
-    if (ksym::LoadSymbolTable(channel, *context) == 0) {
+    const ksym::LoadScope scope(*context);
+    if (!scope.began() || ksym::LoadSymbolTable(channel, *context) == 0) {
         KClientSetLastError(ksym::kErrNoSymbols);
         return 0;
     }
@@ -43,6 +49,17 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymLoadSymbolsEx(int32_t channel, const c
     return 1;
 }
 
+} // namespace
+
+extern "C" KSYM_API int32_t KSYM_CALL KSymLoadSymbolsEx(int32_t channel, const char* prefix,
+                                                        SymbolEntry*** symbolsOut,
+                                                        int32_t* countOut, int32_t swap) {
+    KClientDllKDebugOut(channel, "KSymLoadSymbolsEx(C=%ld)\n", static_cast<long>(channel));
+    return ksym::Guarded<int32_t>(
+        0, [&] { return LoadSymbols(channel, prefix, symbolsOut, countOut, swap); },
+        [&] { EmptyOutputs(symbolsOut, countOut); });
+}
+
 extern "C" KSYM_API int32_t KSYM_CALL KSymLoadSymbols(int32_t channel, const char* prefix,
                                                       SymbolEntry*** symbolsOut,
                                                       int32_t* countOut) {
@@ -53,5 +70,5 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymLoadSymbols(int32_t channel, const cha
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymDeleteSymbols(int32_t channel) {
     KClientDllKDebugOut(channel, "KSymDeleteSymbols(C=%ld)\n", static_cast<long>(channel));
-    return ksym::RemoveChannelContext(channel, 0);
+    return ksym::Guarded<int32_t>(0, [&] { return ksym::RemoveChannelContext(channel, 0); });
 }

@@ -1,6 +1,7 @@
 #include "symbols/loader_steps.h"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "extern/kclient.h"
@@ -49,7 +50,12 @@ int SendUploadRequest(int32_t channel, ChannelContext& context, const char* name
         return 0;
     }
     const size_t fieldLength = (nameLength + 2u) & ~static_cast<size_t>(1);
-    std::vector<uint8_t> telegram(4 + fieldLength, 0);
+    std::vector<uint8_t> telegram;
+    try {
+        telegram.assign(4 + fieldLength, 0);
+    } catch (const std::bad_alloc&) {
+        return 0; // as a request the client library refused
+    }
     telegram[0] = kServiceUpload;
     auto lengthWord = static_cast<uint16_t>(fieldLength);
     KUtilSwap(context.swapBytes, &lengthWord, sizeof lengthWord);

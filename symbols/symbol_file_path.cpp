@@ -28,24 +28,34 @@ void SetDefaultFolder(KString& buffer) {
     buffer.AppendText(&suffix[0]);
 }
 
-// Reads "Files" into the buffer; false when the value is absent, does not fit or holds no
-// terminated text within the buffer.
-bool QueryFolder(HKEY key, KString& buffer) {
+// What the value "Files" gives.
+enum class FilesValue {
+    Folder,  // a text, now in the buffer
+    Default, // no text (0 bytes, or the terminator alone), or no key: the default, not stored
+    Invalid, // absent or does not fit: the default is used and stored
+};
+
+// Reads "Files" into the buffer, which holds the default text. A text stored without its
+// zero byte fits only when the buffer has room to add one: 260 bytes without a terminator
+// do not fit.
+FilesValue QueryFolder(HKEY key, KString& buffer) {
     const auto capacity = static_cast<DWORD>(buffer.GetAllocLen());
     DWORD size = capacity;
     auto* bytes = reinterpret_cast<BYTE*>(buffer.GetStringPointer());
     if (RegQueryValueExA(key, kFilesValue, nullptr, nullptr, bytes, &size) != ERROR_SUCCESS ||
         size > capacity) {
-        return false;
+        return FilesValue::Invalid;
     }
-    // A stored text need not carry its zero byte.
-    if (size == 0 || bytes[size - 1] != '\0') {
+    if (size == 0) {
+        return FilesValue::Default; // nothing was written: the default is still there
+    }
+    if (bytes[size - 1] != '\0') {
         if (size >= capacity) {
-            return false;
+            return FilesValue::Invalid;
         }
         bytes[size] = '\0';
     }
-    return true;
+    return bytes[0] == '\0' ? FilesValue::Default : FilesValue::Folder;
 }
 
 } // namespace
@@ -70,10 +80,14 @@ std::string SymbolFolder() {
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key) != ERROR_SUCCESS) {
         key = nullptr;
     }
-    if (key != nullptr && !QueryFolder(key, buffer)) {
-        // The failed query may have left anything in the buffer.
+    const FilesValue value = key != nullptr ? QueryFolder(key, buffer) : FilesValue::Default;
+    if (value != FilesValue::Folder) {
+        // The query may have left anything in the buffer. An empty text would put the files
+        // at the root of the drive: it counts as no value, and the user's value stays.
         buffer.GetStringPointer()[0] = '\0';
         SetDefaultFolder(buffer);
+    }
+    if (value == FilesValue::Invalid) {
         const char* text = buffer.GetStringPointer();
         RegSetValueExA(key, kFilesValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                        static_cast<DWORD>(std::strlen(text) + 1));

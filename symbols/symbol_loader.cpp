@@ -8,7 +8,6 @@
 
 #include "extern/kclient.h"
 #include "extern/kutil.h"
-#include "frame/channel_table.h"
 #include "frame/module_settings.h"
 #include "symbols/loader_steps.h"
 #include "symbols/sdb_reader.h"
@@ -47,33 +46,83 @@ int32_t ReadLocalProjectId(std::string path) {
     return device.GetStatus() == 0 ? ReadSdbProjectId(device) : 0;
 }
 
-// Asks the station for its project identifier. True when the local file must be uploaded
-// afresh: the identifiers differ, the reply failed or never came, or the request could not
-// be sent.
-bool StationWantsUpload(int32_t channel, ChannelContext& context, int32_t localId) {
+// One exchange of the loader with the station: lends the loader's event (and, for an
+// upload, its file device) to the context, so that the dispatcher ends the transaction into
+// them; withdraws them again under loaderLock, at the latest when it goes.
+class Transaction {
+public:
+    Transaction(ChannelContext& context, HANDLE event, KBufferedFileSerDev* device)
+        : context_(context), upload_(device != nullptr) {
+        std::lock_guard<std::mutex> lock(context_.loaderLock);
+        // A closed channel has nobody to end the transaction: it does not begin.
+        lent_ = !context_.closed.load();
+        if (lent_ && upload_) {
+            context_.uploadEvent.store(event);
+            context_.uploadDevice.store(device);
+        } else if (lent_) {
+            context_.projectIdEvent.store(event);
+        }
+    }
+    ~Transaction() { End(false); }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    // False when the channel was closed before the transaction could begin.
+    bool begun() const { return lent_; }
+
+    // Withdraws what was lent; after a wait that timed out the outcome is LoadTimedOut.
+    // True when the channel was closed meanwhile.
+    bool End(bool timedOut) {
+        std::lock_guard<std::mutex> lock(context_.loaderLock);
+        if (lent_ && upload_) {
+            context_.uploadEvent.store(nullptr);
+            context_.uploadDevice.store(nullptr);
+        } else if (lent_) {
+            context_.projectIdEvent.store(nullptr);
+        }
+        lent_ = false;
+        const bool closed = context_.closed.load();
+        if (!closed && timedOut) {
+            context_.loadStatus.store(LoadTimedOut);
+        }
+        return closed;
+    }
+
+private:
+    ChannelContext& context_;
+    const bool upload_;
+    bool lent_ = false;
+};
+
+// What the project-identifier check decided.
+enum class IdCheck {
+    Current, // the station confirmed the local file's identifier
+    Upload,  // the identifiers differ, the reply failed or never came, or nothing was sent
+    Closed,  // the channel was closed meanwhile
+};
+
+// Asks the station for its project identifier and compares it with the local file's.
+IdCheck CheckProjectId(int32_t channel, ChannelContext& context, int32_t localId) {
     ScopedEvent event;
     if (event.get() == nullptr) {
-        return true;
+        return IdCheck::Upload;
     }
-    context.projectIdEvent.store(event.get());
-    bool upload = true;
+    Transaction transaction(context, event.get(), nullptr);
+    if (!transaction.begun()) {
+        return IdCheck::Closed;
+    }
     const bool sent = SendProjectIdRequest(channel, context) != 0;
     const DWORD waited =
         sent ? WaitForSingleObject(event.get(), projectIdWaitMs.load()) : WAIT_FAILED;
-    {
-        std::lock_guard<std::mutex> lock(context.loaderLock);
-        if (waited == WAIT_TIMEOUT) {
-            context.loadStatus.store(LoadTimedOut);
-        } else if (waited == WAIT_OBJECT_0) {
-            upload = context.projectId.load() != localId;
-        }
-        context.projectIdEvent.store(nullptr);
+    if (transaction.End(waited == WAIT_TIMEOUT)) {
+        return IdCheck::Closed;
     }
-    return upload;
+    return waited == WAIT_OBJECT_0 && context.projectId.load() == localId ? IdCheck::Current
+                                                                          : IdCheck::Upload;
 }
 
-// Uploads the station's symbol file into `path`. False when the channel was closed during
-// the wait: the context is gone then and must not be touched.
+// Uploads the station's symbol file into `path`. False when the channel was closed
+// meanwhile: the half-written file is deleted then.
 bool UploadSymbolFile(int32_t channel, ChannelContext& context, std::string path) {
     ScopedEvent event;
     std::unique_ptr<KBufferedFileSerDev> device(new (std::nothrow)
@@ -81,23 +130,20 @@ bool UploadSymbolFile(int32_t channel, ChannelContext& context, std::string path
     if (event.get() == nullptr || device == nullptr) {
         return true; // as a request that could not be sent
     }
-    context.uploadEvent.store(event.get());
-    context.uploadDevice.store(device.get());
-    const bool sent = SendUploadRequest(channel, context, kUploadFileName) != 0;
-    const DWORD waited = sent ? WaitForSingleObject(event.get(), uploadWaitMs.load()) : WAIT_FAILED;
-    if (waited == WAIT_TIMEOUT && FindChannelContext(channel) != &context) {
-        // Closed meanwhile: the notification thread has ended, nothing else can reach the
-        // device. Whatever arrived is incomplete, so the file must not stay behind.
+    Transaction transaction(context, event.get(), device.get());
+    bool closed = !transaction.begun();
+    if (!closed) {
+        const bool sent = SendUploadRequest(channel, context, kUploadFileName) != 0;
+        const DWORD waited =
+            sent ? WaitForSingleObject(event.get(), uploadWaitMs.load()) : WAIT_FAILED;
+        closed = transaction.End(waited == WAIT_TIMEOUT);
+    }
+    if (closed) {
+        // Whatever arrived is incomplete, so the file must not stay behind.
         device.reset();
         DeleteFileA(path.c_str());
         return false;
     }
-    std::lock_guard<std::mutex> lock(context.loaderLock);
-    if (waited == WAIT_TIMEOUT) {
-        context.loadStatus.store(LoadTimedOut);
-    }
-    context.uploadEvent.store(nullptr);
-    context.uploadDevice.store(nullptr);
     return true; // the device completes the file when it goes
 }
 
@@ -112,6 +158,24 @@ int ReadSymbolFile(std::string path, ChannelContext& context) {
 }
 
 } // namespace
+
+LoadScope::LoadScope(ChannelContext& context) : context_(context) {
+    std::lock_guard<std::mutex> lock(context_.loaderLock);
+    began_ = !context_.closed.load();
+    context_.loading = began_;
+}
+
+LoadScope::~LoadScope() {
+    if (!began_) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(context_.loaderLock);
+    context_.loading = false;
+    if (context_.closed.load()) {
+        // The close left the table to this load; nobody can use it any more.
+        ClearSymbolTable(context_);
+    }
+}
 
 void SetLoaderWaits(uint32_t projectIdMs, uint32_t uploadMs) {
     projectIdWaitMs.store(projectIdMs);
@@ -130,8 +194,12 @@ int LoadSymbolTable(int32_t channel, ChannelContext& context) {
     if (Settings().uploadEnabled != 0 && context.channelEvent != nullptr) {
         path = SymbolFolder() + "\\" + SymbolFileName(projectName);
         const int32_t localId = ReadLocalProjectId(path);
-        const bool upload = localId == 0 || StationWantsUpload(channel, context, localId);
-        if (upload && !UploadSymbolFile(channel, context, path)) {
+        const IdCheck check =
+            localId == 0 ? IdCheck::Upload : CheckProjectId(channel, context, localId);
+        if (check == IdCheck::Closed) {
+            return 0; // the local file stays: the station never said it was stale
+        }
+        if (check == IdCheck::Upload && !UploadSymbolFile(channel, context, path)) {
             return 0;
         }
     }

@@ -9,8 +9,28 @@
 
 namespace ksym {
 
-// Runs on the caller's thread and blocks while it waits for the station. 1 when a symbol
-// table was read and indexed; 0 otherwise, and the channel then has no table.
+// A symbol load in progress on a context, from the check that the channel is open to the
+// hand-out of the symbols. While it lasts, closing the channel on another thread leaves the
+// symbol table to the load; when it ends on a closed channel, it releases the table.
+class LoadScope {
+public:
+    explicit LoadScope(ChannelContext& context);
+    ~LoadScope();
+    LoadScope(const LoadScope&) = delete;
+    LoadScope& operator=(const LoadScope&) = delete;
+
+    // False when the channel was closed before the load began.
+    bool began() const { return began_; }
+
+private:
+    ChannelContext& context_;
+    bool began_ = false;
+};
+
+// Runs on the caller's thread, inside a LoadScope, and blocks while it waits for the
+// station. 1 when a symbol table was read and indexed; 0 otherwise, and the channel then
+// has no table. A close during a wait ends the load at once with 0: a half-written file is
+// deleted and the loader touches only what it holds itself.
 int LoadSymbolTable(int32_t channel, ChannelContext& context);
 
 // How long the loader waits for the station: 5000 ms for the project-id check and

@@ -1,8 +1,6 @@
 #include "varlist/var_list.h"
 
-#include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include "extern/kclient.h"
 #include "extern/kutil.h"
@@ -11,8 +9,13 @@
 
 namespace ksym {
 
+namespace {
+std::atomic<uint32_t> liveLists{0};
+} // namespace
+
 VarList::VarList() {
     InitializeCriticalSection(&lock);
+    liveLists.fetch_add(1);
 }
 
 VarList::~VarList() {
@@ -21,6 +24,21 @@ VarList::~VarList() {
     valueStorage.clear();
     values.clear();
     DeleteCriticalSection(&lock);
+    liveLists.fetch_sub(1);
+}
+
+uint32_t LiveVarLists() {
+    return liveLists.load();
+}
+
+void HoldVarList(VarList& list) {
+    list.holders.fetch_add(1);
+}
+
+void ReleaseVarList(VarList* list) {
+    if (list != nullptr && list->holders.fetch_sub(1) == 1) {
+        FreeVarList(list);
+    }
 }
 
 void SwapAddressItems(int32_t swapBytes, uint8_t* items, uint32_t n) {
@@ -36,7 +54,7 @@ void SwapAddressItems(int32_t swapBytes, uint8_t* items, uint32_t n) {
 }
 
 bool ChannelFreeForList(const VarList& list) {
-    if (list.context == nullptr) {
+    if (list.context->closed.load()) {
         KClientSetLastError(kErrNoSymbols);
         return false;
     }
@@ -48,14 +66,6 @@ bool ChannelFreeForList(const VarList& list) {
 }
 
 void FreeVarList(VarList* list) {
-    if (list == nullptr) {
-        return;
-    }
-    if (ChannelContext* context = list->context) {
-        std::lock_guard<std::mutex> guard(context->listsLock);
-        auto& lists = context->lists;
-        lists.erase(std::remove(lists.begin(), lists.end(), list), lists.end());
-    }
     delete list;
 }
 

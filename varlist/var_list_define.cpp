@@ -2,18 +2,18 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <new>
 #include <vector>
 
 #include "extern/kclient.h"
 #include "extern/kutil.h"
 #include "frame/channel_table.h"
 #include "frame/error_codes.h"
+#include "frame/exception_guard.h"
 #include "frame/telegram_io.h"
 #include "symbols/symbol_index.h"
 #include "symbols/symbol_ref.h"
 #include "varlist/direct_address.h"
+#include "varlist/pending_read.h"
 #include "varlist/var_list.h"
 
 namespace ksym {
@@ -56,19 +56,25 @@ struct OpenTelegram {
     uint64_t writeLength = kTelegramHeader;
 };
 
+// Room made for the records before the first variable is placed; beyond it the arrays grow
+// with the variables placed, so that a count the caller's names do not back costs nothing
+// before the first name that fails.
+constexpr uint32_t kInitialRoom = 256;
+
 // Builds a list of `count` names. Errors are returned, not recorded; exceptions (memory)
 // propagate to the exported function.
 class ListBuilder {
 public:
-    ListBuilder(ChannelContext& context, uint32_t count) : context_(context), list_(new VarList) {
-        list_->context = &context;
+    ListBuilder(ContextRef context, uint32_t count) : context_(*context), list_(new VarList) {
+        list_->context = std::move(context);
         list_->varCount = count;
-        list_->values.assign(count, nullptr);
-        list_->valueStorage.resize(count);
-        list_->varElementSizes.assign(count, kNoElementSize);
+        const uint32_t room = std::min(count, kInitialRoom);
+        list_->values.reserve(room);
+        list_->valueStorage.reserve(room);
+        list_->varElementSizes.reserve(room);
     }
 
-    int32_t Build(const char* const* names) {
+    int32_t Build(NameSource nameOf, const void* names) {
         const uint32_t count = list_->varCount;
         uint32_t next = 0;
         int32_t error = kErrNone;
@@ -77,7 +83,7 @@ public:
             list_->requests.emplace_back(kItemsField, uint8_t{0});
             list_->requests.back()[0] = kReadService;
             while (next < count) {
-                error = Place(names == nullptr ? nullptr : names[next], next, telegram);
+                error = Place(nameOf(names, next), telegram);
                 if (error != kErrNone || !placed_) {
                     break;
                 }
@@ -96,7 +102,7 @@ public:
 private:
     // Places variable i into the open telegram, or leaves it for the next one (placed_ false)
     // when the telegram is full.
-    int32_t Place(const char* name, uint32_t i, OpenTelegram& telegram) {
+    int32_t Place(const char* name, OpenTelegram& telegram) {
         placed_ = false;
         if (context_.symbolIndex == nullptr) {
             return kErrNoSymbols;
@@ -128,9 +134,9 @@ private:
         ++telegram.items;
         // size + 5 bytes, 6 for a bit: the 5-byte header and the value.
         const size_t recordSize = static_cast<size_t>(size) + offsetof(VarValue, data);
-        list_->valueStorage[i].reset(new uint8_t[recordSize]);
-        list_->values[i] = reinterpret_cast<VarValue*>(list_->valueStorage[i].get());
-        list_->varElementSizes[i] = resolved.elementSize;
+        list_->valueStorage.emplace_back(new uint8_t[recordSize]);
+        list_->values.push_back(reinterpret_cast<VarValue*>(list_->valueStorage.back().get()));
+        list_->varElementSizes.push_back(resolved.elementSize);
         placed_ = true;
         return kErrNone;
     }
@@ -164,48 +170,37 @@ private:
 
 } // namespace
 
-VarList* DefineVarList(int32_t channel, const char* const* names, uint32_t count) noexcept {
-    ChannelContext* context = FindChannelContext(channel);
+VarList* DefineVarList(int32_t channel, NameSource nameOf, const void* names, uint32_t count) {
+    ContextRef context = AcquireChannelContext(channel);
     if (context == nullptr) {
         KClientSetLastError(kErrNoSymbols);
         return nullptr;
     }
-    try {
-        ListBuilder builder(*context, count);
-        KClientSetLastError(kErrNone);
-        const int32_t error = builder.Build(names);
-        if (error != kErrNone) {
-            KClientSetLastError(error);
-            return nullptr;
-        }
-        VarList* list = builder.Release();
-        std::lock_guard<std::mutex> lock(context->listsLock);
-        try {
-            context->lists.push_back(list);
-        } catch (...) {
-            delete list;
-            throw;
-        }
-        return list;
-    } catch (const std::bad_alloc&) {
-        KClientSetLastError(kErrNoContextSpace);
+    ListBuilder builder(std::move(context), count);
+    KClientSetLastError(kErrNone);
+    const int32_t error = builder.Build(nameOf, names);
+    if (error != kErrNone) {
+        KClientSetLastError(error);
         return nullptr;
     }
+    return builder.Release();
 }
 
 void DeleteVarList(VarList* list, bool endAnyRead) {
-    if (ChannelContext* context = list->context) {
-        if (endAnyRead) {
-            context->pendingRead.store(nullptr);
-        } else {
-            VarList* expected = list;
-            context->pendingRead.compare_exchange_strong(expected, nullptr);
+    EndRead(*list->context, endAnyRead ? nullptr : list);
+    // The holds of the list's lock that this very thread took through
+    // KSymEnterVarListAccess end with the handle, so that a reply step waiting for the lock
+    // goes on (and finds its read ended) instead of waiting for a leave that cannot come.
+    if (list->accessOwner.load() == GetCurrentThreadId()) {
+        const uint32_t depth = list->accessDepth;
+        list->accessDepth = 0;
+        list->accessOwner.store(0);
+        for (uint32_t i = 0; i < depth; ++i) {
+            LeaveCriticalSection(&list->lock);
+            ReleaseVarList(list); // the handle's hold, given up below, keeps it alive
         }
-        // A reply step that picked the list up before the line above ends before this lock
-        // is had; later ones see no read in progress.
-        std::lock_guard<std::mutex> wait(context->readStepLock);
     }
-    FreeVarList(list);
+    ReleaseVarList(list);
 }
 
 } // namespace ksym
@@ -213,24 +208,38 @@ void DeleteVarList(VarList* list, bool endAnyRead) {
 using ksym::HandleNumber;
 using ksym::VarList;
 
+namespace {
+
+const char* NameAt(const void* names, uint32_t i) {
+    return names == nullptr ? nullptr : static_cast<const char* const*>(names)[i];
+}
+
+const char* DescriptorNameAt(const void* descriptors, uint32_t i) {
+    if (descriptors == nullptr) {
+        return nullptr;
+    }
+    const KSymVarDesc* descriptor = static_cast<const KSymVarDesc* const*>(descriptors)[i];
+    return descriptor != nullptr ? descriptor->name : nullptr;
+}
+
+// KSymDefineVarList's work, with its debug line, for both exported forms.
+HVARLIST Define(int32_t channel, ksym::NameSource nameOf, const void* names, uint32_t count) {
+    KClientDllKDebugOut(channel, "KSymDefineVarList(C=%ld)\n", static_cast<long>(channel));
+    return ksym::Guarded<HVARLIST>(
+        nullptr, [&] { return ksym::DefineVarList(channel, nameOf, names, count); });
+}
+
+} // namespace
+
 extern "C" KSYM_API HVARLIST KSYM_CALL KSymDefineVarList(int32_t channel, const char* const* names,
                                                          uint32_t count) {
-    KClientDllKDebugOut(channel, "KSymDefineVarList(C=%ld)\n", static_cast<long>(channel));
-    return ksym::DefineVarList(channel, names, count);
+    return Define(channel, &NameAt, names, count);
 }
 
 extern "C" KSYM_API HVARLIST KSYM_CALL
 KSymDefineVarListByDesc(int32_t channel, const KSymVarDesc* const* descriptors, uint32_t count) {
-    HVARLIST list = nullptr;
-    try {
-        std::vector<const char*> names(count, nullptr);
-        for (uint32_t i = 0; descriptors != nullptr && i < count; ++i) {
-            names[i] = descriptors[i] != nullptr ? descriptors[i]->name : nullptr;
-        }
-        list = KSymDefineVarList(channel, names.data(), count);
-    } catch (const std::bad_alloc&) {
-        KClientSetLastError(ksym::kErrNoContextSpace);
-    }
+    // The names are read straight from the descriptors; no copy of their references is made.
+    HVARLIST list = Define(channel, &DescriptorNameAt, descriptors, count);
     KClientDllKDebugOut(channel, "KSymDefineVarListByDesc(C=%ld, hVarList=%ld)\n",
                         static_cast<long>(channel), HandleNumber(list));
     return list;
@@ -242,8 +251,10 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymDeleteVarList(int32_t channel, HVARLIS
         KClientSetLastError(ksym::kErrNullVarList);
         return 0;
     }
-    ksym::DeleteVarList(static_cast<VarList*>(hVarList), true);
-    return 1;
+    return ksym::Guarded<int32_t>(0, [&] {
+        ksym::DeleteVarList(static_cast<VarList*>(hVarList), true);
+        return 1;
+    });
 }
 
 extern "C" KSYM_API uint32_t KSYM_CALL KSymGetNumOfVars(int32_t channel, HVARLIST hVarList) {
@@ -257,13 +268,28 @@ extern "C" KSYM_API uint32_t KSYM_CALL KSymGetNumOfVars(int32_t channel, HVARLIS
 }
 
 extern "C" KSYM_API void KSYM_CALL KSymEnterVarListAccess(int32_t, HVARLIST hVarList) {
-    if (hVarList != nullptr) {
-        EnterCriticalSection(&static_cast<VarList*>(hVarList)->lock);
+    if (hVarList == nullptr) {
+        return;
     }
+    auto* list = static_cast<VarList*>(hVarList);
+    ksym::HoldVarList(*list); // a deletion on another thread leaves the list to this hold
+    EnterCriticalSection(&list->lock);
+    list->accessOwner.store(GetCurrentThreadId());
+    ++list->accessDepth;
 }
 
 extern "C" KSYM_API void KSYM_CALL KSymLeaveVarListAccess(int32_t, HVARLIST hVarList) {
-    if (hVarList != nullptr) {
-        LeaveCriticalSection(&static_cast<VarList*>(hVarList)->lock);
+    if (hVarList == nullptr) {
+        return;
     }
+    auto* list = static_cast<VarList*>(hVarList);
+    // A leave without an enter of this thread would release someone else's hold.
+    if (list->accessOwner.load() != GetCurrentThreadId() || list->accessDepth == 0) {
+        return;
+    }
+    if (--list->accessDepth == 0) {
+        list->accessOwner.store(0);
+    }
+    LeaveCriticalSection(&list->lock);
+    ksym::ReleaseVarList(list);
 }

@@ -1,11 +1,14 @@
 // Reading a list's values: the send step, the reply step and the exported read functions.
 #include <cstring>
+#include <vector>
 
 #include "extern/kclient.h"
 #include "extern/kutil.h"
 #include "frame/error_codes.h"
+#include "frame/exception_guard.h"
 #include "frame/telegram_io.h"
 #include "varlist/direct_address.h"
+#include "varlist/pending_read.h"
 #include "varlist/var_list.h"
 
 namespace ksym {
@@ -28,21 +31,87 @@ private:
     VarList& list_;
 };
 
+// Stores the values of telegram `telegram` from its reply into the list's records. The
+// caller holds the list's lock.
+void StoreValues(VarList& list, uint32_t telegram, uint32_t items, uint8_t* reply, bool complete,
+                 uint32_t replyWord, int32_t swapBytes) {
+    size_t place = kReplyItemsField;
+    const uint32_t first = list.valuesReceived.load();
+    for (uint32_t j = 0; j < items; ++j) {
+        const uint32_t v = first + j;
+        const uint32_t size = EffectiveSize(TelegramItemSize(list, telegram, j, swapBytes));
+        VarValue* value = list.values[v];
+        const bool valid = complete && reply[place] != 0;
+        value->valid = valid ? 1 : 0;
+        if (valid) {
+            value->replyWord = replyWord;
+            uint8_t* data = reply + place + 1;
+            if (size != 1) {
+                ConvertValueElements(swapBytes, data, size, list.varElementSizes[v]);
+            }
+            std::memcpy(value->data, data, size);
+        }
+        place += 1 + static_cast<size_t>(size);
+    }
+}
+
 } // namespace
 
 int SendVarListTelegram(int32_t channel, VarList* list) {
-    if (list == nullptr) {
-        return 0;
-    }
-    ChannelContext* context = list->context;
-    if (context == nullptr || list->nextTelegram >= list->telegramCount) {
+    if (list == nullptr || list->context->closed.load()) {
         return 0;
     }
     ListLock lock(*list);
-    VarList* none = nullptr;
-    context->pendingRead.compare_exchange_strong(none, list);
-    const uint32_t length = list->requestLengths[list->nextTelegram];
-    return SendTelegram(channel, list->requests[list->nextTelegram].data(), length);
+    const uint32_t telegram = list->nextTelegram.load();
+    if (telegram >= list->telegramCount) {
+        return 0;
+    }
+    return SendTelegram(channel, list->requests[telegram].data(), list->requestLengths[telegram]);
+}
+
+int ContinueRead(int32_t channel, VarList& list, uint32_t serial) {
+    // Checked under the list's lock, which a new read of the list takes to begin: a read
+    // begun anew after this step's reply does not get a second request.
+    ListLock lock(list);
+    if (!IsCurrentRead(*list.context, list, serial)) {
+        return 0;
+    }
+    return SendVarListTelegram(channel, &list);
+}
+
+ReplyStep TakeReadReply(int32_t channel, VarList& list, uint32_t serial, uint8_t* buffer) {
+    ChannelContext& context = *list.context;
+    const uint32_t telegram = list.nextTelegram.load();
+    // Nothing is outstanding for a list whose read is over or whose channel is gone.
+    if (telegram >= list.telegramCount || context.closed.load() ||
+        !IsCurrentRead(context, list, serial)) {
+        return ReplyStep::Ended;
+    }
+    // The reply is read before the lock is taken: a caller holding the list holds up only
+    // the storing of the values.
+    const int32_t swapBytes = context.swapBytes;
+    const uint32_t items = TelegramItemCount(list, telegram, swapBytes);
+    const uint32_t expected = list.replyLengths[telegram];
+    const int32_t got = KClientRead(channel, buffer, expected);
+    const bool complete = got >= 0 && static_cast<uint32_t>(got) == expected;
+    const uint32_t replyWord = GetField<uint32_t>(buffer + kReplyWordField, swapBytes);
+
+    ListLock lock(list);
+    // While this step waited for the lock, the read may have been ended (a list of the
+    // channel deleted, the channel re-opened), begun anew, or this very reply taken in by
+    // the caller's KSymGetValues: then these bytes belong to no telegram any more.
+    if (list.nextTelegram.load() != telegram || !IsCurrentRead(context, list, serial)) {
+        return list.nextTelegram.load() < list.telegramCount && IsCurrentRead(context, list, serial)
+                   ? ReplyStep::More
+                   : ReplyStep::Ended;
+    }
+    StoreValues(list, telegram, items, buffer, complete, replyWord, swapBytes);
+    list.valuesReceived.fetch_add(items);
+    list.nextTelegram.store(telegram + 1);
+    if (telegram + 1 < list.telegramCount) {
+        return ReplyStep::More;
+    }
+    return FinishRead(context, list, serial) ? ReplyStep::Complete : ReplyStep::Ended;
 }
 
 int ReadVarListReply(int32_t channel, VarList* list) {
@@ -50,49 +119,12 @@ int ReadVarListReply(int32_t channel, VarList* list) {
         KClientSetLastError(kErrNullVarList);
         return 0;
     }
-    ChannelContext* context = list->context;
-    // A list whose channel is gone has nothing outstanding that could still arrive.
-    if (list->nextTelegram >= list->telegramCount || context == nullptr) {
-        return 1;
-    }
-    const int32_t swapBytes = context->swapBytes;
-    const uint32_t telegram = list->nextTelegram;
-    const uint32_t items = TelegramItemCount(*list, telegram, swapBytes);
-    const uint32_t expected = list->replyLengths[telegram];
-    uint8_t* reply = list->receiveBuffer.data();
-    const int32_t got = KClientRead(channel, reply, expected);
-    const bool complete = got >= 0 && static_cast<uint32_t>(got) == expected;
-    const uint32_t replyWord = GetField<uint32_t>(reply + kReplyWordField, swapBytes);
-    std::memcpy(reply + kReplyWordField, &replyWord, sizeof replyWord);
-
-    ListLock lock(*list);
-    if (list->nextTelegram != telegram) {
-        // Another thread took in this telegram's reply meanwhile (KSymGetValues during a
-        // read): the state has moved on, and these bytes belong to no telegram any more.
-        return 1;
-    }
-    size_t place = kReplyItemsField;
-    for (uint32_t j = 0; j < items; ++j) {
-        const uint32_t v = list->valuesReceived + j;
-        const uint32_t size = EffectiveSize(TelegramItemSize(*list, telegram, j, swapBytes));
-        VarValue* value = list->values[v];
-        const bool valid = complete && reply[place] != 0;
-        value->valid = valid ? 1 : 0;
-        if (valid) {
-            value->replyWord = replyWord;
-            uint8_t* data = reply + place + 1;
-            if (size != 1) {
-                ConvertValueElements(swapBytes, data, size, list->varElementSizes[v]);
-            }
-            std::memcpy(value->data, data, size);
-        }
-        place += 1 + static_cast<size_t>(size);
-    }
-    list->valuesReceived += items;
-    ++list->nextTelegram;
-    if (list->nextTelegram == list->telegramCount) {
-        VarList* self = list;
-        context->pendingRead.compare_exchange_strong(self, nullptr);
+    if (list->nextTelegram.load() < list->telegramCount &&
+        IsCurrentRead(*list->context, *list, kAnyRead)) {
+        // Telegrams are outstanding and the caller takes in the current reply on its own
+        // thread, into a buffer of its own: the notification thread's may be in use.
+        std::vector<uint8_t> buffer(list->receiveBuffer.size());
+        TakeReadReply(channel, *list, kAnyRead, buffer.data());
     }
     return 1;
 }
@@ -109,36 +141,50 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymSendVarList(int32_t channel, HVARLIST 
         KClientSetLastError(ksym::kErrNullVarList);
         return 0;
     }
-    auto* list = static_cast<VarList*>(hVarList);
-    if (!ksym::ChannelFreeForList(*list)) {
-        return 0;
-    }
-    list->nextTelegram = 0;
-    list->valuesReceived = 0;
-    return ksym::SendVarListTelegram(channel, list);
+    return ksym::Guarded<int32_t>(0, [&] {
+        auto* list = static_cast<VarList*>(hVarList);
+        // Under the list's lock, so that a reply step of an earlier read of the list, still
+        // waiting for the lock, sees the new read state whole.
+        ksym::ListLock lock(*list);
+        if (!ksym::BeginRead(*list->context, *list)) {
+            return 0;
+        }
+        list->nextTelegram.store(0);
+        list->valuesReceived.store(0);
+        return ksym::SendVarListTelegram(channel, list);
+    });
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymGetValues(int32_t channel, HVARLIST hVarList,
                                                     VarValue*** values, uint32_t* count) {
     KClientDllKDebugOut(channel, "KSymGetValues(C=%ld, hVarList=%ld)\n", static_cast<long>(channel),
                         HandleNumber(hVarList));
-    if (hVarList == nullptr) {
-        KClientSetLastError(ksym::kErrNullVarList);
+    auto fail = [&] {
         if (values != nullptr) {
             *values = nullptr;
         }
         if (count != nullptr) {
             *count = 0;
         }
+    };
+    if (hVarList == nullptr) {
+        KClientSetLastError(ksym::kErrNullVarList);
+        fail();
         return 0;
     }
-    auto* list = static_cast<VarList*>(hVarList);
-    ksym::ReadVarListReply(channel, list);
-    if (values != nullptr) {
-        *values = list->values.data();
-    }
-    if (count != nullptr) {
-        *count = list->valuesReceived;
-    }
-    return 1;
+    return ksym::Guarded<int32_t>(
+        0,
+        [&] {
+            auto* list = static_cast<VarList*>(hVarList);
+            ksym::ReadVarListReply(channel, list);
+            if (values != nullptr) {
+                // Callers test the array: a list of no variables hands out an empty one.
+                *values = list->values.empty() ? list->noValues : list->values.data();
+            }
+            if (count != nullptr) {
+                *count = list->valuesReceived.load();
+            }
+            return 1;
+        },
+        fail);
 }

@@ -1,12 +1,12 @@
 // Writing variables: the write telegram of a list, the one-shot write, and its result.
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "extern/kclient.h"
 #include "extern/kutil.h"
 #include "frame/channel_table.h"
 #include "frame/error_codes.h"
+#include "frame/exception_guard.h"
 #include "frame/telegram_io.h"
 #include "frame/reply_read.h"
 #include "varlist/direct_address.h"
@@ -68,16 +68,14 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymWriteVarList(int32_t channel, HVARLIST
     if (buffers == nullptr && list->varCount != 0) {
         return 0;
     }
-    try {
+    return ksym::Guarded<int32_t>(0, [&] {
         const std::vector<uint8_t> telegram =
             BuildWriteTelegram(*list, list->context->swapBytes, buffers);
         if (telegram.empty()) {
             return 0;
         }
         return ksym::SendTelegram(channel, telegram.data(), list->writeLengths[0]);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymWriteVars(int32_t channel, const char* const* names,
@@ -89,13 +87,16 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymWriteVars(int32_t channel, const char*
     }
     if (list->telegramCount > 1) {
         KClientSetLastError(ksym::kErrTooBigWrite);
-        ksym::FreeVarList(list);
+        ksym::ReleaseVarList(list);
         return 0;
     }
     const int32_t result = KSymWriteVarList(channel, list, buffers);
     // The temporary list never reads: deleting it leaves a read of another list running.
     KClientDllKDebugOut(channel, "KSymDeleteVarList(C=%ld)\n", static_cast<long>(channel));
-    ksym::DeleteVarList(list, false);
+    ksym::Guarded<int32_t>(0, [&] {
+        ksym::DeleteVarList(list, false);
+        return 1;
+    });
     return result;
 }
 
@@ -107,6 +108,8 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymWriteResult(int32_t channel) {
         KClientSetLastError(ksym::kErrNoSymbols);
         return 0;
     }
-    uint16_t status = 0;
-    return ksym::ReadStatusWord(channel, context->swapBytes, status) && status == 0 ? 1 : 0;
+    return ksym::Guarded<int32_t>(0, [&] {
+        uint16_t status = 0;
+        return ksym::ReadStatusWord(channel, context->swapBytes, status) && status == 0 ? 1 : 0;
+    });
 }

@@ -1,6 +1,7 @@
 #include "fakes/fake_kclient.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -52,6 +53,28 @@ State& S() {
 }
 
 thread_local int32_t lastError = 0;
+
+std::atomic<CallHook> callHook{nullptr};
+
+// Tells the hook that a client function runs, for the scope of the call.
+class CallScope {
+public:
+    CallScope() : hook_(callHook.load()) {
+        if (hook_ != nullptr) {
+            hook_(true);
+        }
+    }
+    ~CallScope() {
+        if (hook_ != nullptr) {
+            hook_(false);
+        }
+    }
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+private:
+    CallHook hook_;
+};
 
 int32_t Open(const OpenCall& call, int32_t reopen) {
     State& s = S();
@@ -179,6 +202,10 @@ bool IsOpen(int32_t channel) {
     return S().channels.count(channel) != 0;
 }
 
+void SetCallHook(CallHook hook) {
+    callHook.store(hook);
+}
+
 HANDLE ChannelEvent(int32_t channel) {
     std::lock_guard<std::mutex> lock(S().mutex);
     auto found = S().channels.find(channel);
@@ -193,21 +220,25 @@ extern "C" {
 
 KCLIENT_API int32_t KClientOpenChannelEx(const char* station, int32_t reopen, HWND window,
                                          UINT message, HANDLE event) {
+    const fake::CallScope scope;
     return fake::Open(fake::OpenCall{false, station, reopen, 0, window, message, event}, reopen);
 }
 
 KCLIENT_API int32_t KClientKOpenChannelEx(const char* station, int32_t second, int32_t third,
                                           HWND window, UINT message, HANDLE event) {
+    const fake::CallScope scope;
     return fake::Open(fake::OpenCall{true, station, second, third, window, message, event}, 0);
 }
 
 KCLIENT_API int32_t KClientCloseChannel(int32_t channel) {
+    const fake::CallScope scope;
     std::lock_guard<std::mutex> lock(S().mutex);
     S().closed.push_back(channel);
     return S().channels.erase(channel) != 0 ? 1 : 0;
 }
 
 KCLIENT_API int32_t KClientWrite(int32_t channel, const void* telegram, uint32_t length) {
+    const fake::CallScope scope;
     std::lock_guard<std::mutex> lock(S().mutex);
     const uint8_t* bytes = static_cast<const uint8_t*>(telegram);
     S().telegrams.push_back(fake::Telegram{channel, std::vector<uint8_t>(bytes, bytes + length)});
@@ -217,6 +248,7 @@ KCLIENT_API int32_t KClientWrite(int32_t channel, const void* telegram, uint32_t
 }
 
 KCLIENT_API int32_t KClientRead(int32_t channel, void* buffer, uint32_t capacity) {
+    const fake::CallScope scope;
     std::lock_guard<std::mutex> lock(S().mutex);
     auto found = S().channels.find(channel);
     if (found == S().channels.end()) {
@@ -231,12 +263,14 @@ KCLIENT_API int32_t KClientRead(int32_t channel, void* buffer, uint32_t capacity
 }
 
 KCLIENT_API uint32_t KClientDllKGetDataSize(int32_t channel) {
+    const fake::CallScope scope;
     std::lock_guard<std::mutex> lock(S().mutex);
     auto found = S().channels.find(channel);
     return found == S().channels.end() ? 0u : static_cast<uint32_t>(found->second.current.size());
 }
 
 KCLIENT_API int32_t KClientGetReplyStatus(int32_t channel, uint32_t* value) {
+    const fake::CallScope scope;
     std::unique_lock<std::mutex> lock(S().mutex);
     ++S().replyStatusCalls;
     S().unblocked.wait(lock, [] { return !S().replyStatusBlocked; });
@@ -258,6 +292,7 @@ KCLIENT_API int32_t KClientGetReplyStatus(int32_t channel, uint32_t* value) {
 }
 
 KCLIENT_API uint32_t KClientGetDWord(int32_t, int32_t index) {
+    const fake::CallScope scope;
     std::lock_guard<std::mutex> lock(S().mutex);
     S().dwordQueries.push_back(index);
     auto found = S().dwords.find(index);
@@ -265,6 +300,7 @@ KCLIENT_API uint32_t KClientGetDWord(int32_t, int32_t index) {
 }
 
 KCLIENT_API int32_t KClientGetProjectName(int32_t, char* buffer, uint32_t capacity) {
+    const fake::CallScope scope;
     std::lock_guard<std::mutex> lock(S().mutex);
     if (!S().hasProjectName || capacity <= S().projectName.size()) {
         return 0;
@@ -274,18 +310,22 @@ KCLIENT_API int32_t KClientGetProjectName(int32_t, char* buffer, uint32_t capaci
 }
 
 KCLIENT_API void KClientSetLastError(int32_t code) {
+    const fake::CallScope scope;
     fake::lastError = code;
 }
 
 KCLIENT_API int32_t KClientGetLastError(void) {
+    const fake::CallScope scope;
     return fake::lastError;
 }
 
 KCLIENT_API const char* KClientGetErrorText(void) {
+    const fake::CallScope scope;
     return "";
 }
 
 KCLIENT_API void KClientDllKDebugOut(int32_t channel, const char* format, ...) {
+    const fake::CallScope scope;
     char text[1024];
     va_list arguments;
     va_start(arguments, format);

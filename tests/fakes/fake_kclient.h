@@ -58,6 +58,12 @@ FAKE_API void QueueReply(int32_t channel, int32_t status, uint32_t value,
 // While blocked, KClientGetReplyStatus waits (the dispatcher looks stuck).
 FAKE_API void BlockReplyStatus(bool blocked);
 
+// Called with true on entry to every client function and with false on its return, on the
+// caller's thread: a test that makes allocations fail on purpose exempts the fake's own
+// bookkeeping, which the real client does not have. Null removes the hook.
+using CallHook = void (*)(bool entering);
+FAKE_API void SetCallHook(CallHook hook);
+
 FAKE_API std::vector<Telegram> Telegrams();
 FAKE_API std::vector<DebugLine> DebugLines();
 FAKE_API std::vector<OpenCall> OpenCalls();

@@ -5,6 +5,7 @@
 #include "frame/channel_table.h"
 #include "frame_test_support.h"
 #include "include/ksymbol.h"
+#include "support/watchdog.h"
 
 namespace {
 
@@ -48,27 +49,36 @@ TEST_F(ChannelCloseTest, ContextWithoutThreadWaitsTheFullTime) {
     EXPECT_EQ(ksym::FindChannelContext(77), nullptr);
 }
 
-TEST_F(ChannelCloseTest, CloseWaitsForAThreadStuckInTheDispatcher) {
+TEST_F(ChannelCloseTest, CloseGivesUpOnAStuckThreadWhichThenReleasesTheContext) {
+    const uint32_t contexts = ksym::LiveChannelContexts();
     const int32_t channel = KSymOpenChannel("sim", 0, window_, kNotifyMsg);
     ASSERT_NE(channel, -1);
     fake::BlockReplyStatus(true);
     fake::QueueReply(channel, COMM_MESSAGEREADY, 5);
-    for (int i = 0; i < 5000 && fake::ReplyStatusCalls() == 0; ++i) {
-        Sleep(1);
-    }
-    ASSERT_EQ(fake::ReplyStatusCalls(), 1); // the thread is inside the dispatcher now
+    ASSERT_TRUE(ksymtest::Eventually([] { return fake::ReplyStatusCalls() == 1; }));
+    // The thread is inside the dispatcher now and stays there.
 
-    std::atomic<bool> closed{false};
-    std::thread closer([&] {
-        KSymCloseChannel(channel);
-        closed = true;
-    });
-    Sleep(5600); // past the acknowledgement wait
-    EXPECT_FALSE(closed.load()) << "the close gave up on a thread that still runs";
-    fake::BlockReplyStatus(false); // the dispatcher now reads the context it was given
-    closer.join();
-    EXPECT_TRUE(closed.load());
+    {
+        ksymtest::Watchdog watchdog("the close of a channel whose thread is stuck",
+                                    std::chrono::seconds(20));
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(KSymCloseChannel(channel), 1);
+        const DWORD took = GetTickCount() - start;
+        EXPECT_GE(took, 4900u) << "the close did not wait for the acknowledgement";
+        EXPECT_LT(took, 7000u) << "the close waited beyond its limit";
+    }
     EXPECT_EQ(ksym::FindChannelContext(channel), nullptr);
+    EXPECT_FALSE(fake::IsOpen(channel));
+    EXPECT_EQ(ksym::LiveChannelContexts(), contexts + 1) << "freed under the running thread";
+
+    // The dispatcher goes on with the context it holds: it posts what the client now says
+    // of the closed channel to the window the context names, sees the stop and ends; the
+    // context and its event go with the thread's hold.
+    fake::BlockReplyStatus(false);
+    EXPECT_TRUE(ksymtest::Eventually([&] { return ksym::LiveChannelContexts() == contexts; }));
+    const auto posted = WaitPosted(window_, kNotifyMsg);
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(posted->wParam, static_cast<WPARAM>(COMM_NOSTATUS));
 }
 
 } // namespace

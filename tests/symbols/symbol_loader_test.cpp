@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "frame/channel_table.h"
 #include "frame/module_settings.h"
@@ -13,6 +14,7 @@
 #include "loader_test_support.h"
 #include "symbols/symbol_file_path.h"
 #include "symbols/symbol_loader.h"
+#include "support/watchdog.h"
 
 namespace {
 
@@ -356,6 +358,62 @@ TEST_F(SymbolLoaderTest, AReplyArrivingAtTheTimeOutIsHandedOverSafely) {
     }
 }
 
+// A channel closed on another thread while the loader waits for the station: the close
+// wakes the loader, the load fails with 19, and what the loader holds (the retired context,
+// its device) is released once; the address sanitizer watches for use after release.
+TEST_F(SymbolLoaderTest, ACloseDuringEitherWaitEndsTheLoadAtOnce) {
+    ksym::SetLoaderWaits(30000, 30000);
+    const std::vector<uint8_t> file = SmallProject(kStationId);
+    struct Case {
+        const char* name;
+        bool localFile;
+        uint8_t lastRequest; // the telegram after which the station falls silent
+    };
+    for (const Case& c : {Case{"project-id wait", true, 0x11}, Case{"upload wait", false, 0x32}}) {
+        SCOPED_TRACE(c.name);
+        Reopen();
+        const uint32_t contexts = ksym::LiveChannelContexts();
+        DeleteFileA(path_.c_str());
+        if (c.localFile) {
+            ksymtest::WriteFile(path_, SmallProject(kLocalId));
+        }
+        // The upload's first chunk is stored; the station answers nothing after it.
+        ScriptedStation station(channel_, [&](const std::vector<uint8_t>& telegram, size_t) {
+            return telegram[0] == 0x31 ? std::vector<StationReply>{Chunk(Split(file, 2)[0], true)}
+                                       : std::vector<StationReply>{};
+        });
+        const int32_t channel = channel_;
+        std::thread closer([&] {
+            ksymtest::Eventually(
+                [&] { return !Sent().empty() && Sent().back()[0] == c.lastRequest; });
+            KSymCloseChannel(channel);
+        });
+        int32_t loaded = -1;
+        DWORD took = 0;
+        {
+            ksymtest::Watchdog watchdog(std::string("a load closed during its ") + c.name,
+                                        std::chrono::seconds(20));
+            const DWORD start = GetTickCount();
+            loaded = Load();
+            took = GetTickCount() - start;
+        }
+        const int32_t error = KClientGetLastError();
+        closer.join();
+        EXPECT_EQ(loaded, 0);
+        EXPECT_EQ(error, KSYM_ERR_NO_SYMBOLS);
+        EXPECT_LT(took, 10000u) << "the loader was not woken by the close";
+        EXPECT_EQ(ksym::FindChannelContext(channel), nullptr);
+        EXPECT_EQ(ksym::LiveChannelContexts(), contexts - 1) << "the retired context stayed";
+        bool exists = false;
+        const std::vector<uint8_t> left = ReadFileBack(path_, &exists);
+        // The local file the station never called stale stays; a half-written one goes.
+        EXPECT_EQ(exists, c.localFile);
+        if (c.localFile) {
+            EXPECT_EQ(left, SmallProject(kLocalId));
+        }
+    }
+}
+
 TEST_F(SymbolLoaderTest, FilesValueAbsentGivesTheDefaultFolderAndIsStored) {
     ForgetConfiguration();
     const std::string folder = WindowsDirectory() + "\\Korvan Files";
@@ -367,6 +425,54 @@ TEST_F(SymbolLoaderTest, FilesValueAbsentGivesTheDefaultFolderAndIsStored) {
     EXPECT_EQ(FilesValue(), folder);
     EXPECT_EQ(ReadFileBack(path), file);
     DeleteFileA(path.c_str());
+}
+
+// "Files" as the query reads it into the 260-byte buffer that holds the default text. The
+// query takes the bytes whatever their type; raw byte strings are stored as binary, since
+// the POSIX registry file keeps every text value terminated.
+TEST_F(SymbolLoaderTest, FilesValuesThatAreEmptyOrDoNotFit) {
+    const std::string fallback = WindowsDirectory() + "\\Korvan Files";
+    auto setRaw = [](DWORD type, const std::string& bytes) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, ksym::kConfigKey, &key), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExA(key, "Files", 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                 static_cast<DWORD>(bytes.size())),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    };
+    auto storedSize = [] {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, ksym::kConfigKey, 0, KEY_READ, &key),
+                  ERROR_SUCCESS);
+        DWORD size = 0;
+        RegQueryValueExA(key, "Files", nullptr, nullptr, nullptr, &size);
+        RegCloseKey(key);
+        return size;
+    };
+    // A value of 0 bytes writes nothing into the buffer: the default stays, nothing is
+    // stored. An empty text (the terminator alone) counts the same, so that the files do not
+    // go to the root of the drive.
+    setRaw(REG_BINARY, "");
+    EXPECT_EQ(ksym::SymbolFolder(), fallback + "\\Upload");
+    EXPECT_EQ(storedSize(), 0u);
+    setRaw(REG_SZ, std::string(1, '\0'));
+    EXPECT_EQ(ksym::SymbolFolder(), fallback + "\\Upload");
+    EXPECT_EQ(storedSize(), 1u);
+    // 260 bytes without a terminator leave no room for one: the value does not fit, and the
+    // default replaces it.
+    setRaw(REG_BINARY, std::string(260, 'x'));
+    EXPECT_EQ(ksym::SymbolFolder(), fallback + "\\Upload");
+    EXPECT_EQ(FilesValue(), fallback);
+    // 259 characters and the terminator fit exactly.
+    const std::string base = WindowsDirectory() + "\\";
+    ASSERT_LT(base.size(), 200u);
+    const std::string longest = base + std::string(259 - base.size(), 'y');
+    setRaw(REG_SZ, longest + std::string(1, '\0'));
+    EXPECT_EQ(ksym::SymbolFolder(), longest + "\\Upload");
+    EXPECT_EQ(storedSize(), 260u);
+    // Without its terminator a shorter text is taken as stored.
+    setRaw(REG_BINARY, base + "Plant");
+    EXPECT_EQ(ksym::SymbolFolder(), base + "Plant\\Upload");
 }
 
 TEST_F(SymbolLoaderTest, WithoutExchangeTheLoadFailsAndLeavesTheLocalFile) {

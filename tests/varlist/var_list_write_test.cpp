@@ -70,10 +70,10 @@ TEST_F(VarListTest, WriteRefusalsAndTheirCodes) {
     ASSERT_EQ(List(multi)->telegramCount, 2u);
     EXPECT_EQ(KSymWriteVarList(channel, multi, buffers), 0);
     EXPECT_EQ(KClientGetLastError(), KSYM_ERR_MULTI_TELEGRAM);
-    const size_t listsBefore = Context(channel)->lists.size();
+    const uint32_t listsBefore = ksym::LiveVarLists();
     EXPECT_EQ(KSymWriteVars(channel, four, 4, buffers), 0);
     EXPECT_EQ(KClientGetLastError(), KSYM_ERR_TOO_BIG_WRITE);
-    EXPECT_EQ(Context(channel)->lists.size(), listsBefore) << "the temporary list remained";
+    EXPECT_EQ(ksym::LiveVarLists(), listsBefore) << "the temporary list remained";
     const char* unknown[] = {"Nothing"};
     EXPECT_EQ(KSymWriteVars(channel, unknown, 1, buffers), 0);
     EXPECT_EQ(KClientGetLastError(), KSYM_ERR_NO_SYMBOLS);
