@@ -65,10 +65,13 @@ int RunWatch(const Options& options, const std::vector<std::string>& names,
     if (!reader) {
         return exitCode;
     }
-    const DWORD start = GetTickCount();
+    DWORD start = 0; // when the first read began: its line says +0ms
     bool allValid = true;
     for (uint64_t tick = 1; watch.count == 0 || tick <= watch.count; ++tick) {
         const DWORD tickStart = GetTickCount();
+        if (tick == 1) {
+            start = tickStart;
+        }
         const ReadEnd end = reader->Read(exitCode);
         if (end == ReadEnd::kInterrupted) {
             break; // the read in progress is abandoned with the list
