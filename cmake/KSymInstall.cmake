@@ -4,8 +4,15 @@ include(CMakePackageConfigHelpers)
 set(KSYM_INSTALL_TARGETS ksymbol kclient kutil)
 if(NOT WIN32)
     list(APPEND KSYM_INSTALL_TARGETS kplatform)
-    # Installed libraries find each other beside themselves.
+    # Installed libraries find each other beside themselves, installed programs in the
+    # library folder beside their own.
     set_target_properties(${KSYM_INSTALL_TARGETS} PROPERTIES INSTALL_RPATH "$ORIGIN")
+    foreach(program ksym sdbtool plcsim_station)
+        if(TARGET ${program})
+            set_target_properties(${program} PROPERTIES
+                INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+        endif()
+    endforeach()
 endif()
 
 install(TARGETS ${KSYM_INSTALL_TARGETS} EXPORT KSymbolTargets

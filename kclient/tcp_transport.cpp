@@ -39,7 +39,11 @@ std::unique_ptr<TcpTransport> TcpTransport::Connect(const std::string& address,
         return nullptr;
     }
     TcpTransport* self = transport.get();
-    transport->receiver_ = std::thread([self] { self->ReceiveLoop(); });
+    if (!transport->receiver_.Start([self] { self->ReceiveLoop(); })) {
+        error = KCLIENT_ERR_NO_MEMORY;
+        message = "no thread for the connection";
+        return nullptr;
+    }
     return transport;
 }
 
@@ -93,9 +97,7 @@ TcpTransport::~TcpTransport() {
         }
     }
     socket_.Shutdown();
-    if (receiver_.joinable()) {
-        receiver_.join();
-    }
+    receiver_.Join();
 }
 
 bool TcpTransport::Send(const uint8_t* telegram, uint32_t length) {

@@ -7,10 +7,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "kclient/socket_io.h"
 #include "kclient/transport.h"
+#include "platform/worker_thread.h"
 
 namespace kclient {
 
@@ -53,7 +53,7 @@ private:
     bool bigEndian_ = false;
     uint32_t blockSize_ = 0;
     std::string projectName_;
-    std::thread receiver_;
+    kplatform::WorkerThread receiver_;
 };
 
 } // namespace kclient

@@ -124,7 +124,8 @@ KPLATFORM_API void DeleteCriticalSection(LPCRITICAL_SECTION section);
 #define THREAD_PRIORITY_ABOVE_NORMAL 1
 #define THREAD_PRIORITY_HIGHEST 2
 /* Returns the thread's handle (waitable, to be closed with CloseHandle), 0 on failure
- * with errno set. initFlag must be 0; stackSize 0 takes the default. */
+ * with errno set. initFlag must be 0; stackSize is the thread's stack in bytes, 0 takes
+ * 1 MiB (what a Windows program reserves by default). */
 KPLATFORM_API uintptr_t _beginthreadex(void* security, unsigned stackSize,
                                        unsigned(__stdcall* start)(void*), void* argument,
                                        unsigned initFlag, unsigned* threadId);

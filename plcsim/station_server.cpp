@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <system_error>
 #include <vector>
 
 #include "plcsim/station_frame.h"
@@ -140,10 +139,8 @@ bool StationServer::Start(const std::string& host, uint16_t port, std::string& e
     wakeWrite_ = wake[1];
     address_ = FormatAddress(bound, boundPort);
     port_.store(boundPort);
-    try {
-        acceptor_ = std::thread(&StationServer::AcceptLoop, this);
-    } catch (const std::system_error& e) {
-        error = std::string("cannot start the acceptor: ") + e.what();
+    if (!acceptor_.Start([this] { AcceptLoop(); })) {
+        error = "cannot start the acceptor";
         CloseFd(listener_);
         CloseFd(wakeRead_);
         CloseFd(wakeWrite_);
@@ -173,9 +170,7 @@ void StationServer::Stop() {
         while (::write(wakeWrite_, &byte, 1) < 0 && errno == EINTR) {
         }
     }
-    if (acceptor_.joinable()) {
-        acceptor_.join();
-    }
+    acceptor_.Join();
     std::list<std::unique_ptr<Connection>> connections;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -187,7 +182,7 @@ void StationServer::Stop() {
         ::shutdown(connection->fd, SHUT_RDWR);
     }
     for (auto& connection : connections) {
-        connection->thread.join();
+        connection->thread.Join();
         CloseFd(connection->fd);
     }
     CloseFd(listener_);
@@ -209,7 +204,7 @@ void StationServer::Reap() {
         }
     }
     for (auto& connection : ended) {
-        connection->thread.join();
+        connection->thread.Join();
         CloseFd(connection->fd);
     }
 }
@@ -238,9 +233,8 @@ void StationServer::AcceptLoop() {
             CloseFd(connection->fd);
             continue;
         }
-        try {
-            connection->thread = std::thread(&StationServer::Serve, this, std::ref(*connection));
-        } catch (const std::system_error&) {
+        Connection& served = *connection;
+        if (!connection->thread.Start([this, &served] { Serve(served); })) {
             CloseFd(connection->fd);
             continue;
         }

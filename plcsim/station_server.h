@@ -10,9 +10,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "plcsim/controller.h"
+#include "platform/worker_thread.h"
 
 namespace plcsim {
 
@@ -49,7 +49,7 @@ public:
 private:
     struct Connection {
         int fd = -1;
-        std::thread thread;
+        kplatform::WorkerThread thread;
         std::atomic<bool> done{false};
     };
 
@@ -67,7 +67,7 @@ private:
     std::atomic<uint16_t> port_{0};
     std::string address_;
     std::atomic<bool> stopping_{false};
-    std::thread acceptor_;
+    kplatform::WorkerThread acceptor_;
     mutable std::mutex mutex_; // guards connections_
     std::list<std::unique_ptr<Connection>> connections_;
 };
