@@ -183,10 +183,12 @@ typedef struct KSymVarDesc {
  * optional size (B, W, D or X for a bit) and a number counting elements of that size
  * (%MW4 is the word at byte 8); a bit address ends with a bit number 0 to 15 (%IX1.2). A
  * direct address wins over a symbol of the same name. The variables are packed, in list
- * order, into as many read telegrams as the channel's block size needs. The names are
- * used only during the call. Returns the list, or null: KSYM_ERR_NO_SYMBOLS (no context,
- * no symbols loaded, or a name that is neither), KSYM_ERR_TOO_BIG_READ or
- * KSYM_ERR_TOO_BIG_WRITE (a variable too big for the block size). Records 0 on success. */
+ * order, into as many read telegrams as the channel's block size needs; no telegram is
+ * longer than 2^31 - 1 bytes, whatever the block size. `names` holds `count` names, used
+ * only during the call; the definition stops at the first one that fails. Returns the
+ * list, or null: KSYM_ERR_NO_SYMBOLS (no context, no symbols loaded, or a name that is
+ * neither), KSYM_ERR_TOO_BIG_READ or KSYM_ERR_TOO_BIG_WRITE (a variable too big for the
+ * block size or for 2^31 - 1 bytes), KSYM_ERR_NO_MEMORY. Records 0 on success. */
 KSYM_API HVARLIST KSYM_CALL KSymDefineVarList(int32_t channel, const char* const* names,
                                               uint32_t count);
 /* KSymDefineVarList with the names that the descriptors' first members point to. */

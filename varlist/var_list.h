@@ -29,6 +29,10 @@ inline constexpr size_t kItemSizeField = 6;
 inline constexpr uint32_t kReplyItemExtra = 1;
 inline constexpr uint32_t kWriteItemExtra = 11;
 inline constexpr uint32_t kTelegramHeader = 6;
+// The longest telegram (request, reply or write) a list may need, whatever the block size:
+// the client library reports what it read or wrote as a signed 32-bit count, so a longer
+// one could never arrive or go out whole (and a 32-bit process could not hold it).
+inline constexpr uint32_t kMaxTelegramLength = 0x7FFFFFFF;
 
 // A list owns everything below. Telegrams, lengths and element sizes never change after
 // definition.

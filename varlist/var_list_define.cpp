@@ -112,7 +112,7 @@ private:
             return kErrNoSymbols;
         }
         const uint64_t size = EffectiveSize(resolved.address.size);
-        const uint64_t block = context_.blockSize;
+        const uint64_t block = std::min(context_.blockSize, kMaxTelegramLength);
         if (size + kReplyItemExtra > block) {
             return kErrTooBigRead;
         }

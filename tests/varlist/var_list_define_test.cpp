@@ -124,10 +124,11 @@ TEST_F(VarListTest, DefinitionFailuresRecordTheirCodeAndLeaveNothing) {
     const int32_t tiny = Open(16);
     EXPECT_EQ(Define(tiny, {"%MB0"}), nullptr);
     EXPECT_EQ(KClientGetLastError(), KSYM_ERR_TOO_BIG_WRITE);
-    // Without a block limit the hostile size still cannot make a write item.
+    // Without a block limit a telegram is still at most 2^31 - 1 bytes: the hostile size
+    // does not even fit a reply.
     const int32_t unlimited = Open(0);
     EXPECT_EQ(Define(unlimited, {"Huge"}), nullptr);
-    EXPECT_EQ(KClientGetLastError(), KSYM_ERR_TOO_BIG_WRITE);
+    EXPECT_EQ(KClientGetLastError(), KSYM_ERR_TOO_BIG_READ);
 }
 
 TEST_F(VarListTest, DescriptorsNullHandlesAndDebugLines) {
