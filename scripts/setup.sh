@@ -4,6 +4,10 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
           libbenchmark-dev libcli11-dev nlohmann-json3-dev clang-format)
+# The i386 build: the 32-bit compilers and libraries, and qemu-user to run its programs.
+if [ "${KSYM_SKIP_LINUX32:-0}" != 1 ]; then
+    packages+=(g++-multilib qemu-user)
+fi
 # The Windows builds: the cross compilers, and wine to run the 64-bit tests.
 if [ "${KSYM_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)

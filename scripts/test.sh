@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: a format check of the sources, the native build, the
-# address and thread sanitizer builds, the 32-bit Windows build (built and its DLL's tables
-# checked; this machine cannot run 32-bit code) and the 64-bit Windows build, whose tests run
-# under wine64 in a fresh prefix.
-#   scripts/test.sh [PRESET...]   (default: dev asan tsan mingw32 mingw64)
+# address and thread sanitizer builds, the i386 Linux build (every test run through
+# qemu-user), the 32-bit Windows build (built and its DLL's tables checked; this machine
+# cannot run 32-bit Windows code) and the 64-bit Windows build, whose tests run under wine64
+# in a fresh prefix. Each stage says how long it took.
+#   scripts/test.sh [PRESET...]   (default: dev asan tsan linux32 mingw32 mingw64)
 #   KSYM_SKIP_WINDOWS=1 scripts/test.sh   leaves the Windows builds out, and says so
+#   KSYM_SKIP_LINUX32=1 scripts/test.sh   leaves the i386 build out, and says so
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -12,6 +14,11 @@ scripts/setup.sh
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
     presets=(dev asan tsan)
+    if [ "${KSYM_SKIP_LINUX32:-0}" = 1 ]; then
+        echo "== linux32: SKIPPED because KSYM_SKIP_LINUX32=1"
+    else
+        presets+=(linux32)
+    fi
     if [ "${KSYM_SKIP_WINDOWS:-0}" = 1 ]; then
         echo "== mingw32, mingw64: SKIPPED because KSYM_SKIP_WINDOWS=1"
     else
@@ -19,20 +26,39 @@ if [ ${#presets[@]} -eq 0 ]; then
     fi
 fi
 
+# Runs one stage and says how long it took.
+stage() {
+    local name=$1
+    shift
+    local start=$SECONDS
+    "$@"
+    echo "== $name: done in $((SECONDS - start)) s"
+}
+
 echo "== format check"
 git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 for preset in "${presets[@]}"; do
-    echo "== $preset: build"
-    scripts/build.sh "$preset"
     case "$preset" in
+    linux32)
+        # The build runs some of its own programs (test discovery, the sample project), so
+        # qemu-user serves the build as well as the tests.
+        stage "linux32: build and test through qemu-user" scripts/with-i386.sh bash -c \
+            'echo "== linux32: build" && scripts/build.sh linux32 &&
+             echo "== linux32: test" && ctest --preset linux32 -j 2'
+        ;;
     mingw32)
+        echo "== mingw32: build"
+        stage "mingw32: build" scripts/build.sh mingw32
         echo "== mingw32: built; layouts checked at compile time, export and import tables checked"
         ;;
     mingw64)
+        echo "== mingw64: build"
+        stage "mingw64: build" scripts/build.sh mingw64
         echo "== mingw64: test under wine64"
         WINEPREFIX=$(mktemp -d /tmp/ksym-wine.XXXXXX)
         export WINEPREFIX WINEDEBUG=-all
+        start=$SECONDS
         /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
         status=0
         # One prefix is one machine with one registry: the programs run one after the other,
@@ -40,11 +66,15 @@ for preset in "${presets[@]}"; do
         ctest --preset mingw64 -j 1 || status=$?
         /usr/bin/wineserver -k >/dev/null 2>&1 || true
         rm -rf "$WINEPREFIX"
+        echo "== mingw64: test: done in $((SECONDS - start)) s"
         [ $status -eq 0 ] || exit $status
         ;;
     *)
+        echo "== $preset: build"
+        stage "$preset: build" scripts/build.sh "$preset"
         echo "== $preset: test"
-        ctest --preset "$preset" -j 2
+        stage "$preset: test" ctest --preset "$preset" -j 2
         ;;
     esac
 done
+echo "== all stages passed in $SECONDS s"

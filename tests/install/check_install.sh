@@ -3,9 +3,11 @@
 # find_package(KSymbol) and through pkg-config. Each caller must see version 0x0100000B.
 # The guide's example examples/read_values.c is built both ways too and run against the
 # embedded simulator, with its own KSYM_ROOT, and its output checked value by value.
+#   check_install.sh BUILD_DIR SOURCE_DIR [CALLER_CFLAGS]   (-m32 for the i386 build)
 set -euo pipefail
 build_dir=$1
 source_dir=$2
+caller_cflags=${3:-}
 work=$(mktemp -d)
 server=
 trap '[[ -z $server ]] || kill "$server" 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -13,20 +15,20 @@ trap '[[ -z $server ]] || kill "$server" 2>/dev/null || true; rm -rf "$work"' EX
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 
 cmake -S "$source_dir/tests/install/consumer" -B "$work/cmake-build" -G Ninja \
-    -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+    -DCMAKE_PREFIX_PATH="$work/prefix" -DCMAKE_C_FLAGS="$caller_cflags" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 "$work/cmake-build/consumer"
 
 libdir=$(dirname "$(find "$work/prefix" -name ksymbol.pc -print -quit)")
 pkg_flags=$(PKG_CONFIG_PATH="$libdir" pkg-config --cflags --libs ksymbol)
 # shellcheck disable=SC2086 # the flags are meant to split
-cc -std=c99 -Wall -Werror -o "$work/pkg-consumer" "$source_dir/tests/install/consumer.c" \
-    $pkg_flags
+cc $caller_cflags -std=c99 -Wall -Werror -o "$work/pkg-consumer" \
+    "$source_dir/tests/install/consumer.c" $pkg_flags
 "$work/pkg-consumer"
 echo "installed library: find_package and pkg-config callers both see 0x0100000B"
 
 # shellcheck disable=SC2086
-cc -std=c99 -Wall -Wextra -Werror -pedantic -o "$work/pkg-read_values" \
+cc $caller_cflags -std=c99 -Wall -Wextra -Werror -pedantic -o "$work/pkg-read_values" \
     "$source_dir/examples/read_values.c" $pkg_flags
 
 fail() {
