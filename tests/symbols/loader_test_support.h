@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,8 +20,13 @@
 namespace ksymtest {
 
 struct StationReply {
+    StationReply() = default;
+    StationReply(int32_t replyStatus, std::vector<uint8_t> replyBytes)
+        : status(replyStatus), bytes(std::move(replyBytes)) {}
+
     int32_t status = COMM_MESSAGEREADY;
-    std::vector<uint8_t> bytes; // for COMM_MESSAGEREADY; its length is the status value
+    std::vector<uint8_t> bytes;        // for COMM_MESSAGEREADY; its length is the status value
+    std::optional<uint32_t> announced; // a status value other than the length (a lying one)
 };
 
 // Answers each telegram written on `channel`, in order, on a thread of its own, by
@@ -52,7 +58,8 @@ private:
             }
             for (; answered < mine.size(); ++answered) {
                 for (const StationReply& reply : answer_(mine[answered], answered)) {
-                    const auto value = reply.status == COMM_MESSAGEREADY
+                    const auto value = reply.announced ? *reply.announced
+                                       : reply.status == COMM_MESSAGEREADY
                                            ? static_cast<uint32_t>(reply.bytes.size())
                                            : 0u;
                     fake::QueueReply(channel_, reply.status, value, reply.bytes);

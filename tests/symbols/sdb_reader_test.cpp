@@ -324,4 +324,69 @@ TEST_F(SdbReaderTest, UnusualButReadableFilesLoad) {
     }
 }
 
+// Counts, lengths and sizes near 2^31 and 2^32: positions are summed in 64 bits, counts
+// are checked against what the file holds, and nothing is allocated for what is not there
+// (the i386 build runs this with a 32-bit size_t).
+TEST_F(SdbReaderTest, CountsLengthsAndSizesNearTwoToThe31And32) {
+    const SdbType dint{4, 4, "DINT", 0, 0, {}, 0};
+    for (const uint32_t count : {0x80000000u, 0x80000001u, 0xFFFFFFFEu}) {
+        SCOPED_TRACE(count);
+        ExpectRefused(OneVariable({dint}, 0, count)); // more variables than records
+        std::vector<uint8_t> types = OneVariable({dint}, 0);
+        for (int k = 0; k < 4; ++k) {
+            types[16 + 12 + k] = static_cast<uint8_t>(count >> (8 * k)); // the types' count
+        }
+        ExpectRefused(types);
+    }
+    // Array item data of 0x20000000 and 0x20000001 items: 8 bytes each would wrap a 32-bit
+    // product to 0 and 8.
+    for (const uint32_t items : {0x20000000u, 0x20000001u, 0x3FFFFFFFu}) {
+        SdbWriter w;
+        w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
+        w.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+        const size_t array = w.Size();
+        w.AddType({plcsim::kSdbCodeArray, 4, "A", 0, 0, {}, 0});
+        w.Patch32(array + 18 + 2 + 4, items);
+        w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        ExpectRefused(w.Take());
+    }
+    // Record lengths that point 2 GiB or 4 GiB on, from a type record, a skipped type record
+    // and a placeholder.
+    for (const uint32_t length : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(length);
+        SdbWriter type;
+        type.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
+        type.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+        const size_t record = type.Size();
+        type.AddType(dint);
+        type.Patch32(record + 4, length);
+        type.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        ExpectRefused(type.Take());
+
+        SdbWriter skipped;
+        skipped.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
+        skipped.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+        const size_t other = skipped.Size();
+        skipped.AddSkippedType(7, {});
+        skipped.Patch32(other + 4, length);
+        skipped.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        ExpectRefused(skipped.Take());
+
+        SdbWriter placeholder;
+        placeholder.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
+        placeholder.BeginSection(plcsim::kSdbTypesSection, 1, 0);
+        placeholder.BeginSection(plcsim::kSdbVariablesSection, 1, 1);
+        const size_t variable = placeholder.Size();
+        placeholder.AddSkippedVariable(6, {});
+        placeholder.Patch32(variable + 4, length);
+        ExpectRefused(placeholder.Take());
+    }
+    // Type sizes are only copied: the largest ones load, with the low byte as element size.
+    for (const uint32_t size : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        ASSERT_EQ(Read(OneVariable({{4, size, "BIG", 0, 0, {}, 0}}, 0)), 1);
+        EXPECT_EQ(Entry(0).size, size);
+        EXPECT_EQ(context_.elementSizes[0], static_cast<uint8_t>(size & 0xFF));
+    }
+}
+
 } // namespace

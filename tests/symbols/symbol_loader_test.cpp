@@ -327,6 +327,47 @@ TEST_F(SymbolLoaderTest, TimeOutsOfTheCheckAndOfTheUpload) {
     }
 }
 
+// Replies whose status announces far more bytes than arrived (2^31, 2^32 - 1): the steps
+// read only what the client holds, and a chunk that claims more data than it carries fails
+// the upload.
+TEST_F(SymbolLoaderTest, AnnouncedLengthsNearTwoToThe31And32AreReadOnlyAsFarAsTheyGo) {
+    const std::vector<uint8_t> file = SmallProject(kStationId);
+    for (const uint32_t announced : {0x80000000u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(announced);
+        Reopen();
+        ksymtest::WriteFile(path_, SmallProject(kLocalId));
+        {
+            // The identification and both chunks announce the huge length: the load is good.
+            ScriptedStation station(channel_, [&](const std::vector<uint8_t>& telegram, size_t) {
+                StationReply reply = telegram[0] == 0x11   ? ProjectIdReply(0, kStationId)
+                                     : telegram[0] == 0x31 ? Chunk(Split(file, 2)[0], true)
+                                                           : Chunk(Split(file, 2)[1], false);
+                reply.announced = announced;
+                return std::vector<StationReply>{reply};
+            });
+            ASSERT_EQ(Load(), 1);
+            EXPECT_EQ(ReadFileBack(path_), file);
+        }
+        {
+            // A chunk whose data length says 0xFFFF but carries 4 bytes: the upload fails.
+            Reopen();
+            DeleteFileA(path_.c_str());
+            ScriptedStation station(channel_, [&](const std::vector<uint8_t>&, size_t) {
+                StationReply reply = Chunk({1, 2, 3, 4}, false);
+                reply.bytes[4] = 0xFF;
+                reply.bytes[5] = 0xFF;
+                reply.announced = announced;
+                return std::vector<StationReply>{reply};
+            });
+            EXPECT_EQ(Load(), 0);
+            EXPECT_EQ(KClientGetLastError(), KSYM_ERR_NO_SYMBOLS);
+            bool exists = true;
+            ReadFileBack(path_, &exists);
+            EXPECT_FALSE(exists);
+        }
+    }
+}
+
 // A chunk that reaches the dispatcher just as the loader gives up: whichever side gets
 // there first, the device is never written after the loader closed it and no closed event
 // is signalled (the address and thread sanitizers watch this test).
