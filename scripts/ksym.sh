@@ -5,4 +5,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh dev ksym >/dev/null
-exec build/dev/tools/ksym "$@"
+exec build/dev/tools/ksym/ksym "$@"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/value_format.h"
-#include "tools/variables.h"
+#include "tools/ksym/value_format.h"
+#include "tools/ksym/variables.h"
 
 namespace {
 

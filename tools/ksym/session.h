@@ -7,7 +7,7 @@
 #include <string>
 
 #include "include/ksymbol.h"
-#include "tools/options.h"
+#include "tools/ksym/options.h"
 
 namespace ksymtool {
 

@@ -4,10 +4,10 @@
 #include <memory>
 
 #include "extern/kclient.h"
-#include "tools/list_read.h"
-#include "tools/session.h"
-#include "tools/value_table.h"
-#include "tools/verbs.h"
+#include "tools/ksym/list_read.h"
+#include "tools/ksym/session.h"
+#include "tools/ksym/value_table.h"
+#include "tools/ksym/verbs.h"
 
 namespace ksymtool {
 

@@ -1,4 +1,4 @@
-#include "tools/value_table.h"
+#include "tools/ksym/value_table.h"
 
 #include <algorithm>
 #include <cstdio>

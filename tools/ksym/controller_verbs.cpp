@@ -5,9 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include "extern/kclient.h"
-#include "tools/session.h"
-#include "tools/value_table.h"
-#include "tools/verbs.h"
+#include "tools/ksym/session.h"
+#include "tools/ksym/value_table.h"
+#include "tools/ksym/verbs.h"
 
 namespace ksymtool {
 

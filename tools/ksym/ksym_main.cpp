@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "extern/kclient.h"
-#include "tools/options.h"
-#include "tools/verbs.h"
+#include "tools/ksym/options.h"
+#include "tools/ksym/verbs.h"
 
 int main(int argc, char** argv) {
     ksymtool::Options options;

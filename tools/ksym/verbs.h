@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/options.h"
+#include "tools/ksym/options.h"
 
 namespace ksymtool {
 

@@ -1,4 +1,4 @@
-#include "tools/value_format.h"
+#include "tools/ksym/value_format.h"
 
 #include <cerrno>
 #include <cfloat>

@@ -8,8 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/list_read.h"
-#include "tools/variables.h"
+#include "tools/ksym/list_read.h"
+#include "tools/ksym/variables.h"
 
 namespace ksymtool {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "include/ksymbol.h"
-#include "tools/value_format.h"
+#include "tools/ksym/value_format.h"
 
 namespace ksymtool {
 

@@ -1,4 +1,4 @@
-#include "sdb_dump.h"
+#include "tools/sdbtool/sdb_dump.h"
 
 #include <cstdio>
 #include <iomanip>

@@ -1,4 +1,4 @@
-#include "tools/list_read.h"
+#include "tools/ksym/list_read.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tools/session.h"
+#include "tools/ksym/session.h"
 
 #include <atomic>
 #include <csignal>

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/session.h"
-#include "tools/variables.h"
+#include "tools/ksym/session.h"
+#include "tools/ksym/variables.h"
 
 namespace ksymtool {
 

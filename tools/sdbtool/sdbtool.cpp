@@ -8,7 +8,7 @@
 #include "plcsim/file_bytes.h"
 #include "plcsim/sdb_description.h"
 #include "plcsim/sdb_writer.h"
-#include "sdb_dump.h"
+#include "tools/sdbtool/sdb_dump.h"
 
 namespace {
 

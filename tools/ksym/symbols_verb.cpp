@@ -6,9 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include "include/ksymbol.h"
-#include "tools/session.h"
-#include "tools/value_table.h"
-#include "tools/verbs.h"
+#include "tools/ksym/session.h"
+#include "tools/ksym/value_table.h"
+#include "tools/ksym/verbs.h"
 
 namespace ksymtool {
 

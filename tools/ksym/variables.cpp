@@ -1,4 +1,4 @@
-#include "tools/variables.h"
+#include "tools/ksym/variables.h"
 
 #include "symbols/name_compare.h"
 #include "varlist/direct_address.h"
