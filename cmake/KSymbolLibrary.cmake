@@ -49,7 +49,9 @@ add_library(ksymbol SHARED $<TARGET_OBJECTS:ksymbol_objects> frame/module_entry.
 ksym_warnings(ksymbol)
 target_include_directories(ksymbol PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(ksymbol PRIVATE KSYMBOL_BUILDING)
-target_link_libraries(ksymbol PRIVATE kclient kutil)
+# Callers read the library's error codes from the client library's last-error cell: a
+# program that links KSymbol links the client too.
+target_link_libraries(ksymbol PUBLIC kclient PRIVATE kutil)
 if(WIN32)
     set_target_properties(ksymbol PROPERTIES OUTPUT_NAME KSymbol PREFIX "")
     target_sources(ksymbol PRIVATE include/ksymbol.def)

@@ -149,9 +149,28 @@ status=$(run_example "$work/pkg-read_values" "$work/out-tcp" "tcp:127.0.0.1:$por
 [[ $status == 0 ]] || fail "tcp: exit $status: $(cat "$work/out-tcp.err")"
 cmp -s "$work/out-sim" "$work/out-tcp" ||
     fail "the station server gave other values: $(cat "$work/out-tcp"), embedded: $(cat "$work/out-sim")"
+# The installed tool starts without a library path set by hand, against the embedded
+# simulator and against the installed station server.
+ksym_read() {
+    local ksym=$1 station=$2
+    KSYM_ROOT=$(mktemp -d "$work/root.XXXXXX") timeout 60 "$ksym" --station "$station" \
+        read Line1.Station1.Selector 2>&1
+}
+ksym=$(find "$work/prefix" -name ksym -type f -print -quit)
+[[ -x $ksym ]] || fail "ksym is not installed"
+for station in sim "tcp:127.0.0.1:$port"; do
+    out=$(ksym_read "$ksym" "$station") || fail "the installed ksym against $station: $out"
+    [[ $out == *Line1.Station1.Selector* ]] || fail "the installed ksym against $station: $out"
+done
 kill -TERM "$server"
 status=0
 wait "$server" || status=$?
 server=
 [[ $status == 0 ]] || fail "plcsim ended with $status on SIGTERM"
 echo "installed library: read_values prints the same values through the embedded simulator and plcsim"
+
+# The whole tree moved to another prefix still works.
+mv "$work/prefix" "$work/moved"
+out=$(ksym_read "${ksym/$work\/prefix/$work/moved}" sim) || fail "ksym after a move: $out"
+"$work/moved/bin/plcsim" --help >/dev/null 2>&1 || fail "plcsim after a move does not start"
+echo "installed programs: ksym and plcsim start from any prefix"
