@@ -35,6 +35,14 @@ bool ApplyOption(const std::string& key, const std::string& value, Config& confi
         config.order = value == "big" ? ByteOrder::Big : ByteOrder::Little;
         return true;
     }
+    if (key == "values") {
+        config.pattern = value == "pattern";
+        return value == "pattern" || value == "plant";
+    }
+    if (key == "clock") {
+        config.manualClock = value == "manual";
+        return value == "manual" || value == "real";
+    }
     if (key == "block") {
         return ParseNumber(value, config.blockSize);
     }

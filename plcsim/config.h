@@ -30,10 +30,16 @@ struct Config {
     uint32_t memorySize = kDefaultMemorySize; // bytes of each memory area
     std::set<Fault> faults;
     std::set<MemoryAddress> absent; // bytes whose reads and writes fail
+    // values=pattern: the memory keeps its pattern everywhere; the project's initial values
+    // and behaviours are not played (tests that recompute every byte use it).
+    bool pattern = false;
+    // clock=manual: the clock stands at 0 until moved (control command clock=+MS).
+    bool manualClock = false;
 };
 
-// Parses options separated by ';': project=PATH, order=big|little, block=N, chunk=N,
-// latency=MS, memory=N (bytes per area, 1 to 16 MiB),
+// Parses options separated by ';': project=PATH (a symbol file or a project description),
+// order=big|little, block=N, chunk=N, latency=MS, memory=N (bytes per area, 1 to 16 MiB),
+// values=plant|pattern, clock=real|manual,
 // fault=silent|fatal|empty|short|refuse|shortread and absent=AREA:OFFSET (decimal; both may
 // be given several times). Unknown options and malformed values are errors, never ignored.
 bool ParseConfig(const std::string& options, Config& config, std::string& error);

@@ -1,5 +1,7 @@
 #include "plcsim/control_command.h"
 
+#include <string>
+
 namespace plcsim {
 
 bool ParseControlCommand(const std::string& text, ControlCommand& command) {
@@ -32,6 +34,18 @@ bool ParseControlCommand(const std::string& text, ControlCommand& command) {
     if (key == "clear" && value == "absent") {
         command.kind = ControlCommand::Kind::ClearAbsent;
         return true;
+    }
+    if (key == "clock" && (value == "manual" || value == "real")) {
+        command.kind =
+            value == "manual" ? ControlCommand::Kind::ManualClock : ControlCommand::Kind::RealClock;
+        return true;
+    }
+    if (key == "clock" && value.size() > 1 && value[0] == '+' &&
+        value.find_first_not_of("0123456789", 1) == std::string::npos && value.size() <= 10) {
+        const unsigned long long ms = std::stoull(value.substr(1));
+        command.kind = ControlCommand::Kind::AdvanceClock;
+        command.ms = static_cast<uint32_t>(ms);
+        return ms <= 0xFFFFFFFFull;
     }
     if (key == "absent") {
         command.kind = ControlCommand::Kind::SetAbsent;

@@ -18,11 +18,15 @@ struct ControlCommand {
         SetAbsent,     // absent=AREA:OFFSET: reads and writes of that byte fail
         ClearAbsent,   // clear=absent: every absent address is present again
         ClearAll,      // clear=all: every fault and every absent address
+        ManualClock,   // clock=manual: the clock stands at 0, the plant starts over
+        RealClock,     // clock=real: the clock runs with the time from where it stands
+        AdvanceClock,  // clock=+MS: a manual clock moves on by MS milliseconds
     };
     Kind kind = Kind::ClearAll;
     std::string path;      // LoadProject only
     Fault fault{};         // SetFault and ClearFault only
     MemoryAddress address; // SetAbsent only
+    uint32_t ms = 0;       // AdvanceClock only
 };
 
 // Parses one command, the request's text after its service byte. One terminating zero byte

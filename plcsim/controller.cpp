@@ -71,12 +71,32 @@ bool Controller::Configure(const Config& config, std::string& error) {
     config_ = config;
     project_ = project;
     memory_ = std::move(memory);
+    clock_.Restart(config.manualClock);
+    RestartPlant();
     return true;
+}
+
+void Controller::RestartPlant() {
+    plant_ = config_.pattern ? Plant() : Plant(project_.plant);
+    plant_.Start(memory_, config_.order, clock_.Now());
 }
 
 void Controller::SwitchProject(const Project& project) {
     std::lock_guard<std::mutex> lock(mutex_);
     project_ = project;
+    RestartPlant();
+}
+
+void Controller::SetManualClock() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clock_.Restart(true);
+    RestartPlant();
+}
+
+void Controller::AdvanceClock(uint32_t ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clock_.Advance(ms);
+    plant_.Advance(memory_, config_.order, clock_.Now());
 }
 
 void Controller::SetFault(Fault fault, bool on) {
@@ -311,6 +331,7 @@ std::vector<uint8_t> Controller::WriteReply(const uint8_t* request, size_t lengt
         } else {
             memory_.Write(item.area, item.offset, item.value, item.size);
         }
+        plant_.Written(memory_, order, item.area, item.offset, item.size, clock_.Now());
     }
     return StatusReply(kStatusOk);
 }
@@ -332,6 +353,21 @@ Outcome Controller::Control(const uint8_t* text, size_t length) {
         case ControlCommand::Kind::LoadProject:
         case ControlCommand::Kind::SampleProject:
             project_ = std::move(project);
+            RestartPlant();
+            break;
+        case ControlCommand::Kind::ManualClock:
+            clock_.Restart(true);
+            RestartPlant();
+            break;
+        case ControlCommand::Kind::RealClock:
+            clock_.Run();
+            break;
+        case ControlCommand::Kind::AdvanceClock:
+            accepted = clock_.Manual();
+            if (accepted) {
+                clock_.Advance(command.ms);
+                plant_.Advance(memory_, config_.order, clock_.Now());
+            }
             break;
         case ControlCommand::Kind::SetFault:
             config_.faults.insert(command.fault);
@@ -404,9 +440,11 @@ Outcome Controller::Handle(Session& session, const uint8_t* request, size_t leng
         outcome.reply = NextChunk(session, length);
         break;
     case kRead:
+        plant_.Advance(memory_, config_.order, clock_.Now());
         outcome.reply = ReadReply(request, length);
         break;
     case kWrite:
+        plant_.Advance(memory_, config_.order, clock_.Now());
         outcome.reply = WriteReply(request, length);
         break;
     default:

@@ -10,8 +10,10 @@
 
 #include "plcsim/config.h"
 #include "plcsim/memory.h"
+#include "plcsim/plant.h"
 #include "plcsim/project.h"
 #include "plcsim/session.h"
+#include "plcsim/sim_clock.h"
 
 namespace plcsim {
 
@@ -93,13 +95,21 @@ public:
     Outcome Handle(Session& session, const uint8_t* request, size_t length);
 
     // Replaces the held project while running; clients see the new identifier, and uploads
-    // begun from now on serve the new file.
+    // begun from now on serve the new file. The new project's plant starts (its initial
+    // values are written).
     void SwitchProject(const Project& project);
+
+    // The clock of the plant. A manual clock stands at 0, and the plant starts over from
+    // its initial values, until AdvanceClock moves it; every read, write and clock step
+    // brings the plant's behaviours up to the clock.
+    void SetManualClock();
+    void AdvanceClock(uint32_t ms);
     void SetFault(Fault fault, bool on);
     void SetAbsent(const MemoryAddress& address, bool on);
 
-    // Direct access to the memory for tests, past the absent addresses and the faults. False
-    // when the range is not inside an existing area; `bytes` is then left empty.
+    // Direct access to the memory for tests, past the absent addresses and the faults, as the
+    // last request or clock step left it. False when the range is not inside an existing
+    // area; `bytes` is then left empty.
     bool ReadMemory(uint16_t area, uint32_t offset, uint32_t size,
                     std::vector<uint8_t>& bytes) const;
     bool WriteMemory(uint16_t area, uint32_t offset, const std::vector<uint8_t>& bytes);
@@ -124,6 +134,8 @@ private:
     bool Accessible(uint16_t area, uint32_t offset, uint32_t size) const;
     // Locks by itself: loading a project file is done before the lock is taken.
     Outcome Control(const uint8_t* text, size_t length);
+    // The held project's plant starts over on the clock (nothing with values=pattern).
+    void RestartPlant();
 
     mutable std::mutex mutex_;
     Config config_;
@@ -131,6 +143,8 @@ private:
     bool loggedIn_ = false;
     Memory memory_;
     uint32_t readsAnswered_ = 0;
+    SimClock clock_;
+    Plant plant_;
 };
 
 } // namespace plcsim

@@ -27,6 +27,7 @@ Project BuildSampleProject() {
         project.fileName = description.projectName;
         project.id = static_cast<int32_t>(description.project.projectId);
         project.sdb = std::make_shared<const std::vector<uint8_t>>(WriteSdb(description.project));
+        project.plant = std::make_shared<const PlantDescription>(std::move(description.plant));
     }
     return project;
 }
@@ -44,17 +45,32 @@ bool LoadProject(const std::string& sdbPath, Project& project, std::string& erro
         error = "cannot read the symbol file " + sdbPath;
         return false;
     }
+    const size_t slash = sdbPath.find_last_of("/\\");
+    const std::string fileName = slash == std::string::npos ? sdbPath : sdbPath.substr(slash + 1);
+    Project loaded = SampleProject();
     if (bytes.size() < kSdbSectionHeaderSize ||
         Get(&bytes[kKindField], 4, ByteOrder::Little) != kSdbHeaderSection ||
         Get(&bytes[kVersionField], 4, ByteOrder::Little) > 1) {
-        error = "not a symbol file (no valid header): " + sdbPath;
-        return false;
+        // Not a symbol file: perhaps the description of one.
+        SdbDescription description;
+        std::string why;
+        if (!ParseSdbDescription(std::string(bytes.begin(), bytes.end()), description, why)) {
+            error = "neither a symbol file (no valid header) nor a project description (" + why +
+                    "): " + sdbPath;
+            return false;
+        }
+        loaded.fileName = description.projectName;
+        loaded.id = static_cast<int32_t>(description.project.projectId);
+        loaded.sdb = std::make_shared<const std::vector<uint8_t>>(WriteSdb(description.project));
+        loaded.plant = std::make_shared<const PlantDescription>(std::move(description.plant));
+        loaded.texts[0] = fileName;
+        project = std::move(loaded);
+        return true;
     }
-    Project loaded = SampleProject();
     loaded.id = static_cast<int32_t>(Get(&bytes[kValueField], 4, ByteOrder::Little));
     loaded.sdb = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
-    const size_t slash = sdbPath.find_last_of("/\\");
-    loaded.fileName = slash == std::string::npos ? sdbPath : sdbPath.substr(slash + 1);
+    loaded.plant = nullptr;
+    loaded.fileName = fileName;
     loaded.texts[0] = loaded.fileName;
     project = std::move(loaded);
     return true;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "plcsim/plant_description.h"
+
 namespace plcsim {
 
 struct Project {
@@ -21,6 +23,9 @@ struct Project {
     // The identification texts in the order the reply carries them: project name, version,
     // description, author, date.
     std::array<std::string, 5> texts;
+    // Initial values and behaviours, when the project comes from a description. Null: none,
+    // the memory keeps its pattern.
+    std::shared_ptr<const PlantDescription> plant;
 };
 
 // The project a controller holds unless told otherwise: its name, identifier and symbol
@@ -29,8 +34,10 @@ struct Project {
 Project SampleProject();
 
 // The project of a symbol file, read whole: its identifier from the file header, its file
-// name from the path's last component. False with `error` set when the file cannot be read
-// or does not begin with a valid header (section kind 1, version 0 or 1).
+// name from the path's last component. A project description (the text sdbtool builds
+// from) serves as well: its symbol file is built from it, and it brings its plant. False
+// with `error` set when the file cannot be read, or is neither a symbol file with a valid
+// header (section kind 1, version 0 or 1) nor a description that parses.
 bool LoadProject(const std::string& sdbPath, Project& project, std::string& error);
 
 } // namespace plcsim

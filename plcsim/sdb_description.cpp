@@ -1,5 +1,7 @@
 #include "plcsim/sdb_description.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <vector>
@@ -15,23 +17,57 @@ using Pairs = std::map<std::string, std::string>;
 // gigabytes.
 constexpr uint32_t kMaxArrayCount = 0x100000;
 
-// The words of a line: separated by spaces, tabs or a carriage return, up to a '#'.
-Tokens SplitLine(const std::string& line) {
-    Tokens tokens;
-    const std::string text = line.substr(0, line.find('#'));
+// The words of a line: separated by spaces, tabs or a carriage return, up to a '#'. A word
+// in double quotes may hold spaces and '#'; inside it \" is a quote and \\ a backslash.
+// False (with `message`) for a quote that does not end.
+bool SplitLine(const std::string& line, Tokens& tokens, std::string& message) {
+    tokens.clear();
     size_t at = 0;
-    for (;;) {
-        const size_t start = text.find_first_not_of(" \t\r", at);
-        if (start == std::string::npos) {
-            return tokens;
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (at < line.size()) {
+        if (blank(line[at])) {
+            ++at;
+            continue;
         }
-        const size_t end = text.find_first_of(" \t\r", start);
-        tokens.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) {
-            return tokens;
+        if (line[at] == '#') {
+            break;
         }
-        at = end;
+        std::string word;
+        if (line[at] == '"') {
+            ++at;
+            bool closed = false;
+            while (at < line.size() && !closed) {
+                const char c = line[at++];
+                if (c == '"') {
+                    closed = true;
+                } else if (c == '\\' && at < line.size() && (line[at] == '"' || line[at] == '\\')) {
+                    word.push_back(line[at++]);
+                } else {
+                    word.push_back(c);
+                }
+            }
+            if (!closed) {
+                message = "a quoted word does not end";
+                return false;
+            }
+        } else {
+            while (at < line.size() && !blank(line[at]) && line[at] != '#') {
+                word.push_back(line[at++]);
+            }
+        }
+        tokens.push_back(std::move(word));
     }
+    return true;
+}
+
+// A finite decimal number such as 21.5, -3 or 1e3.
+bool ParseReal(const std::string& text, double& value) {
+    if (text.empty() || text.find_first_of(" \t") != std::string::npos) {
+        return false;
+    }
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
 // A decimal or 0x-hexadecimal number no larger than `max`, without sign or spaces.
@@ -79,6 +115,13 @@ public:
         }
         if (keyword == "var") {
             return Variable(tokens, message);
+        }
+        if (keyword == "init") {
+            return Init(tokens, message);
+        }
+        if (keyword == "ramp" || keyword == "sine" || keyword == "counter" || keyword == "toggle" ||
+            keyword == "follow") {
+            return BehaviourLine(tokens, message);
         }
         message = "unknown keyword '" + keyword + "'";
         return false;
@@ -252,7 +295,7 @@ private:
         if (!NameFits(variable.name, message)) {
             return false;
         }
-        if (!variableNames_.insert(variable.name).second) {
+        if (variableIndex_.count(variable.name) != 0) {
             message = "variable '" + variable.name + "' is declared twice";
             return false;
         }
@@ -268,13 +311,220 @@ private:
         }
         variable.area = static_cast<uint16_t>(area);
         variable.tag = static_cast<uint16_t>(tag);
-        description_.project.variables.push_back(std::move(variable));
+        std::vector<SdbVariable>& variables = description_.project.variables;
+        variableIndex_.emplace(variable.name, static_cast<uint32_t>(variables.size()));
+        variables.push_back(std::move(variable));
+        return true;
+    }
+
+    // The type name the library's readers give a variable of type `index`: "DATA" for a data
+    // block and for an array of arrays or data blocks, the type's own name otherwise.
+    std::string ReaderTypeName(uint32_t index) const {
+        const std::vector<SdbType>& types = description_.project.types;
+        const SdbType& type = types[index];
+        if (type.code == kSdbCodeDataBlock) {
+            return "DATA";
+        }
+        if (type.code == kSdbCodeArray && type.baseIndex < types.size()) {
+            const uint32_t base = types[type.baseIndex].code;
+            if (base == kSdbCodeArray || base == kSdbCodeDataBlock) {
+                return "DATA";
+            }
+        }
+        return type.name;
+    }
+
+    // The plant's index of the declared variable `name`, taken into the plant on first use.
+    bool PlantVariableNamed(const std::string& name, uint32_t& index, std::string& message) {
+        const auto declared = variableIndex_.find(name);
+        if (declared == variableIndex_.end()) {
+            message = "variable '" + name + "' is not declared before this line";
+            return false;
+        }
+        const auto known = plantIndex_.find(declared->second);
+        if (known != plantIndex_.end()) {
+            index = known->second;
+            return true;
+        }
+        const SdbVariable& variable = description_.project.variables[declared->second];
+        PlantVariable planted;
+        planted.name = variable.name;
+        planted.area = variable.area;
+        planted.offset = variable.offset;
+        planted.shape = ShapeOf(ReaderTypeName(variable.typeIndex),
+                                description_.project.types[variable.typeIndex].size);
+        std::vector<PlantVariable>& variables = description_.plant.variables;
+        index = static_cast<uint32_t>(variables.size());
+        plantIndex_.emplace(declared->second, index);
+        variables.push_back(std::move(planted));
+        return true;
+    }
+
+    // `init VARIABLE VALUE`: the value as its type reads it (quote one with spaces).
+    bool Init(const Tokens& tokens, std::string& message) {
+        if (tokens.size() != 3) {
+            message = "'init' takes a variable and one value (quote a value with spaces)";
+            return false;
+        }
+        InitialValue init;
+        if (!PlantVariableNamed(tokens[1], init.variable, message)) {
+            return false;
+        }
+        if (!initialized_.insert(init.variable).second) {
+            message = "variable '" + tokens[1] + "' has an initial value already";
+            return false;
+        }
+        const ValueShape& shape = description_.plant.variables[init.variable].shape;
+        if (!ParseValue(shape, tokens[2], init.bytes)) {
+            message = "'" + tokens[2] + "' is not a value of variable '" + tokens[1] + "'";
+            return false;
+        }
+        description_.plant.inits.push_back(std::move(init));
+        return true;
+    }
+
+    static bool Real(const Pairs& pairs, const std::string& key, double& value,
+                     std::string& message) {
+        const auto found = pairs.find(key);
+        if (found == pairs.end()) {
+            message = "'" + key + "' is missing";
+            return false;
+        }
+        if (!ParseReal(found->second, value)) {
+            message = "'" + key + "' needs a number, not '" + found->second + "'";
+            return false;
+        }
+        return true;
+    }
+
+    // A period in seconds (fractions allowed), from 1 ms to about 115 days.
+    static bool Period(const Pairs& pairs, const std::string& key, int64_t& ms,
+                       std::string& message) {
+        double seconds = 0;
+        if (!Real(pairs, key, seconds, message)) {
+            return false;
+        }
+        if (seconds < 0.001 || seconds > 1e7) {
+            message =
+                "'" + key + "' needs seconds from 0.001 to 10000000, not '" + pairs.at(key) + "'";
+            return false;
+        }
+        ms = std::llround(seconds * 1000.0);
+        return true;
+    }
+
+    // A variable named by `key` that holds a number.
+    bool NumericVariable(const Pairs& pairs, const std::string& key, uint32_t& index,
+                         std::string& message) {
+        const auto found = pairs.find(key);
+        if (found == pairs.end()) {
+            message = "'" + key + "' is missing";
+            return false;
+        }
+        if (!PlantVariableNamed(found->second, index, message)) {
+            return false;
+        }
+        if (!IsNumeric(description_.plant.variables[index].shape)) {
+            message = "variable '" + found->second + "' does not hold a number";
+            return false;
+        }
+        return true;
+    }
+
+    // ramp, sine, counter, toggle and follow lines: the variable, then their fields.
+    bool BehaviourLine(const Tokens& tokens, std::string& message) {
+        using Kind = Behaviour::Kind;
+        static const std::map<std::string, std::pair<Kind, std::set<std::string>>> kinds = {
+            {"ramp", {Kind::Ramp, {"from", "to", "period"}}},
+            {"sine", {Kind::Sine, {"mean", "amplitude", "period"}}},
+            {"counter", {Kind::Counter, {"step", "every"}}},
+            {"toggle", {Kind::Toggle, {"every"}}},
+            {"follow", {Kind::Follow, {"source", "rate", "while"}}},
+        };
+        const auto& kind = kinds.at(tokens[0]);
+        Pairs pairs;
+        if (!ParsePairs(tokens, kind.second, pairs, message)) {
+            return false;
+        }
+        Behaviour behaviour;
+        behaviour.kind = kind.first;
+        Pairs named = pairs;
+        named["variable"] = tokens[1];
+        if (!NumericVariable(named, "variable", behaviour.target, message)) {
+            return false;
+        }
+        if (!driven_.insert(behaviour.target).second) {
+            message = "variable '" + tokens[1] + "' has a behaviour already";
+            return false;
+        }
+        const ValueShape& shape = description_.plant.variables[behaviour.target].shape;
+        const bool isBool = shape.kind == ValueKind::kBool;
+        const bool isInteger =
+            shape.kind == ValueKind::kSigned || shape.kind == ValueKind::kUnsigned;
+        bool ok = true;
+        switch (behaviour.kind) {
+        case Kind::Ramp:
+            ok = Real(pairs, "from", behaviour.from, message) &&
+                 Real(pairs, "to", behaviour.to, message) &&
+                 Period(pairs, "period", behaviour.periodMs, message);
+            break;
+        case Kind::Sine:
+            ok = Real(pairs, "mean", behaviour.mean, message) &&
+                 Real(pairs, "amplitude", behaviour.amplitude, message) &&
+                 Period(pairs, "period", behaviour.periodMs, message);
+            break;
+        case Kind::Counter:
+            ok = Real(pairs, "step", behaviour.step, message) &&
+                 Period(pairs, "every", behaviour.periodMs, message);
+            if (ok && isInteger && std::nearbyint(behaviour.step) != behaviour.step) {
+                message = "an integer counts in whole steps";
+                ok = false;
+            }
+            break;
+        case Kind::Toggle:
+            ok = Period(pairs, "every", behaviour.periodMs, message);
+            if (ok && !isBool && !isInteger) {
+                message = "only a bool or an integer toggles";
+                ok = false;
+            }
+            break;
+        case Kind::Follow:
+            ok = NumericVariable(pairs, "source", behaviour.source, message);
+            behaviour.limited = pairs.count("rate") != 0;
+            if (ok && behaviour.limited) {
+                ok = Real(pairs, "rate", behaviour.rate, message);
+                if (ok && behaviour.rate <= 0) {
+                    message = "'rate' must be above 0";
+                    ok = false;
+                }
+            }
+            behaviour.conditional = pairs.count("while") != 0;
+            if (ok && behaviour.conditional) {
+                ok = NumericVariable(pairs, "while", behaviour.condition, message);
+            }
+            if (ok && behaviour.source == behaviour.target) {
+                message = "a variable cannot follow itself";
+                ok = false;
+            }
+            break;
+        }
+        if (ok && isBool && behaviour.kind != Kind::Toggle && behaviour.kind != Kind::Follow) {
+            message = "a bool only toggles or follows";
+            ok = false;
+        }
+        if (!ok) {
+            return false;
+        }
+        description_.plant.behaviours.push_back(behaviour);
         return true;
     }
 
     SdbDescription& description_;
-    std::map<std::string, uint32_t> typeIndex_; // type name to its index in the types
-    std::set<std::string> variableNames_;       // exact names: case makes names differ
+    std::map<std::string, uint32_t> typeIndex_;     // type name to its index in the types
+    std::map<std::string, uint32_t> variableIndex_; // exact names: case makes names differ
+    std::map<uint32_t, uint32_t> plantIndex_;       // a variable's index in the plant's
+    std::set<uint32_t> initialized_;                // plant variables with an init line
+    std::set<uint32_t> driven_;                     // plant variables with a behaviour
     bool haveProject_ = false;
     bool haveId_ = false;
     bool haveVersion_ = false;
@@ -294,9 +544,10 @@ bool ParseSdbDescription(const std::string& text, SdbDescription& description, s
             end = text.size();
         }
         ++lineNumber;
-        const Tokens tokens = SplitLine(text.substr(start, end - start));
+        Tokens tokens;
+        const bool split = SplitLine(text.substr(start, end - start), tokens, message);
         start = end + 1;
-        if (!tokens.empty() && !parser.Line(tokens, message)) {
+        if (!split || (!tokens.empty() && !parser.Line(tokens, message))) {
             error = std::to_string(lineNumber) + ": " + message;
             return false;
         }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "plcsim/plant_description.h"
 #include "plcsim/sdb_writer.h"
 
 namespace plcsim {
@@ -12,11 +13,13 @@ namespace plcsim {
 struct SdbDescription {
     std::string projectName; // the controller's project file name, e.g. "SAMPLE.PRO"
     SdbProject project;      // types refer to their base by index, resolved from names
+    PlantDescription plant;  // initial values and behaviours, for the simulator only
 };
 
 // Parses a description; false with `error` naming the line and the fault. Every field is
 // checked: unknown keywords, missing or malformed numbers, numbers out of range, unknown or
-// later-declared type names and duplicate type names are errors.
+// later-declared type or variable names, duplicate names, values that do not fit their
+// variable and behaviours a variable's type cannot take are errors.
 bool ParseSdbDescription(const std::string& text, SdbDescription& description, std::string& error);
 
 } // namespace plcsim

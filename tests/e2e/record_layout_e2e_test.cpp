@@ -54,7 +54,8 @@ protected:
         window_ = CreateWindowExA(0, "STATIC", "e2e", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
                                   nullptr);
         ASSERT_NE(window_, nullptr);
-        channel_ = KSymOpenChannel("sim", 0, window_, kNotifyMsg);
+        // The memory's pattern, so that every value can be recomputed.
+        channel_ = KSymOpenChannel("sim:values=pattern", 0, window_, kNotifyMsg);
         ASSERT_NE(channel_, -1);
     }
     void TearDown() override {

@@ -231,6 +231,7 @@ TEST_P(VarListEndToEnd, ProjectIdentificationLoginAndLogout) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ByteOrders, VarListEndToEnd,
-                         ::testing::Values("sim:block=128", "sim:order=big;block=128"));
+                         ::testing::Values("sim:block=128;values=pattern",
+                                           "sim:order=big;block=128;values=pattern"));
 
 } // namespace

@@ -36,7 +36,8 @@ fail() {
     exit 1
 }
 
-# The byte the simulator holds at OFFSET of a fresh AREA.
+# The byte the simulator holds at OFFSET of a fresh AREA (with values=pattern: the sample
+# project's initial values and behaviours are not played).
 pattern() {
     printf '%02x' $(((($2 * 7) + ($2 >> 8) + ($1 * 31) + 0x5B) & 0xFF))
 }
@@ -66,7 +67,7 @@ run_example() {
 
 for program in "$work/cmake-build/read_values" "$work/pkg-read_values"; do
     root=$(mktemp -d "$work/root.XXXXXX")
-    status=$(run_example "$program" "$work/out1" sim)
+    status=$(run_example "$program" "$work/out1" sim:values=pattern)
     [[ $status == 0 ]] || fail "$program exited $status: $(cat "$work/out1.err")"
     [[ $(wc -l <"$work/out1") == 3 ]] || fail "three lines expected, got: $(cat "$work/out1")"
     # Line1.Station2.Motor1.ActualSpeed: INT, area 1 offset 8; Line1.Station1.Selector: BYTE,
@@ -84,7 +85,7 @@ $expected"
     [[ -f "$root/windows/Korvan Files/Upload/SAMPLE.sdb" ]] || fail "no local symbol file"
     # A second run in the same root, which finds the symbol file there and keeps it after the
     # project check, says the same.
-    status=$(run_example "$program" "$work/out2" sim)
+    status=$(run_example "$program" "$work/out2" sim:values=pattern)
     if [[ $status != 0 ]] || ! cmp -s "$work/out1" "$work/out2"; then
         fail "a second run differs (exit $status): $(cat "$work/out2")"
     fi
@@ -93,7 +94,7 @@ done
 
 # A big-endian station: the INT symbol arrives in host order, swapped; a direct address has
 # no type and keeps the controller's byte order.
-status=$(run_example "$work/pkg-read_values" "$work/out-big" "sim:order=big")
+status=$(run_example "$work/pkg-read_values" "$work/out-big" "sim:values=pattern;order=big")
 expected="Line1.Station2.Motor1.ActualSpeed = $(swapped2 1 8)
 Line1.Station1.Selector = $(pattern 1 6)
 %MW4 = $(bytes2 0 8)"
@@ -103,7 +104,7 @@ Line1.Station1.Selector = $(pattern 1 6)
 # Names given on the command line, a bit among them; and the error paths.
 # LINE1.MODE names two symbols that differ by case (a BYTE at area 3 offset 0, then an INT):
 # the first one is reached, and its size must be the one printed.
-status=$(run_example "$work/pkg-read_values" "$work/out3" sim "%MB3" "%MX0.1" \
+status=$(run_example "$work/pkg-read_values" "$work/out3" sim:values=pattern "%MB3" "%MX0.1" \
     "line1.station1.selector" "LINE1.MODE")
 [[ $status == 0 ]] || fail "named variables: exit $status: $(cat "$work/out3.err")"
 expected="%MB3 = $(pattern 0 3)
@@ -114,7 +115,7 @@ LINE1.MODE = $(pattern 3 0)"
     fail "named variables: $(cat "$work/out3"), expected: $expected"
 
 # A byte the controller cannot deliver: that one variable is invalid, the others are not.
-status=$(run_example "$work/pkg-read_values" "$work/out-absent" "sim:absent=1:6")
+status=$(run_example "$work/pkg-read_values" "$work/out-absent" "sim:values=pattern;absent=1:6")
 expected="Line1.Station2.Motor1.ActualSpeed = $(bytes2 1 8)
 Line1.Station1.Selector = (invalid)
 %MW4 = $(bytes2 0 8)"
@@ -135,7 +136,7 @@ echo "installed library: read_values reads the sample variables through both bui
 # values equal those of the embedded simulator.
 plcsim=$(find "$work/prefix" -name plcsim -type f -print -quit)
 [[ -x $plcsim ]] || fail "plcsim is not installed"
-"$plcsim" --listen 127.0.0.1:0 >"$work/plcsim.out" 2>&1 &
+"$plcsim" --listen 127.0.0.1:0 --values pattern >"$work/plcsim.out" 2>&1 &
 server=$!
 for _ in $(seq 100); do
     grep -q '^plcsim listening on ' "$work/plcsim.out" && break
@@ -143,7 +144,7 @@ for _ in $(seq 100); do
 done
 port=$(sed -n 's/^plcsim listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/plcsim.out")
 [[ -n $port ]] || fail "the station server did not start: $(cat "$work/plcsim.out")"
-status=$(run_example "$work/pkg-read_values" "$work/out-sim" sim)
+status=$(run_example "$work/pkg-read_values" "$work/out-sim" sim:values=pattern)
 [[ $status == 0 ]] || fail "sim: exit $status: $(cat "$work/out-sim.err")"
 status=$(run_example "$work/pkg-read_values" "$work/out-tcp" "tcp:127.0.0.1:$port")
 [[ $status == 0 ]] || fail "tcp: exit $status: $(cat "$work/out-tcp.err")"

@@ -50,7 +50,9 @@ std::unique_ptr<plcsim::Controller> Configured(const std::string& options) {
     auto controller = std::make_unique<plcsim::Controller>();
     plcsim::Config config;
     std::string error;
-    EXPECT_TRUE(plcsim::ParseConfig(options, config, error)) << error;
+    // The memory's pattern everywhere: no initial values or behaviours of the sample.
+    const std::string pattern = "values=pattern" + (options.empty() ? "" : ";" + options);
+    EXPECT_TRUE(plcsim::ParseConfig(pattern, config, error)) << error;
     EXPECT_TRUE(controller->Configure(config, error)) << error;
     return controller;
 }

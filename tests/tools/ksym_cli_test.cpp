@@ -227,6 +227,48 @@ json Expected(const Symbol& symbol, bool big) {
     return hex;
 }
 
+// The sample project as the simulator plays it: every variable reads as a value a plant
+// could have, and the behaviours hang together.
+TEST_F(KsymCli, EverySampleVariableReadsAsAPlausibleValue) {
+    const json symbols = Json(Ksym({"--json", "symbols"}));
+    std::vector<std::string> arguments = {"read", "--json"};
+    for (const json& symbol : symbols) {
+        arguments.push_back(symbol.at("name"));
+    }
+    const ToolRun run = Ksym(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const json values = Json(run);
+    ASSERT_EQ(values.size(), symbols.size());
+    std::map<std::string, json> byName;
+    for (const json& value : values) {
+        EXPECT_EQ(value.at("valid"), true) << value;
+        const std::string type = value.at("type");
+        const json& shown = value.at("value");
+        if (type == "REAL" || type == "LREAL") {
+            EXPECT_TRUE(shown.is_number()) << "no nan or inf: " << value;
+        }
+        if (type.rfind("STR", 0) == 0) {
+            const std::string text = shown;
+            EXPECT_FALSE(text.empty()) << value;
+            for (const char c : text) {
+                EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "printable: " << value;
+            }
+        }
+        byName[value.at("name")] = shown;
+    }
+    EXPECT_EQ(byName.at("Line1.Station1.Lamp"), byName.at("Line1.Station1.StartButton"))
+        << "the lamp follows its button";
+    EXPECT_EQ(byName.at("Line1.Station2.Motor1.Running"), true);
+    EXPECT_EQ(byName.at("Line1.Station2.Motor2.Running"), false);
+    EXPECT_EQ(byName.at("Line1.Recipe.Name"), "Bread 750g");
+    const double temperature = byName.at("Line2.Station1.Temperature");
+    EXPECT_GE(temperature, 65.0);
+    EXPECT_LE(temperature, 72.0);
+    const double weight = byName.at("Line1.Station3.Scale.Weight");
+    EXPECT_GE(weight, 11.7);
+    EXPECT_LE(weight, 13.3);
+}
+
 TEST_F(KsymCli, ReadShowsWhatTheSimulatorHoldsInEitherByteOrder) {
     const std::map<std::string, Symbol> layout = Layout();
     const std::vector<std::string> names = {"Line1.Station2.Motor1.ActualSpeed",
@@ -239,7 +281,8 @@ TEST_F(KsymCli, ReadShowsWhatTheSimulatorHoldsInEitherByteOrder) {
                                             "Line2.Station1.Setpoints",
                                             "Line1.Station2.Drive"};
     for (const bool big : {false, true}) {
-        std::vector<std::string> arguments = {"--station", big ? "sim:order=big" : "sim", "read"};
+        std::vector<std::string> arguments = {
+            "--station", big ? "sim:values=pattern;order=big" : "sim:values=pattern", "read"};
         arguments.insert(arguments.end(), names.begin(), names.end());
         arguments.push_back("--json");
         const ToolRun run = Ksym(arguments);
@@ -257,7 +300,8 @@ TEST_F(KsymCli, ReadShowsWhatTheSimulatorHoldsInEitherByteOrder) {
     }
 
     // Direct addresses: %MW4 is the word at byte 8 of area 0; %IX1.2 bit 18 of the inputs.
-    const ToolRun direct = Ksym({"read", "%MW4", "%IX1.2", "%QB3", "%MD1"});
+    const ToolRun direct =
+        Ksym({"--station", "sim:values=pattern", "read", "%MW4", "%IX1.2", "%QB3", "%MD1"});
     ASSERT_EQ(direct.exitCode, 0) << direct.err;
     const uint64_t word = Number(Fresh(0, 8, 2), false);
     const bool bit = ((plcsim::InitialMemoryByte(1, 2) >> 2) & 1) != 0;
@@ -288,7 +332,7 @@ TEST_F(KsymCli, MissingValuesShowAsSuchAndFailTheRead) {
     EXPECT_TRUE(std::regex_search(shortRead.out, std::regex("\n%MW4 +WORD +\\(no value\\)\n")));
 
     // Only the variable covering the absent byte lacks its value.
-    const ToolRun absent = Ksym({"--station", "sim:absent=1:9", "read", "--json",
+    const ToolRun absent = Ksym({"--station", "sim:absent=1:9;values=pattern", "read", "--json",
                                  "Line1.Station2.Motor1.ActualSpeed", "Line1.Station1.Selector"});
     EXPECT_EQ(absent.exitCode, 5);
     const json values = Json(absent);
@@ -471,7 +515,8 @@ TEST_F(KsymCli, LoginAndLogout) {
 TEST_F(KsymCli, WatchPrintsOneLinePerTick) {
     const uint8_t mode = plcsim::InitialMemoryByte(3, 0);
     const uint64_t word = Number(Fresh(0, 8, 2), false);
-    const ToolRun run = Ksym({"watch", "Line1.Mode", "%MW4", "--count", "2", "--interval", "50"});
+    const ToolRun run = Ksym({"--station", "sim:values=pattern", "watch", "Line1.Mode", "%MW4",
+                              "--count", "2", "--interval", "50"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::smatch match;
     const std::string values =
@@ -481,8 +526,8 @@ TEST_F(KsymCli, WatchPrintsOneLinePerTick) {
         << run.out;
     EXPECT_GE(std::stoul(match[1]), 50u) << "the second read waits for the interval";
 
-    const ToolRun lines =
-        Ksym({"--json", "watch", "Line1.Mode", "--count", "3", "--interval", "10"});
+    const ToolRun lines = Ksym({"--station", "sim:values=pattern", "--json", "watch", "Line1.Mode",
+                                "--count", "3", "--interval", "10"});
     ASSERT_EQ(lines.exitCode, 0) << lines.err;
     std::istringstream in(lines.out);
     std::string line;

@@ -89,16 +89,23 @@ int main(int argc, char** argv) {
     std::string block;
     std::string latency;
     std::string memory;
+    std::string values;
+    std::string clock;
     std::vector<std::string> faults;
     std::vector<std::string> absent;
     app.add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free one")
         ->required();
-    app.add_option("--project", project, "the SDB file of the project (default: the sample)");
+    app.add_option("--project", project,
+                   "the SDB file or project description of the project (default: the sample)");
     app.add_option("--order", order, "the controller's byte order: big or little");
     app.add_option("--chunk", chunk, "bytes of the symbol file per upload reply");
     app.add_option("--block", block, "the largest telegram, 0 for none");
     app.add_option("--latency", latency, "milliseconds before each reply");
     app.add_option("--memory", memory, "bytes of each memory area");
+    app.add_option("--values", values,
+                   "plant (the project's initial values and behaviours, the default) or "
+                   "pattern (the memory's test pattern everywhere)");
+    app.add_option("--clock", clock, "real (the default) or manual (moved by clock=+MS)");
     app.add_option("--fault", faults, "silent, fatal, empty, short, refuse or shortread")
         ->take_all();
     app.add_option("--absent", absent, "AREA:OFFSET whose reads and writes fail")->take_all();
@@ -117,8 +124,8 @@ int main(int argc, char** argv) {
         options += std::string(key) + "=" + value + ";";
     };
     const std::vector<std::pair<const char*, const std::string*>> single = {
-        {"project", &project}, {"order", &order},     {"chunk", &chunk},
-        {"block", &block},     {"latency", &latency}, {"memory", &memory}};
+        {"project", &project}, {"order", &order},   {"chunk", &chunk},   {"block", &block},
+        {"latency", &latency}, {"memory", &memory}, {"values", &values}, {"clock", &clock}};
     for (const auto& [key, value] : single) {
         if (value->find(';') != std::string::npos) {
             return Fail(2, std::string("--") + key + " must not contain ';'");
@@ -127,9 +134,9 @@ int main(int argc, char** argv) {
             add(key, *value);
         }
     }
-    for (const auto& [key, values] :
+    for (const auto& [key, list] :
          {std::make_pair("fault", &faults), std::make_pair("absent", &absent)}) {
-        for (const std::string& value : *values) {
+        for (const std::string& value : *list) {
             if (value.find(';') != std::string::npos) {
                 return Fail(2, std::string("--") + key + " must not contain ';'");
             }

@@ -1,0 +1,226 @@
+#include "plcsim/plant.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace plcsim {
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+// Converts a value's bytes between the controller's order and the host's: each unit is
+// reversed when the two differ.
+void Reorder(std::vector<uint8_t>& bytes, uint32_t unit, ByteOrder order) {
+    if (order == HostOrder() || unit < 2) {
+        return;
+    }
+    for (size_t at = 0; at + unit <= bytes.size(); at += unit) {
+        std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(at + unit));
+    }
+}
+
+// Whether a variable's bytes meet the bytes a write covered.
+bool Overlaps(const PlantVariable& variable, uint16_t area, uint32_t offset, uint32_t size) {
+    if (variable.area != area) {
+        return false;
+    }
+    const uint64_t first = size == 0 ? offset / 8u : offset;
+    const uint64_t end = first + (size == 0 ? 1u : size);
+    const uint64_t begin = variable.offset;
+    return begin < end && first < begin + std::max<uint32_t>(variable.shape.size, 1u);
+}
+
+// The start of the next period after `t` (both from the plant's start).
+int64_t NextPeriod(int64_t t, int64_t period) {
+    return (t / period + 1) * period;
+}
+
+} // namespace
+
+Plant::Plant(std::shared_ptr<const PlantDescription> description)
+    : description_(std::move(description)),
+      states_(description_ != nullptr ? description_->behaviours.size() : 0) {}
+
+double Plant::Read(const Memory& memory, ByteOrder order, uint32_t variable) const {
+    const PlantVariable& planted = description_->variables[variable];
+    std::vector<uint8_t> bytes(planted.shape.size);
+    if (bytes.empty() ||
+        !memory.Read(planted.area, planted.offset, planted.shape.size, bytes.data())) {
+        return 0.0;
+    }
+    Reorder(bytes, ByteOrderUnit(planted.shape), order);
+    return NumberOf(planted.shape, bytes.data());
+}
+
+void Plant::Write(Memory& memory, ByteOrder order, uint32_t variable, double number) const {
+    const PlantVariable& planted = description_->variables[variable];
+    std::vector<uint8_t> bytes(planted.shape.size);
+    if (bytes.empty()) {
+        return;
+    }
+    StoreNumber(planted.shape, number, bytes.data());
+    Reorder(bytes, ByteOrderUnit(planted.shape), order);
+    memory.Write(planted.area, planted.offset, bytes.data(), planted.shape.size);
+}
+
+void Plant::Start(Memory& memory, ByteOrder order, int64_t now) {
+    if (description_ == nullptr) {
+        return;
+    }
+    start_ = now;
+    for (const InitialValue& init : description_->inits) {
+        const PlantVariable& planted = description_->variables[init.variable];
+        std::vector<uint8_t> bytes = init.bytes;
+        Reorder(bytes, ByteOrderUnit(planted.shape), order);
+        memory.Write(planted.area, planted.offset, bytes.data(), planted.shape.size);
+    }
+    for (size_t i = 0; i < states_.size(); ++i) {
+        states_[i] = State{};
+        states_[i].last = now;
+    }
+    for (size_t i = 0; i < states_.size(); ++i) {
+        Step(memory, order, description_->behaviours[i], states_[i], now);
+    }
+}
+
+void Plant::Advance(Memory& memory, ByteOrder order, int64_t now) {
+    if (description_ == nullptr) {
+        return;
+    }
+    for (size_t i = 0; i < states_.size(); ++i) {
+        if (now >= states_[i].last) {
+            Step(memory, order, description_->behaviours[i], states_[i], now);
+        }
+    }
+}
+
+void Plant::Written(Memory& memory, ByteOrder order, uint16_t area, uint32_t offset, uint32_t size,
+                    int64_t now) {
+    if (description_ == nullptr) {
+        return;
+    }
+    for (size_t i = 0; i < states_.size(); ++i) {
+        const Behaviour& behaviour = description_->behaviours[i];
+        if (!Overlaps(description_->variables[behaviour.target], area, offset, size)) {
+            continue;
+        }
+        State& state = states_[i];
+        switch (behaviour.kind) {
+        case Behaviour::Kind::Ramp:
+        case Behaviour::Kind::Sine:
+            state.holdUntil = start_ + NextPeriod(now - start_, behaviour.periodMs);
+            break;
+        case Behaviour::Kind::Follow:
+            state.holding = true;
+            state.lastSource = Read(memory, order, behaviour.source);
+            state.lastCondition =
+                behaviour.conditional ? Read(memory, order, behaviour.condition) : 1.0;
+            break;
+        case Behaviour::Kind::Counter:
+        case Behaviour::Kind::Toggle:
+            break; // their next step goes on from the written value
+        }
+    }
+}
+
+void Plant::Count(Memory& memory, ByteOrder order, const Behaviour& behaviour,
+                  int64_t ticks) const {
+    const PlantVariable& planted = description_->variables[behaviour.target];
+    const ValueShape& shape = planted.shape;
+    if (shape.kind == ValueKind::kFloat) {
+        Write(memory, order, behaviour.target,
+              Read(memory, order, behaviour.target) + behaviour.step * static_cast<double>(ticks));
+        return;
+    }
+    // Integers count around their type, in the arithmetic of 64-bit words.
+    std::vector<uint8_t> bytes(shape.size);
+    if (!memory.Read(planted.area, planted.offset, shape.size, bytes.data())) {
+        return;
+    }
+    Reorder(bytes, shape.size, order);
+    const auto step = static_cast<uint64_t>(static_cast<int64_t>(behaviour.step));
+    StoreUnsigned(LoadUnsigned(bytes.data(), shape.size) + step * static_cast<uint64_t>(ticks),
+                  shape.size, bytes.data());
+    Reorder(bytes, shape.size, order);
+    memory.Write(planted.area, planted.offset, bytes.data(), shape.size);
+}
+
+void Plant::Follow(Memory& memory, ByteOrder order, const Behaviour& behaviour, State& state,
+                   int64_t now) {
+    const double source = Read(memory, order, behaviour.source);
+    const double condition = behaviour.conditional ? Read(memory, order, behaviour.condition) : 1.0;
+    if (state.holding && (source != state.lastSource || condition != state.lastCondition)) {
+        state.holding = false;
+    }
+    state.lastSource = source;
+    state.lastCondition = condition;
+    if (state.holding) {
+        return;
+    }
+    const double target = condition != 0.0 ? source : 0.0;
+    if (!behaviour.limited) {
+        Write(memory, order, behaviour.target, target);
+        return;
+    }
+    // A rate moves the value a little at every advance; the position keeps the fractions
+    // that a whole-numbered variable cannot hold, until someone else changes the value.
+    const double current = Read(memory, order, behaviour.target);
+    if (!state.positioned || current != state.lastWritten) {
+        state.position = current;
+        state.positioned = true;
+    }
+    const double most = behaviour.rate * static_cast<double>(now - state.last) / 1000.0;
+    state.position += std::clamp(target - state.position, -most, most);
+    Write(memory, order, behaviour.target, state.position);
+    state.lastWritten = Read(memory, order, behaviour.target);
+}
+
+void Plant::Step(Memory& memory, ByteOrder order, const Behaviour& behaviour, State& state,
+                 int64_t now) {
+    const int64_t t = now - start_;
+    const int64_t period = behaviour.periodMs;
+    switch (behaviour.kind) {
+    case Behaviour::Kind::Ramp: {
+        if (now < state.holdUntil) {
+            break;
+        }
+        const int64_t phase = t % (2 * period);
+        const double part = static_cast<double>(phase < period ? phase : 2 * period - phase) /
+                            static_cast<double>(period);
+        Write(memory, order, behaviour.target,
+              behaviour.from + (behaviour.to - behaviour.from) * part);
+        break;
+    }
+    case Behaviour::Kind::Sine: {
+        if (now < state.holdUntil) {
+            break;
+        }
+        const double angle = kTwoPi * static_cast<double>(t % period) / static_cast<double>(period);
+        Write(memory, order, behaviour.target,
+              behaviour.mean + behaviour.amplitude * std::sin(angle));
+        break;
+    }
+    case Behaviour::Kind::Counter:
+    case Behaviour::Kind::Toggle: {
+        const int64_t ticks = t / period - (state.last - start_) / period;
+        if (ticks <= 0) {
+            break;
+        }
+        if (behaviour.kind == Behaviour::Kind::Counter) {
+            Count(memory, order, behaviour, ticks);
+        } else if (ticks % 2 != 0) {
+            Write(memory, order, behaviour.target,
+                  Read(memory, order, behaviour.target) != 0.0 ? 0.0 : 1.0);
+        }
+        break;
+    }
+    case Behaviour::Kind::Follow:
+        Follow(memory, order, behaviour, state, now);
+        break;
+    }
+    state.last = std::max(state.last, now);
+}
+
+} // namespace plcsim
