@@ -24,174 +24,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ksym_tool_run.h"
 #include "plcsim/memory.h"
 #include "plcsim/project.h"
 
-extern char** environ;
-
 namespace {
 
-namespace fs = std::filesystem;
+using ksymtest::Fresh;
+using ksymtest::KsymCli;
+using ksymtest::Number;
+using ksymtest::Signed;
+using ksymtest::Symbol;
+using ksymtest::ToolRun;
 using nlohmann::json;
-
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-struct Symbol {
-    std::string type;
-    uint16_t area = 0;
-    uint32_t offset = 0;
-    uint32_t size = 0;
-};
-
-// The simulator's fresh memory, `size` bytes from `offset`.
-std::vector<uint8_t> Fresh(uint16_t area, uint32_t offset, uint32_t size) {
-    std::vector<uint8_t> bytes;
-    for (uint32_t i = 0; i < size; ++i) {
-        bytes.push_back(plcsim::InitialMemoryByte(area, offset + i));
-    }
-    return bytes;
-}
-
-// The unsigned number of `bytes` in the station's order.
-uint64_t Number(const std::vector<uint8_t>& bytes, bool big) {
-    uint64_t value = 0;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const uint8_t byte = big ? bytes[i] : bytes[bytes.size() - 1 - i];
-        value = value << 8 | byte;
-    }
-    return value;
-}
-
-int64_t Signed(const std::vector<uint8_t>& bytes, bool big) {
-    const uint64_t value = Number(bytes, big);
-    const unsigned bits = static_cast<unsigned>(bytes.size() * 8);
-    return bits < 64 && (value >> (bits - 1)) != 0
-               ? static_cast<int64_t>(value) - (int64_t{1} << bits)
-               : static_cast<int64_t>(value);
-}
-
-class KsymCli : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* base = std::getenv("KSYM_ROOT");
-        fs::path parent = base != nullptr ? fs::path(base) : fs::temp_directory_path();
-        fs::create_directories(parent);
-        std::string pattern = (parent / "ksym-cli-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        scratch_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
-    }
-
-    // Runs ksym with `arguments` and a fresh machine folder. With `interruptAfterFirstLine`
-    // it sends SIGINT once the tool has printed a line.
-    ToolRun Ksym(const std::vector<std::string>& arguments, bool interruptAfterFirstLine = false) {
-        const fs::path root = scratch_ / ("run" + std::to_string(++runs_));
-        fs::create_directories(root);
-        const fs::path outPath = root / "out.txt";
-        const fs::path errPath = root / "err.txt";
-        std::vector<std::string> env = {"KSYM_ROOT=" + root.string()};
-        for (char** e = environ; *e != nullptr; ++e) {
-            if (std::strncmp(*e, "KSYM_ROOT=", 10) != 0 &&
-                std::strncmp(*e, "KSYM_DEBUG=", 11) != 0) {
-                env.emplace_back(*e);
-            }
-        }
-        std::vector<std::string> args = {KSYM_TOOL};
-        args.insert(args.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(&a[0]);
-        }
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (std::string& e : env) {
-            envp.push_back(&e[0]);
-        }
-        envp.push_back(nullptr);
-
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(err, 2);
-            execve(argv[0], argv.data(), envp.data());
-            _exit(127);
-        }
-        ToolRun run;
-        if (pid < 0) {
-            ADD_FAILURE() << "fork failed";
-            return run;
-        }
-        const auto start = std::chrono::steady_clock::now();
-        bool interrupted = false;
-        int status = 0;
-        for (;;) {
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                break;
-            }
-            const auto passed = std::chrono::steady_clock::now() - start;
-            if (interruptAfterFirstLine && !interrupted &&
-                ReadText(outPath).find('\n') != std::string::npos) {
-                kill(pid, SIGINT);
-                interrupted = true;
-                interruptedAt_ = std::chrono::steady_clock::now();
-            }
-            if (passed > std::chrono::seconds(60)) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "ksym did not end";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = ReadText(outPath);
-        run.err = ReadText(errPath);
-        return run;
-    }
-
-    // Output parsed as JSON; a failure when it is not.
-    static json Json(const ToolRun& run) {
-        try {
-            return json::parse(run.out);
-        } catch (const json::exception& e) {
-            ADD_FAILURE() << e.what() << " in: " << run.out << run.err;
-            return json();
-        }
-    }
-
-    // The sample project's symbols as the tool lists them.
-    std::map<std::string, Symbol> Layout() {
-        const ToolRun run = Ksym({"symbols", "--json"});
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        std::map<std::string, Symbol> layout;
-        for (const json& entry : Json(run)) {
-            layout[entry.at("name").get<std::string>()] =
-                Symbol{entry.at("type").get<std::string>(), entry.at("area").get<uint16_t>(),
-                       entry.at("offset").get<uint32_t>(), entry.at("size").get<uint32_t>()};
-        }
-        return layout;
-    }
-
-    fs::path scratch_;
-    int runs_ = 0;
-    std::chrono::steady_clock::time_point interruptedAt_;
-};
 
 // The value a variable must show, from the fresh memory and the station's byte order.
 json Expected(const Symbol& symbol, bool big) {
@@ -510,55 +355,6 @@ TEST_F(KsymCli, LoginAndLogout) {
     const ToolRun late = Ksym({"--station", "sim:latency=300", "--timeout", "50", "logout"});
     EXPECT_EQ(late.exitCode, 7);
     EXPECT_EQ(late.err, "ksym: no answer from the controller\n");
-}
-
-TEST_F(KsymCli, WatchPrintsOneLinePerTick) {
-    const uint8_t mode = plcsim::InitialMemoryByte(3, 0);
-    const uint64_t word = Number(Fresh(0, 8, 2), false);
-    const ToolRun run = Ksym({"--station", "sim:values=pattern", "watch", "Line1.Mode", "%MW4",
-                              "--count", "2", "--interval", "50"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    std::smatch match;
-    const std::string values =
-        " Line1.Mode=" + std::to_string(mode) + " %MW4=" + std::to_string(word) + "\n";
-    ASSERT_TRUE(std::regex_match(run.out, match,
-                                 std::regex("1 \\+0ms" + values + "2 \\+([0-9]+)ms" + values)))
-        << run.out;
-    EXPECT_GE(std::stoul(match[1]), 50u) << "the second read waits for the interval";
-
-    const ToolRun lines = Ksym({"--station", "sim:values=pattern", "--json", "watch", "Line1.Mode",
-                                "--count", "3", "--interval", "10"});
-    ASSERT_EQ(lines.exitCode, 0) << lines.err;
-    std::istringstream in(lines.out);
-    std::string line;
-    uint64_t tick = 0;
-    while (std::getline(in, line)) {
-        const json object = json::parse(line);
-        EXPECT_EQ(object.at("tick"), ++tick);
-        EXPECT_EQ(object.at("values").at(0).at("value"), mode);
-    }
-    EXPECT_EQ(tick, 3u);
-
-    const ToolRun missing =
-        Ksym({"--station", "sim:fault=shortread", "watch", "Line1.Mode", "--count", "1"});
-    EXPECT_EQ(missing.exitCode, 5);
-    EXPECT_EQ(missing.out, "1 +0ms Line1.Mode=(no value)\n");
-}
-
-TEST_F(KsymCli, CtrlCEndsWatchCleanly) {
-    // A long interval: the tool must not sit it out once interrupted.
-    const ToolRun run = Ksym({"watch", "Line1.Mode", "--interval", "20000"}, true);
-    const auto ended = std::chrono::steady_clock::now();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out.rfind("1 +0ms Line1.Mode=", 0), 0u) << run.out;
-    EXPECT_LT(ended - interruptedAt_, std::chrono::seconds(3));
-
-    // Interrupted while a read is in progress: abandoned, still a clean end.
-    const ToolRun reading =
-        Ksym({"--station", "sim:latency=200", "watch", "Line1.Mode", "--interval", "10"}, true);
-    EXPECT_EQ(reading.exitCode, 0) << reading.err;
-    EXPECT_EQ(reading.err, "");
 }
 
 } // namespace

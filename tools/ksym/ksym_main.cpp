@@ -39,11 +39,22 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> watchNames;
     ksymtool::WatchOptions watchOptions;
-    CLI::App* watch = app.add_subcommand("watch", "read variables every interval until Ctrl-C");
+    CLI::App* watch = app.add_subcommand(
+        "watch", "read variables every interval until Ctrl-C, a count or a duration; a broken "
+                 "connection is reported on stderr and mended");
     watch->add_option("NAME", watchNames, "symbol names or direct addresses")->required();
     watch->add_option("--interval", watchOptions.intervalMs, "milliseconds between reads (min 10)")
         ->check(CLI::Range(10u, 86400000u));
     watch->add_option("--count", watchOptions.count, "stop after this many reads (0: never)");
+    watch
+        ->add_option("--duration", watchOptions.durationSeconds,
+                     "stop after this many seconds (0: never)")
+        ->check(CLI::Range(0.0, 31536000.0));
+    watch->add_flag("--changes", watchOptions.changes,
+                    "after the first read, print only the values that changed");
+    watch->add_option("--format", watchOptions.format,
+                      "table (default), csv or jsonl (--json: jsonl); every record has the time "
+                      "of its read, ISO 8601 UTC with milliseconds");
 
     CLI::App* info = app.add_subcommand("info", "show the controller's project identification");
     CLI::App* login = app.add_subcommand("login", "log in to the controller");

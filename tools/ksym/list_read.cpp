@@ -37,6 +37,33 @@ bool ResolveNames(const Session& session, const std::vector<std::string>& names,
     return true;
 }
 
+std::unique_ptr<ListReader> PrepareReader(Session& session, const std::vector<std::string>& names,
+                                          int& exitCode) {
+    if (!session.Open()) {
+        exitCode = kExitOpenFailed;
+        return nullptr;
+    }
+    return DefineReader(session, names, false, exitCode);
+}
+
+std::unique_ptr<ListReader> DefineReader(Session& session, const std::vector<std::string>& names,
+                                         bool quiet, int& exitCode) {
+    // Lists need the symbol table, even when they name direct addresses only.
+    if (!session.LoadSymbols(nullptr, quiet)) {
+        exitCode = kExitNoSymbols;
+        return nullptr;
+    }
+    std::vector<Variable> variables;
+    if (!ResolveNames(session, names, variables, exitCode)) {
+        return nullptr;
+    }
+    auto reader = std::make_unique<ListReader>(session, std::move(variables));
+    if (!reader->Define(exitCode)) {
+        return nullptr;
+    }
+    return reader;
+}
+
 int ReportRefusedDefinition(int32_t channel, const std::vector<Variable>& variables) {
     const int32_t listError = KClientGetLastError();
     // The list as a whole was refused: the first variable refused on its own is the culprit.

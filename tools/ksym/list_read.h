@@ -5,6 +5,7 @@
 #define KSYM_TOOLS_LIST_READ_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,16 @@ private:
 // address nor a symbol.
 bool ResolveNames(const Session& session, const std::vector<std::string>& names,
                   std::vector<Variable>& variables, int& exitCode);
+
+// Opens the session, loads its symbols and defines the list of `names` on it; null with the
+// exit code (and a message on stderr). The list must go before the session closes its
+// channel.
+std::unique_ptr<ListReader> PrepareReader(Session& session, const std::vector<std::string>& names,
+                                          int& exitCode);
+// As PrepareReader on a session whose channel is open: loads the symbols (quietly when
+// `quiet`) and defines the list.
+std::unique_ptr<ListReader> DefineReader(Session& session, const std::vector<std::string>& names,
+                                         bool quiet, int& exitCode);
 
 // Reports why the library refused to define a list of `variables` (error 19, 31 or 32):
 // finds the variable it refuses and prints "unknown variable: NAME" or that it does not fit

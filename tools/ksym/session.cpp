@@ -11,6 +11,8 @@ namespace ksymtool {
 namespace {
 
 constexpr UINT kNotifyMsg = WM_USER + 1;
+// The re-open form of KSymOpenChannelEx names the channel as this plus its number.
+constexpr int32_t kReopenBase = 0x10000000;
 
 static_assert(ATOMIC_BOOL_LOCK_FREE == 2, "the interrupt flag is set from a signal handler");
 std::atomic<bool> interrupted{false};
@@ -132,6 +134,35 @@ bool Session::Open() {
         return false;
     }
     return true;
+}
+
+bool Session::Reconnect(std::string& why) {
+    symbols_ = nullptr;
+    symbolCount_ = 0;
+    if (channel_ != -1) {
+        const int32_t moved = KSymOpenChannelEx(options_.station.c_str(), kReopenBase + channel_,
+                                                window_, kNotifyMsg, 0);
+        if (moved != -1) {
+            channel_ = moved;
+            DropNotifications();
+            return true;
+        }
+        KSymCloseChannel(channel_);
+        channel_ = -1;
+    }
+    channel_ = KSymOpenChannel(options_.station.c_str(), 0, window_, kNotifyMsg);
+    if (channel_ == -1) {
+        why = OpenFailure();
+        return false;
+    }
+    DropNotifications();
+    return true;
+}
+
+void Session::DropNotifications() const {
+    MSG msg{};
+    while (PeekMessageA(&msg, window_, kNotifyMsg, kNotifyMsg, PM_REMOVE)) {
+    }
 }
 
 int32_t Session::Close() {

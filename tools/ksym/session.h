@@ -43,6 +43,12 @@ public:
 
     // Opens the channel; false (and a message on stderr) when that fails.
     bool Open();
+    // Opens the channel anew after its connection broke: the re-open form of
+    // KSymOpenChannelEx first (the library's record of the channel, its window and thread
+    // carry on under a new number), a fresh open when that fails. Notifications still
+    // queued for the old channel are dropped. False, with the reason in `why`, when neither
+    // works; the symbols must be loaded again either way.
+    bool Reconnect(std::string& why);
     // Closes the channel; what KSymCloseChannel returned.
     int32_t Close();
     int32_t channel() const { return channel_; }
@@ -65,6 +71,8 @@ public:
     bool AwaitReply(int& exitCode) const;
 
 private:
+    void DropNotifications() const;
+
     const Options& options_;
     HWND window_ = nullptr;
     int32_t channel_ = -1;

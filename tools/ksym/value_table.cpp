@@ -40,21 +40,6 @@ nlohmann::json ValuesJson(const std::vector<Variable>& variables,
     return list;
 }
 
-std::string WatchLine(uint64_t tick, uint32_t elapsedMs, bool json,
-                      const std::vector<Variable>& variables,
-                      const std::vector<ReadValue>& values) {
-    if (json) {
-        const nlohmann::json line = {
-            {"tick", tick}, {"ms", elapsedMs}, {"values", ValuesJson(variables, values)}};
-        return DumpJson(line, -1);
-    }
-    std::string line = std::to_string(tick) + " +" + std::to_string(elapsedMs) + "ms";
-    for (size_t i = 0; i < variables.size(); ++i) {
-        line += " " + variables[i].name + "=" + ValueText(variables[i], values[i]);
-    }
-    return line;
-}
-
 std::string DumpJson(const nlohmann::json& value, int indent) {
     return value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }

@@ -26,11 +26,6 @@ void PrintValueTable(const std::vector<Variable>& variables, const std::vector<R
 nlohmann::json ValuesJson(const std::vector<Variable>& variables,
                           const std::vector<ReadValue>& values);
 
-// One line of watch: "TICK +MSms NAME=VALUE NAME=VALUE", or as JSON
-// {"tick": TICK, "ms": MS, "values": [...]}, without a line end.
-std::string WatchLine(uint64_t tick, uint32_t elapsedMs, bool json,
-                      const std::vector<Variable>& variables, const std::vector<ReadValue>& values);
-
 // JSON text as ksym prints it: bytes that are not UTF-8 become U+FFFD.
 std::string DumpJson(const nlohmann::json& value, int indent);
 

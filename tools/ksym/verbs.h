@@ -20,9 +20,15 @@ int RunRead(const Options& options, const std::vector<std::string>& names);
 
 struct WatchOptions {
     uint32_t intervalMs = 1000;
-    uint64_t count = 0; // ticks before it stops; 0: until Ctrl-C
+    uint64_t count = 0;         // reads before it stops; 0: no limit
+    double durationSeconds = 0; // how long it runs; 0: no limit
+    bool changes = false;       // after the first read, only the values that changed
+    std::string format;         // table, csv or jsonl; empty: jsonl with --json, else table
 };
-// Reads the variables every interval and prints one line per read.
+// Reads the variables every interval and prints one record per read, until Ctrl-C, its
+// count or its duration. A broken connection is reported on stderr and mended: the channel
+// is opened again, the symbols loaded again and the list defined again, retrying with a
+// growing delay.
 int RunWatch(const Options& options, const std::vector<std::string>& names,
              const WatchOptions& watch);
 

@@ -1,0 +1,139 @@
+// watch: the values of variables every interval, until Ctrl-C, a count or a duration, through
+// breaks of the connection.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "tools/ksym/list_read.h"
+#include "tools/ksym/session.h"
+#include "tools/ksym/verbs.h"
+#include "tools/ksym/watch_output.h"
+
+namespace ksymtool {
+
+namespace {
+
+// Retries after a break wait this long first, twice as long each time, at most the cap.
+constexpr uint32_t kFirstRetryMs = 250;
+constexpr uint32_t kRetryCapMs = 8000;
+
+// The time a watch may still run.
+class Deadline {
+public:
+    explicit Deadline(double seconds)
+        : limited_(seconds > 0), limitMs_(static_cast<uint64_t>(std::llround(seconds * 1000))),
+          start_(GetTickCount()) {}
+    // Milliseconds left, at most `most`.
+    uint32_t Left(uint32_t most) const {
+        if (!limited_) {
+            return most;
+        }
+        const uint64_t passed = GetTickCount() - start_;
+        return passed >= limitMs_
+                   ? 0
+                   : static_cast<uint32_t>(std::min<uint64_t>(limitMs_ - passed, most));
+    }
+    bool Over() const { return limited_ && Left(1) == 0; }
+
+private:
+    bool limited_;
+    uint64_t limitMs_;
+    DWORD start_;
+};
+
+// After a break: opens the channel again, loads the symbols and defines the list again,
+// retrying with a growing delay. False when the user interrupted, the time ran out, or the
+// station's project no longer has the variables (`exitCode` then says why).
+bool Mend(Session& session, const std::vector<std::string>& names,
+          std::unique_ptr<ListReader>& reader, const Deadline& deadline, int& exitCode) {
+    const char* station = session.options().station.c_str();
+    std::fprintf(stderr, "ksym: the connection to '%s' broke; reconnecting\n", station);
+    reader.reset(); // the list goes before its channel changes
+    uint32_t delay = kFirstRetryMs;
+    for (;;) {
+        if (!PauseUnlessInterrupted(deadline.Left(delay)) || deadline.Over()) {
+            return false;
+        }
+        std::string why;
+        if (!session.Reconnect(why)) {
+            std::fprintf(stderr, "ksym: '%s' cannot be reached yet: %s\n", station, why.c_str());
+        } else {
+            int defineCode = kExitOk;
+            reader = DefineReader(session, names, true, defineCode);
+            if (reader != nullptr) {
+                std::fprintf(stderr, "ksym: reconnected to '%s'\n", station);
+                return true;
+            }
+            if (defineCode != kExitNoSymbols) {
+                exitCode = defineCode; // the names no longer fit the station's project
+                return false;
+            }
+            std::fprintf(stderr, "ksym: '%s' answers, but its symbols cannot be loaded yet\n",
+                         station);
+        }
+        delay = std::min(delay * 2, kRetryCapMs);
+    }
+}
+
+} // namespace
+
+int RunWatch(const Options& options, const std::vector<std::string>& names,
+             const WatchOptions& watch) {
+    InstallInterruptHandler();
+    WatchFormat format = options.json ? WatchFormat::kJsonLines : WatchFormat::kTable;
+    if (!watch.format.empty() && !ParseWatchFormat(watch.format, format)) {
+        std::fprintf(stderr, "ksym: --format takes table, csv or jsonl, not '%s'\n",
+                     watch.format.c_str());
+        return kExitBadArgument;
+    }
+    Session session(options);
+    int exitCode = kExitOk;
+    std::unique_ptr<ListReader> reader = PrepareReader(session, names, exitCode);
+    if (!reader) {
+        return exitCode;
+    }
+    const Deadline deadline(watch.durationSeconds);
+    WatchOutput output(format, watch.changes);
+    bool allValid = true;
+    bool connected = true;
+    uint64_t tick = 0;
+    while ((watch.count == 0 || tick < watch.count) && !deadline.Over() && !Interrupted()) {
+        const DWORD readStart = GetTickCount();
+        const ReadEnd end = reader->Read(exitCode);
+        if (end == ReadEnd::kInterrupted) {
+            break; // the read in progress is abandoned with the list
+        }
+        if (end == ReadEnd::kFailed) {
+            connected = Mend(session, names, reader, deadline, exitCode);
+            if (!connected) {
+                break;
+            }
+            exitCode = kExitOk;
+            continue;
+        }
+        ++tick;
+        allValid = allValid && reader->AllValid();
+        const std::string record =
+            output.Record(IsoTimeNow(), tick, reader->variables(), reader->values());
+        std::fputs(record.c_str(), stdout);
+        std::fflush(stdout);
+        if (tick == watch.count) {
+            break;
+        }
+        // The next read begins one interval after this one began, or at once when the read
+        // took longer.
+        const DWORD took = GetTickCount() - readStart;
+        if (took < watch.intervalMs &&
+            !PauseUnlessInterrupted(deadline.Left(watch.intervalMs - took))) {
+            break;
+        }
+    }
+    if (!connected) {
+        // Ended while the station was out of reach: the reason of the break stands.
+        return exitCode != kExitOk ? exitCode : kExitExchangeFailed;
+    }
+    return allValid ? kExitOk : kExitNoValue;
+}
+
+} // namespace ksymtool
