@@ -1,19 +1,25 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need and this machine lacks (Debian packages).
+#   scripts/setup.sh        everything the tests need
+#   scripts/setup.sh tool   only what building ksym needs (scripts/ksym.sh)
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
-          libbenchmark-dev libcli11-dev nlohmann-json3-dev clang-format)
+if [ "${1:-}" = tool ]; then
+    packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
+else
+    packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
+              libbenchmark-dev libcli11-dev nlohmann-json3-dev clang-format)
+fi
 # The i386 build: the 32-bit compilers and libraries, and qemu-user to run its programs.
-if [ "${KSYM_SKIP_LINUX32:-0}" != 1 ]; then
+if [ "${1:-}" != tool ] && [ "${KSYM_SKIP_LINUX32:-0}" != 1 ]; then
     packages+=(g++-multilib qemu-user)
 fi
 # The Windows builds: the cross compilers, and wine to run the 64-bit tests.
-if [ "${KSYM_SKIP_WINDOWS:-0}" != 1 ]; then
+if [ "${1:-}" != tool ] && [ "${KSYM_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
 fi
 # The fuzz targets (scripts/fuzz.sh): clang with its libFuzzer runtime.
-if [ "${KSYM_WITH_FUZZ:-0}" = 1 ]; then
+if [ "${1:-}" != tool ] && [ "${KSYM_WITH_FUZZ:-0}" = 1 ]; then
     packages+=(clang libclang-rt-14-dev)
 fi
 missing=()
