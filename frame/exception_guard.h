@@ -27,14 +27,6 @@ template <typename Result, typename Body> Result Guarded(Result failure, Body&& 
     return Guarded(failure, body, [] {});
 }
 
-// For the functions that return nothing.
-template <typename Body> void GuardedVoid(Body&& body) noexcept {
-    Guarded(0, [&] {
-        body();
-        return 0;
-    });
-}
-
 } // namespace ksym
 
 #endif

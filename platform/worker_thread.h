@@ -44,9 +44,6 @@ public:
         return true;
     }
 
-    // Whether a thread was started and not yet joined.
-    bool Started() const { return handle_ != nullptr; }
-
     // Waits for the thread's end; nothing when none was started.
     void Join() noexcept {
         if (handle_ != nullptr) {

@@ -87,12 +87,6 @@ void Controller::SwitchProject(const Project& project) {
     RestartPlant();
 }
 
-void Controller::SetManualClock() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    clock_.Restart(true);
-    RestartPlant();
-}
-
 void Controller::AdvanceClock(uint32_t ms) {
     std::lock_guard<std::mutex> lock(mutex_);
     clock_.Advance(ms);

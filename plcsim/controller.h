@@ -99,10 +99,9 @@ public:
     // values are written).
     void SwitchProject(const Project& project);
 
-    // The clock of the plant. A manual clock stands at 0, and the plant starts over from
-    // its initial values, until AdvanceClock moves it; every read, write and clock step
-    // brings the plant's behaviours up to the clock.
-    void SetManualClock();
+    // Moves a manual clock (Config::manualClock, control command clock=manual) on; a real
+    // one ignores it. Every read, write and clock step brings the plant's behaviours up to
+    // the clock.
     void AdvanceClock(uint32_t ms);
     void SetFault(Fault fault, bool on);
     void SetAbsent(const MemoryAddress& address, bool on);

@@ -9,15 +9,18 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
-// Converts a value's bytes between the controller's order and the host's: each unit is
-// reversed when the two differ.
-void Reorder(std::vector<uint8_t>& bytes, uint32_t unit, ByteOrder order) {
+// The most bytes a number takes (an LREAL, a LINT): behaviours read and write their numbers
+// through a buffer of this size, so that a request costs no allocation.
+constexpr uint32_t kMaxNumberSize = 8;
+
+// Converts a value's `size` bytes between the controller's order and the host's: each unit
+// is reversed when the two differ.
+void Reorder(uint8_t* bytes, size_t size, uint32_t unit, ByteOrder order) {
     if (order == HostOrder() || unit < 2) {
         return;
     }
-    for (size_t at = 0; at + unit <= bytes.size(); at += unit) {
-        std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                     bytes.begin() + static_cast<std::ptrdiff_t>(at + unit));
+    for (size_t at = 0; at + unit <= size; at += unit) {
+        std::reverse(bytes + at, bytes + at + unit);
     }
 }
 
@@ -45,24 +48,26 @@ Plant::Plant(std::shared_ptr<const PlantDescription> description)
 
 double Plant::Read(const Memory& memory, ByteOrder order, uint32_t variable) const {
     const PlantVariable& planted = description_->variables[variable];
-    std::vector<uint8_t> bytes(planted.shape.size);
-    if (bytes.empty() ||
-        !memory.Read(planted.area, planted.offset, planted.shape.size, bytes.data())) {
+    const uint32_t size = planted.shape.size;
+    uint8_t bytes[kMaxNumberSize];
+    if (size == 0 || size > kMaxNumberSize ||
+        !memory.Read(planted.area, planted.offset, size, bytes)) {
         return 0.0;
     }
-    Reorder(bytes, ByteOrderUnit(planted.shape), order);
-    return NumberOf(planted.shape, bytes.data());
+    Reorder(bytes, size, ByteOrderUnit(planted.shape), order);
+    return NumberOf(planted.shape, bytes);
 }
 
 void Plant::Write(Memory& memory, ByteOrder order, uint32_t variable, double number) const {
     const PlantVariable& planted = description_->variables[variable];
-    std::vector<uint8_t> bytes(planted.shape.size);
-    if (bytes.empty()) {
+    const uint32_t size = planted.shape.size;
+    uint8_t bytes[kMaxNumberSize];
+    if (size == 0 || size > kMaxNumberSize) {
         return;
     }
-    StoreNumber(planted.shape, number, bytes.data());
-    Reorder(bytes, ByteOrderUnit(planted.shape), order);
-    memory.Write(planted.area, planted.offset, bytes.data(), planted.shape.size);
+    StoreNumber(planted.shape, number, bytes);
+    Reorder(bytes, size, ByteOrderUnit(planted.shape), order);
+    memory.Write(planted.area, planted.offset, bytes, size);
 }
 
 void Plant::Start(Memory& memory, ByteOrder order, int64_t now) {
@@ -73,7 +78,7 @@ void Plant::Start(Memory& memory, ByteOrder order, int64_t now) {
     for (const InitialValue& init : description_->inits) {
         const PlantVariable& planted = description_->variables[init.variable];
         std::vector<uint8_t> bytes = init.bytes;
-        Reorder(bytes, ByteOrderUnit(planted.shape), order);
+        Reorder(bytes.data(), bytes.size(), ByteOrderUnit(planted.shape), order);
         memory.Write(planted.area, planted.offset, bytes.data(), planted.shape.size);
     }
     for (size_t i = 0; i < states_.size(); ++i) {
@@ -135,16 +140,17 @@ void Plant::Count(Memory& memory, ByteOrder order, const Behaviour& behaviour,
         return;
     }
     // Integers count around their type, in the arithmetic of 64-bit words.
-    std::vector<uint8_t> bytes(shape.size);
-    if (!memory.Read(planted.area, planted.offset, shape.size, bytes.data())) {
+    uint8_t bytes[kMaxNumberSize];
+    if (shape.size == 0 || shape.size > kMaxNumberSize ||
+        !memory.Read(planted.area, planted.offset, shape.size, bytes)) {
         return;
     }
-    Reorder(bytes, shape.size, order);
+    Reorder(bytes, shape.size, shape.size, order);
     const auto step = static_cast<uint64_t>(static_cast<int64_t>(behaviour.step));
-    StoreUnsigned(LoadUnsigned(bytes.data(), shape.size) + step * static_cast<uint64_t>(ticks),
-                  shape.size, bytes.data());
-    Reorder(bytes, shape.size, order);
-    memory.Write(planted.area, planted.offset, bytes.data(), shape.size);
+    StoreUnsigned(LoadUnsigned(bytes, shape.size) + step * static_cast<uint64_t>(ticks), shape.size,
+                  bytes);
+    Reorder(bytes, shape.size, shape.size, order);
+    memory.Write(planted.area, planted.offset, bytes, shape.size);
 }
 
 void Plant::Follow(Memory& memory, ByteOrder order, const Behaviour& behaviour, State& state,

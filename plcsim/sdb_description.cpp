@@ -421,11 +421,16 @@ private:
             message = "'" + key + "' is missing";
             return false;
         }
-        if (!PlantVariableNamed(found->second, index, message)) {
+        return NumericVariableNamed(found->second, index, message);
+    }
+
+    // The plant's index of the declared variable `name`, which must hold a number.
+    bool NumericVariableNamed(const std::string& name, uint32_t& index, std::string& message) {
+        if (!PlantVariableNamed(name, index, message)) {
             return false;
         }
         if (!IsNumeric(description_.plant.variables[index].shape)) {
-            message = "variable '" + found->second + "' does not hold a number";
+            message = "variable '" + name + "' does not hold a number";
             return false;
         }
         return true;
@@ -448,9 +453,7 @@ private:
         }
         Behaviour behaviour;
         behaviour.kind = kind.first;
-        Pairs named = pairs;
-        named["variable"] = tokens[1];
-        if (!NumericVariable(named, "variable", behaviour.target, message)) {
+        if (!NumericVariableNamed(tokens[1], behaviour.target, message)) {
             return false;
         }
         if (!driven_.insert(behaviour.target).second) {

@@ -100,10 +100,10 @@ ReplyStep TakeReadReply(int32_t channel, VarList& list, uint32_t serial, uint8_t
     // While this step waited for the lock, the read may have been ended (a list of the
     // channel deleted, the channel re-opened), begun anew, or this very reply taken in by
     // the caller's KSymGetValues: then these bytes belong to no telegram any more.
-    if (list.nextTelegram.load() != telegram || !IsCurrentRead(context, list, serial)) {
-        return list.nextTelegram.load() < list.telegramCount && IsCurrentRead(context, list, serial)
-                   ? ReplyStep::More
-                   : ReplyStep::Ended;
+    const bool current = IsCurrentRead(context, list, serial);
+    if (!current || list.nextTelegram.load() != telegram) {
+        return current && list.nextTelegram.load() < list.telegramCount ? ReplyStep::More
+                                                                        : ReplyStep::Ended;
     }
     StoreValues(list, telegram, items, buffer, complete, replyWord, swapBytes);
     list.valuesReceived.fetch_add(items);
