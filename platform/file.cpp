@@ -314,6 +314,30 @@ KPLATFORM_API DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
     });
 }
 
+KPLATFORM_API BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+    return guarded<BOOL>(FALSE, [&]() -> BOOL {
+        if (!existing || !*existing || !target || !*target ||
+            (flags & ~MOVEFILE_REPLACE_EXISTING) != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        const std::string from = host_path(existing);
+        const std::string to = host_path(target);
+        struct stat info {};
+        if ((flags & MOVEFILE_REPLACE_EXISTING) == 0 && ::lstat(to.c_str(), &info) == 0) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        // rename() replaces the target atomically.
+        if (::rename(from.c_str(), to.c_str()) != 0) {
+            const int error = errno;
+            SetLastError(error == ENOENT ? missing_error(from) : error_from_errno(error));
+            return FALSE;
+        }
+        return TRUE;
+    });
+}
+
 KPLATFORM_API BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
     (void)attributes;
     return guarded<BOOL>(FALSE, [&]() -> BOOL {

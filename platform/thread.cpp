@@ -167,6 +167,10 @@ KPLATFORM_API DWORD GetCurrentThreadId(void) {
     return t_thread_id;
 }
 
+KPLATFORM_API DWORD GetCurrentProcessId(void) {
+    return static_cast<DWORD>(::getpid());
+}
+
 KPLATFORM_API void KPlatformFailThreadStarts(int count) {
     g_failing_starts.store(count > 0 ? count : 0, std::memory_order_relaxed);
 }

@@ -132,6 +132,7 @@ KPLATFORM_API uintptr_t _beginthreadex(void* security, unsigned stackSize,
 /* Priorities are advisory on POSIX: a valid thread handle gives TRUE. */
 KPLATFORM_API BOOL SetThreadPriority(HANDLE thread, int priority);
 KPLATFORM_API DWORD GetCurrentThreadId(void);
+KPLATFORM_API DWORD GetCurrentProcessId(void);
 
 /* ---- Files and folders; paths in Windows form, '\' becomes '/' at the file system ---- */
 #define MAX_PATH 260
@@ -163,6 +164,10 @@ KPLATFORM_API UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 /* Creates the last level only; an existing folder fails with ERROR_ALREADY_EXISTS. */
 KPLATFORM_API BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
 KPLATFORM_API BOOL DeleteFileA(LPCSTR path);
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+/* Renames a file; with MOVEFILE_REPLACE_EXISTING an existing target is replaced in one step
+ * (a reader sees the old file or the new one, never neither). Other flags are refused. */
+KPLATFORM_API BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 
 /* ---- Registry: HKEY_LOCAL_MACHINE is the REGEDIT4 file $KSYM_ROOT/registry.reg ---- */
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)

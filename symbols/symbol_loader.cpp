@@ -19,6 +19,8 @@ namespace ksym {
 namespace {
 
 constexpr uint32_t kProjectNameSize = 260;
+// The room for a path in the utility library's file devices, its NUL included.
+constexpr size_t kMaxSymbolFilePath = 255;
 std::atomic<uint32_t> projectIdWaitMs{5000};
 std::atomic<uint32_t> uploadWaitMs{60000};
 
@@ -147,6 +149,18 @@ bool UploadSymbolFile(int32_t channel, ChannelContext& context, std::string path
     return true; // the device completes the file when it goes
 }
 
+// Where an upload writes before its file has been read whole: beside the local file (so that
+// the rename replacing it stays in one folder), under a name of this process and load alone,
+// so that two loads of one project never write into each other's file. A process killed
+// meanwhile leaves its part file and the old local file as they were. When the longer name
+// does not fit a path, the upload writes the local file itself, as it always could.
+std::string PartFilePath(const std::string& path) {
+    static std::atomic<uint32_t> serial{0};
+    std::string part = path + "." + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(serial.fetch_add(1) + 1) + ".part";
+    return part.size() < kMaxSymbolFilePath ? part : path;
+}
+
 int ReadSymbolFile(std::string path, ChannelContext& context) {
     try {
         KBufferedFileSerDev device(&path[0], SD_READ);
@@ -190,28 +204,39 @@ int LoadSymbolTable(int32_t channel, ChannelContext& context) {
     }
     projectName[kProjectNameSize - 1] = '\0';
     context.loadStatus.store(LoadFailed);
-    std::string path;
-    if (Settings().uploadEnabled != 0 && context.channelEvent != nullptr) {
-        path = SymbolFolder() + "\\" + SymbolFileName(projectName);
-        const int32_t localId = ReadLocalProjectId(path);
-        const IdCheck check =
-            localId == 0 ? IdCheck::Upload : CheckProjectId(channel, context, localId);
-        if (check == IdCheck::Closed) {
-            return 0; // the local file stays: the station never said it was stale
-        }
-        if (check == IdCheck::Upload && !UploadSymbolFile(channel, context, path)) {
-            return 0;
-        }
+    if (Settings().uploadEnabled == 0 || context.channelEvent == nullptr) {
+        return 0; // no exchange: no table
     }
-    if (context.loadStatus.load() != LoadDone) {
+    const std::string path = SymbolFolder() + "\\" + SymbolFileName(projectName);
+    const int32_t localId = ReadLocalProjectId(path);
+    const IdCheck check =
+        localId == 0 ? IdCheck::Upload : CheckProjectId(channel, context, localId);
+    if (check == IdCheck::Closed) {
+        return 0; // the local file stays: the station never said it was stale
+    }
+    if (check == IdCheck::Current && context.loadStatus.load() == LoadDone) {
+        if (ReadSymbolFile(path, context) != 0) {
+            return BuildSymbolIndex(context) ? 1 : 0;
+        }
+        // The station confirmed a header whose file cannot be read (damaged, or cut short by
+        // a crash while it was written): without a new upload it would never load again.
+        context.loadStatus.store(LoadFailed);
+    }
+
+    const std::string part = PartFilePath(path);
+    if (!UploadSymbolFile(channel, context, part)) {
+        return 0;
+    }
+    if (context.loadStatus.load() != LoadDone || ReadSymbolFile(part, context) == 0) {
         // A failed exchange leaves no file behind, so that the next load uploads afresh.
-        if (!path.empty()) {
-            DeleteFileA(path.c_str());
-        }
+        DeleteFileA(part.c_str());
+        DeleteFileA(path.c_str());
         return 0;
     }
-    if (ReadSymbolFile(path, context) == 0) {
-        return 0;
+    // Only a file that was read whole replaces the local one, in one step. Should the rename
+    // fail, the table read stays good; the next load just uploads again.
+    if (part != path && MoveFileExA(part.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        DeleteFileA(part.c_str());
     }
     return BuildSymbolIndex(context) ? 1 : 0;
 }

@@ -209,6 +209,55 @@ TEST_F(SymbolLoaderTest, ALocalFileWithAnotherIdIsReplacedByTheUpload) {
     EXPECT_EQ(ReadFileBack(path_), file);
 }
 
+TEST_F(SymbolLoaderTest, TheLocalFileIsReplacedOnlyByACompleteUploadInOneStep) {
+    const std::vector<uint8_t> old = SmallProject(kLocalId);
+    const std::vector<uint8_t> file = SmallProject(kStationId);
+    ksymtest::WriteFile(path_, old);
+    // While the chunks arrive, the local file is the old one, whole.
+    std::vector<std::vector<uint8_t>> during;
+    ScriptedStation::Answer answer = Station(file, 3, kStationId);
+    ScriptedStation station(channel_, [&](const std::vector<uint8_t>& telegram, size_t n) {
+        during.push_back(ReadFileBack(path_));
+        return answer(telegram, n);
+    });
+    ASSERT_EQ(Load(), 1);
+    ASSERT_EQ(during.size(), 4u); // identification, upload request, two continuations
+    for (const std::vector<uint8_t>& seen : during) {
+        EXPECT_EQ(seen, old);
+    }
+    EXPECT_EQ(ReadFileBack(path_), file);
+
+    // An upload that arrives whole but cannot be read replaces nothing with it: the load
+    // fails as any failed upload does, and no file is left to be trusted by its header.
+    Reopen();
+    ksymtest::WriteFile(path_, old);
+    std::vector<uint8_t> unreadable = file;
+    unreadable.resize(unreadable.size() - 3);
+    ScriptedStation refused(channel_, Station(unreadable, 2, kStationId));
+    EXPECT_EQ(Load(), 0);
+    EXPECT_EQ(KClientGetLastError(), KSYM_ERR_NO_SYMBOLS);
+    bool exists = true;
+    ReadFileBack(path_, &exists);
+    EXPECT_FALSE(exists);
+}
+
+TEST_F(SymbolLoaderTest, AConfirmedLocalFileThatCannotBeReadIsUploadedAgain) {
+    // A header the station confirms, with the rest cut off (as a crash while writing it
+    // would have left it).
+    std::vector<uint8_t> cut = SmallProject(kStationId);
+    cut.resize(cut.size() / 2);
+    ksymtest::WriteFile(path_, cut);
+    const std::vector<uint8_t> file = SmallProject(kStationId);
+    ScriptedStation station(channel_, Station(file, 1, kStationId));
+    int32_t count = 0;
+    SymbolEntry** symbols = nullptr;
+    ASSERT_EQ(Load(&symbols, &count), 1);
+    const std::vector<std::vector<uint8_t>> expected = {{0x11}, kUploadRequest};
+    EXPECT_EQ(Sent(), expected);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(ReadFileBack(path_), file);
+}
+
 TEST_F(SymbolLoaderTest, AFailedIdentificationStillUploadsAndTheUploadDecides) {
     ksymtest::WriteFile(path_, SmallProject(kLocalId));
     const std::vector<uint8_t> file = SmallProject(kStationId);

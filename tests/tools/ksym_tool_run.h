@@ -96,8 +96,8 @@ protected:
         fs::remove_all(scratch_, ignored);
     }
 
-    // Runs ksym with `arguments` and a fresh machine folder. With `interruptAfterFirstLine`
-    // it sends SIGINT once the tool has printed a line.
+    // Runs ksym with `arguments` and a fresh machine folder (see machine_). With
+    // `interruptAfterFirstLine` it sends SIGINT once the tool has printed a line.
     ToolRun Ksym(const std::vector<std::string>& arguments, bool interruptAfterFirstLine = false) {
         bool interrupted = false;
         return Ksym(arguments, [&](pid_t pid, const std::string& out) {
@@ -117,7 +117,8 @@ protected:
         fs::create_directories(root);
         const fs::path outPath = root / "out.txt";
         const fs::path errPath = root / "err.txt";
-        std::vector<std::string> env = {"KSYM_ROOT=" + root.string()};
+        const fs::path machine = machine_.empty() ? root : machine_;
+        std::vector<std::string> env = {"KSYM_ROOT=" + machine.string()};
         for (char** e = environ; *e != nullptr; ++e) {
             if (std::strncmp(*e, "KSYM_ROOT=", 10) != 0 &&
                 std::strncmp(*e, "KSYM_DEBUG=", 11) != 0) {
@@ -197,6 +198,9 @@ protected:
     }
 
     fs::path scratch_;
+    // When set, the machine folder every run shares (a local symbol file outlives a run);
+    // otherwise each run gets a fresh one.
+    fs::path machine_;
     int runs_ = 0;
     std::chrono::steady_clock::time_point interruptedAt_;
 };

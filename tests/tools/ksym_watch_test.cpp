@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ksym_tool_run.h"
+#include "plcsim_process.h"
 #include "plcsim/memory.h"
 
 namespace {
@@ -15,6 +16,7 @@ namespace {
 using ksymtest::Fresh;
 using ksymtest::KsymCli;
 using ksymtest::Number;
+using ksymtest::Station;
 using ksymtest::ToolRun;
 using nlohmann::json;
 
@@ -134,58 +136,6 @@ TEST_F(KsymCli, WatchEndsAfterItsDurationOrOnCtrlC) {
     EXPECT_EQ(reading.exitCode, 0) << reading.err;
     EXPECT_EQ(reading.err, "");
 }
-
-// A plcsim station server as a process of its own, on a port the test can take again.
-class Station {
-public:
-    explicit Station(const std::filesystem::path& folder, uint16_t port = 0) {
-        Start(folder, port);
-    }
-    ~Station() { Stop(); }
-    Station(const Station&) = delete;
-    Station& operator=(const Station&) = delete;
-
-    uint16_t port() const { return port_; }
-
-    void Start(const std::filesystem::path& folder, uint16_t port) {
-        const std::string out = (folder / ("plcsim" + std::to_string(++starts_) + ".out")).string();
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            const std::string listen = "127.0.0.1:" + std::to_string(port);
-            execl(KSYM_PLCSIM, KSYM_PLCSIM, "--listen", listen.c_str(), nullptr);
-            _exit(127);
-        }
-        ASSERT_GT(pid_, 0);
-        for (int i = 0; i < 1000; ++i) {
-            std::smatch match;
-            const std::string text = ksymtest::ReadText(out);
-            if (std::regex_search(text, match,
-                                  std::regex("plcsim listening on 127.0.0.1:([0-9]+)"))) {
-                port_ = static_cast<uint16_t>(std::stoi(match[1]));
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FAIL() << "plcsim did not start: " << ksymtest::ReadText(out);
-    }
-
-    void Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            pid_ = -1;
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-    uint16_t port_ = 0;
-    int starts_ = 0;
-};
 
 TEST_F(KsymCli, WatchOutlivesAStationThatGoesAwayAndComesBack) {
     Station station(scratch_);
