@@ -5,6 +5,7 @@
 
 #include "extern/kclient.h"
 #include "extern/kutil.h"
+#include "include/ksymbol.h"
 
 namespace ksym {
 
@@ -18,6 +19,8 @@ std::vector<uint8_t> ReadReply(int32_t channel, uint32_t size) noexcept {
     try {
         reply.resize(size);
     } catch (const std::bad_alloc&) {
+        // The caller fails for want of a reply; the code says why.
+        KClientSetLastError(KSYM_ERR_NO_MEMORY);
         return {};
     }
     const int32_t got = size == 0 ? 0 : KClientRead(channel, reply.data(), size);

@@ -2,6 +2,7 @@
 #include "services/project_identification.h"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "extern/kclient.h"
@@ -48,6 +49,12 @@ uint32_t TakeProjectIdentification(const uint8_t* reply, size_t length, int32_t 
             const size_t textLength = static_cast<size_t>(static_cast<const uint8_t*>(end) - start);
             *text = DuplicateText(reinterpret_cast<const char*>(start), textLength);
             place += textLength + 1;
+        }
+        for (char** text : texts) {
+            if (*text == nullptr) {
+                ClearProjectInfo(info);
+                throw std::bad_alloc();
+            }
         }
     }
     return info.infoProjectId;

@@ -17,7 +17,9 @@ inline constexpr size_t kMinProjectIdReply = 5;
 // 6 bytes also the second number (byte 6) and five NUL-terminated texts from byte 10, stored
 // in infoText4, infoText5, infoText1, infoText2, infoText3. Nothing is read past the reply:
 // a number cut off by its end is stored as 0, a text missing or not terminated inside the
-// reply as an empty text. Returns the identifier, in host order.
+// reply as an empty text. Returns the identifier, in host order. Throws std::bad_alloc, with
+// `info` cleared, when a text cannot be copied: an identification without its texts would
+// pass for a station that sent none.
 uint32_t TakeProjectIdentification(const uint8_t* reply, size_t length, int32_t swapBytes,
                                    ProjectInfo& info);
 

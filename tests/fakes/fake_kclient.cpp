@@ -202,6 +202,18 @@ bool IsOpen(int32_t channel) {
     return S().channels.count(channel) != 0;
 }
 
+HarnessScope::HarnessScope() : hook_(callHook.load()) {
+    if (hook_ != nullptr) {
+        hook_(true);
+    }
+}
+
+HarnessScope::~HarnessScope() {
+    if (hook_ != nullptr) {
+        hook_(false);
+    }
+}
+
 void SetCallHook(CallHook hook) {
     callHook.store(hook);
 }

@@ -64,6 +64,20 @@ FAKE_API void BlockReplyStatus(bool blocked);
 using CallHook = void (*)(bool entering);
 FAKE_API void SetCallHook(CallHook hook);
 
+// For the life of the object the calling thread's work counts as the client library's: what a
+// test does itself (a thread playing the station, waiting for a message) is not the library's
+// under test, and allocations made for it must not fail on purpose.
+class FAKE_API HarnessScope {
+public:
+    HarnessScope();
+    ~HarnessScope();
+    HarnessScope(const HarnessScope&) = delete;
+    HarnessScope& operator=(const HarnessScope&) = delete;
+
+private:
+    CallHook hook_;
+};
+
 FAKE_API std::vector<Telegram> Telegrams();
 FAKE_API std::vector<DebugLine> DebugLines();
 FAKE_API std::vector<OpenCall> OpenCalls();

@@ -1,7 +1,9 @@
 // Allocation failure on purpose, for the test programs that link failing_allocator.cpp: it
-// replaces the global operator new and delete. Allocations on the calling thread fail (new
-// throws std::bad_alloc, the nothrow forms give null) from a chosen one on; other threads
-// and the scripted client library's own bookkeeping are never affected.
+// replaces the global operator new and delete and, on POSIX, malloc, calloc, realloc and
+// free. From a chosen allocation on, allocations fail (new throws std::bad_alloc, the nothrow
+// forms and malloc give null): on the calling thread only, or on every thread. The scripted
+// client library's own bookkeeping, and whatever a test runs inside fake::HarnessScope, is
+// never affected.
 #ifndef KSYM_TESTS_SUPPORT_FAILING_ALLOCATOR_H
 #define KSYM_TESTS_SUPPORT_FAILING_ALLOCATOR_H
 
@@ -9,11 +11,20 @@
 
 namespace ksymtest {
 
-// From now on on this thread, the allocation after `successes` more successful ones fails,
-// and so does every one after it.
-void FailAllocationsAfter(uint32_t successes);
+enum class FailOn {
+    CallingThread, // the operation's own calls
+    EveryThread,   // the library's threads too (the notification thread's reply steps)
+};
+
+// From now on, the allocation after `successes` more successful ones fails, and so does
+// every one after it.
+void FailAllocationsAfter(uint32_t successes, FailOn scope = FailOn::CallingThread);
 // Back to normal. True when an allocation failed since FailAllocationsAfter.
 bool StopFailingAllocations();
+
+// After a run that failed: true when LeakSanitizer finds memory nobody can reach any more
+// (always false in builds without it). Reports what it found.
+bool LeakedSinceStart();
 
 // Runs `operation` (which returns true on success) with allocations failing after n
 // successful ones, for n = 0, 1, 2, ... until it succeeds with no allocation failing, and
@@ -22,9 +33,10 @@ bool StopFailingAllocations();
 // nothing: the test then proves nothing). Gives up after `limit` runs and returns -1;
 // returns -2 when an exception reached the operation's caller.
 template <typename Operation, typename AfterFailure>
-int UntilItSucceeds(Operation operation, AfterFailure afterFailure, uint32_t limit = 20000) {
+int UntilItSucceeds(Operation operation, AfterFailure afterFailure, uint32_t limit = 20000,
+                    FailOn scope = FailOn::CallingThread) {
     for (uint32_t n = 0; n < limit; ++n) {
-        FailAllocationsAfter(n);
+        FailAllocationsAfter(n, scope);
         bool succeeded = false;
         try {
             succeeded = operation();

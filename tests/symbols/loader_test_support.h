@@ -48,6 +48,7 @@ public:
 
 private:
     void Run() {
+        const fake::HarnessScope station;
         size_t answered = 0;
         while (!stop_) {
             std::vector<std::vector<uint8_t>> mine;
