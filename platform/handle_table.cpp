@@ -133,4 +133,8 @@ KPLATFORM_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     });
 }
 
+KPLATFORM_API DWORD KPlatformOpenHandles(void) {
+    return guarded<DWORD>(0, [] { return static_cast<DWORD>(kernel_objects().objects().size()); });
+}
+
 } // extern "C"

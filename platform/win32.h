@@ -229,6 +229,8 @@ KPLATFORM_API BOOL PeekMessageA(LPMSG message, HWND window, UINT first, UINT las
 KPLATFORM_API void KPlatformSetTickOffset(DWORD offset);
 /* Makes the next `count` thread starts fail as if the system had no resources. */
 KPLATFORM_API void KPlatformFailThreadStarts(int count);
+/* The kernel objects (events, threads, files) open right now, for tests that look for leaks. */
+KPLATFORM_API DWORD KPlatformOpenHandles(void);
 /* The folder that stands in for the Windows machine ($KSYM_ROOT, else the default). */
 KPLATFORM_API const char* KPlatformRoot(void);
 

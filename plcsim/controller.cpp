@@ -93,6 +93,11 @@ void Controller::AdvanceClock(uint32_t ms) {
     plant_.Advance(memory_, config_.order, clock_.Now());
 }
 
+void Controller::SetLatency(uint32_t ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    config_.latencyMs = ms;
+}
+
 void Controller::SetFault(Fault fault, bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (on) {

@@ -104,6 +104,8 @@ public:
     // the clock.
     void AdvanceClock(uint32_t ms);
     void SetFault(Fault fault, bool on);
+    // The delay before each reply from now on.
+    void SetLatency(uint32_t ms);
     void SetAbsent(const MemoryAddress& address, bool on);
 
     // Direct access to the memory for tests, past the absent addresses and the faults, as the
