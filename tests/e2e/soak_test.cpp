@@ -127,7 +127,7 @@ public:
         server_.reset();
     }
 
-    std::string TcpStation() const { return "tcp:127.0.0.1:" + std::to_string(port_); }
+    std::string TcpStation() const { return "tcp:127.0.0.1:" + std::to_string(port_.load()); }
     std::string SimStation() const {
         return std::string("sim:") + kPhases[phase_.load() % kPhases.size()].simOptions;
     }
@@ -149,7 +149,7 @@ public:
             // Every connection goes; the station is back on its port at once.
             std::lock_guard<std::mutex> lock(serverMutex_);
             server_.reset();
-            StartServer(port_);
+            StartServer(port_.load());
         }
         phase_.store(next);
     }
@@ -172,7 +172,7 @@ private:
     std::shared_ptr<plcsim::Controller> controller_;
     std::mutex serverMutex_;
     std::unique_ptr<plcsim::StationServer> server_;
-    uint16_t port_ = 0;
+    std::atomic<uint16_t> port_{0}; // read by the workers while the schedule restarts the server
     std::atomic<uint32_t> phase_{0};
 };
 

@@ -28,7 +28,7 @@ std::vector<uint8_t> BigProject(uint32_t id) {
     project.projectId = id;
     project.types = {{2, 2, "INT", 0, 0, {}, 0}};
     char name[64];
-    for (uint32_t i = 0; i < 16000; ++i) {
+    for (uint32_t i = 0; i < 10000; ++i) {
         std::snprintf(name, sizeof name, "Plant.Unit%05u.Sensor.Value", static_cast<unsigned>(i));
         project.variables.push_back({name, 0, 0, 3, 2 * i});
     }
@@ -52,24 +52,34 @@ bool EndsWith(std::string text, const std::string& end) {
 
 class SymbolFileCrashTest : public KsymCli {
 protected:
-    // The machine's local symbol files (not the part files of uploads under way).
-    std::vector<fs::path> LocalFiles() const {
+    // The machine's files whose names end so (any case).
+    std::vector<fs::path> FilesEndingIn(const std::string& end) const {
         std::vector<fs::path> files;
-        for (const auto& entry : fs::recursive_directory_iterator(machine_)) {
-            if (entry.is_regular_file() && EndsWith(entry.path().string(), ".sdb")) {
-                files.push_back(entry.path());
+        std::error_code ignored;
+        for (fs::recursive_directory_iterator it(machine_, ignored), last; it != last;
+             it.increment(ignored)) {
+            if (it->is_regular_file(ignored) && EndsWith(it->path().string(), end)) {
+                files.push_back(it->path());
             }
         }
         return files;
     }
+    // The local symbol file's bytes (not those of an upload's part file).
     std::vector<uint8_t> LocalFile() const {
-        const std::vector<fs::path> files = LocalFiles();
+        const std::vector<fs::path> files = FilesEndingIn(".sdb");
         EXPECT_LE(files.size(), 1u);
         if (files.empty()) {
             return {};
         }
         const std::string text = ksymtest::ReadText(files[0]);
         return std::vector<uint8_t>(text.begin(), text.end());
+    }
+    // Whether an upload is under way: its part file exists.
+    bool Uploading() const { return !FilesEndingIn(".part").empty(); }
+    void RemovePartFiles() const {
+        for (const fs::path& part : FilesEndingIn(".part")) {
+            fs::remove(part);
+        }
     }
 };
 
@@ -88,14 +98,24 @@ TEST_F(SymbolFileCrashTest, AKillDuringAnUploadLeavesTheOldFileOrTheNewOneWhole)
     const std::vector<std::string> load = {"--station", newStation.address(), "--timeout", "10000",
                                            "symbols",   "Plant.Unit00001."};
 
-    // How long a whole load of the new project takes here, on a machine of its own.
+    // How long the upload of the new project takes here, from its part file's appearance to
+    // its rename, on a machine of its own.
     machine_ = scratch_ / "measure";
     fs::create_directories(machine_);
-    const Clock::time_point measureStart = Clock::now();
-    const ToolRun measured = Ksym(load);
-    const auto whole = Clock::now() - measureStart;
+    Clock::time_point began{};
+    Clock::time_point ended{};
+    const ToolRun measured = Ksym(load, [&](pid_t, const std::string&) {
+        const bool uploading = Uploading();
+        if (uploading && began == Clock::time_point{}) {
+            began = Clock::now();
+        } else if (!uploading && began != Clock::time_point{} && ended == Clock::time_point{}) {
+            ended = Clock::now();
+        }
+    });
     ASSERT_EQ(measured.exitCode, 0) << measured.err;
     ASSERT_EQ(LocalFile(), newBytes);
+    ASSERT_NE(began, Clock::time_point{}) << "the upload was never seen under way";
+    const Clock::duration upload = (ended != Clock::time_point{} ? ended : Clock::now()) - began;
 
     // The machine under test holds the old project's file.
     machine_ = scratch_ / "machine";
@@ -104,16 +124,22 @@ TEST_F(SymbolFileCrashTest, AKillDuringAnUploadLeavesTheOldFileOrTheNewOneWhole)
         Ksym({"--station", oldStation.address(), "--timeout", "10000", "symbols", "Plant.Unit1"});
     ASSERT_EQ(first.exitCode, 0) << first.err;
     ASSERT_EQ(LocalFile(), oldBytes);
-    const fs::path local = LocalFiles().at(0);
+    const fs::path local = FilesEndingIn(".sdb").at(0);
 
-    int newOnes = 0;
-    for (const double fraction : {0.1, 0.3, 0.5, 0.7, 0.85, 0.95, 0.98, 1.0, 1.05}) {
-        SCOPED_TRACE("killed at " + std::to_string(fraction) + " of a load");
-        const auto killAt = std::chrono::duration_cast<Clock::duration>(whole * fraction);
-        const Clock::time_point start = Clock::now();
+    // Kills at moments of the upload, the last ones around its end: the file's last write,
+    // its reading and its rename.
+    int killedUploading = 0;
+    for (const double fraction : {0.0, 0.25, 0.5, 0.75, 0.95, 1.0, 1.1}) {
+        SCOPED_TRACE("killed at " + std::to_string(fraction) + " of the upload");
+        const auto delay = std::chrono::duration_cast<Clock::duration>(upload * fraction);
+        Clock::time_point seen{};
         bool killed = false;
         Ksym(load, [&](pid_t pid, const std::string&) {
-            if (!killed && Clock::now() - start >= killAt) {
+            if (seen == Clock::time_point{} && Uploading()) {
+                seen = Clock::now();
+            }
+            if (!killed && seen != Clock::time_point{} && Clock::now() - seen >= delay) {
+                killedUploading += Uploading() ? 1 : 0;
                 kill(pid, SIGKILL);
                 killed = true;
             }
@@ -123,18 +149,19 @@ TEST_F(SymbolFileCrashTest, AKillDuringAnUploadLeavesTheOldFileOrTheNewOneWhole)
             << "a local file of " << after.size() << " bytes was left";
         if (after == newBytes) {
             // The load got through: the old file again, so that the next run uploads too.
-            ++newOnes;
             std::string error;
             ASSERT_TRUE(plcsim::WriteFileBytes(local.string(), oldBytes, error)) << error;
         }
+        RemovePartFiles(); // what a killed upload leaves beside the local file
     }
-    EXPECT_LT(newOnes, 9) << "no kill landed during an upload";
+    EXPECT_GE(killedUploading, 3) << "too few kills landed while the upload was under way";
 
     // The next load uploads and succeeds.
     const ToolRun last = Ksym(load);
     EXPECT_EQ(last.exitCode, 0) << last.err;
     EXPECT_NE(last.out.find("Plant.Unit00001.Sensor.Value"), std::string::npos) << last.out;
     EXPECT_EQ(LocalFile(), newBytes);
+    EXPECT_FALSE(Uploading()) << "a completed upload left its part file";
 }
 
 } // namespace
