@@ -3,8 +3,8 @@
 // ValueJson), for every shape a type name and size can give.
 //
 // Input: byte 0 picks a type name (bit 7: take the name's own size if it has one), bytes 1
-// and 2 the size (16 bits, little-endian); the rest is the text to parse, and its first
-// bytes (zero-filled to the size) the value to display.
+// and 2 the size (16 bits, little-endian, of which the low 12 count); the rest is the text to
+// parse, and its first bytes (zero-filled to the size) the value to display.
 //
 // Checked: a parse fills exactly the shape's size; a parsed value, displayed and the display
 // read back as a user would type it (a text without its quotes and escapes), gives the same
@@ -115,7 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const TypeName& type = kNames[(data[0] & 0x7F) % (sizeof kNames / sizeof kNames[0])];
-    uint32_t valueSize = static_cast<uint32_t>(data[1] | data[2] << 8);
+    // Sizes up to 4095 bytes: larger ones take the same paths, only slower.
+    uint32_t valueSize = static_cast<uint32_t>(data[1] | data[2] << 8) & 0x0FFFu;
     if ((data[0] & 0x80) != 0 && type.size != 0) {
         valueSize = type.size;
     }
