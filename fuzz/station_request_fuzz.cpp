@@ -5,10 +5,9 @@
 //
 // Input: byte 0, bit 0: big-endian controller; bit 1: values=pattern (no plant); bytes 1
 // and 2: the upload chunk size (16 bits, little-endian; 0 means 1); then requests, each a
-// length L (16 bits, little-endian) and L bytes (fewer when the input ends first). Control
-// commands that would read a file (project=PATH other than project=sample) are answered
-// here with a refusal without reaching the controller, so that no input touches the disk;
-// clock=real is left out too, so that the plant moves only when a request moves the clock.
+// length L (16 bits, little-endian) and L bytes (fewer when the input ends first). The
+// control commands fuzz/control_filter.h names (project=PATH, which reads a file, and
+// clock=real) are dropped before they reach the controller.
 //
 // Checked, for every request the faults let through:
 //   read      the reply is the malformed status alone exactly when the request is shorter
@@ -32,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/control_filter.h"
 #include "fuzz/fuzz_check.h"
 #include "plcsim/byte_order.h"
 #include "plcsim/controller.h"
@@ -259,20 +259,9 @@ void CheckUploadReply(State& state, bool begins, const std::vector<uint8_t>& rep
     }
 }
 
-// A control command this target does not hand over: one that would load a file, or let
-// the clock run on its own.
-bool Withheld(const uint8_t* request, size_t length) {
-    std::string text(reinterpret_cast<const char*>(request + 1), length - 1);
-    if (!text.empty() && text.back() == '\0') {
-        text.pop_back();
-    }
-    return (text.compare(0, 8, "project=") == 0 && text != "project=sample") ||
-           text == "clock=real";
-}
-
 void HandleOne(Controller& controller, State& state, const uint8_t* request, size_t length) {
     const uint8_t service = length == 0 ? 0 : request[0];
-    if (service == plcsim::kControl && Withheld(request, length)) {
+    if (ksymfuzz::WithheldControl(request, length)) {
         return;
     }
     // Brings the plant up to the clock first, so that what the request itself changes can
