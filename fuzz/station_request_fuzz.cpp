@@ -146,21 +146,33 @@ bool Accessible(const plcsim::Config& config, uint16_t area, uint32_t offset, ui
     return true;
 }
 
+// The size of a read's reply as its request calls for it: 2 + 4 + per item 1 + size (1 for
+// a bit); 0 for a request that gets the malformed status alone.
+uint64_t ReadReplySize(const uint8_t* request, size_t length, ByteOrder order) {
+    if (length < 6) {
+        return 0;
+    }
+    const uint32_t count = plcsim::Get(request + 2, 4, order);
+    if ((length - 6) / 10 < count) {
+        return 0;
+    }
+    uint64_t size = 6;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t itemSize = plcsim::Get(request + 6 + 10 * i + 6, 4, order);
+        size += 1 + (itemSize == 0 ? 1 : static_cast<uint64_t>(itemSize));
+        if (size > plcsim::kMaxReadReply) {
+            return 0;
+        }
+    }
+    return size;
+}
+
 void CheckRead(State& state, const plcsim::Config& config, const uint8_t* request, size_t length,
                const std::vector<uint8_t>& reply, const Areas& memory) {
     const ByteOrder order = state.order;
-    bool malformed = length < 6;
-    uint32_t count = 0;
-    uint64_t expected = 6;
-    if (!malformed) {
-        count = plcsim::Get(request + 2, 4, order);
-        malformed = (length - 6) / 10 < count;
-    }
-    for (uint32_t i = 0; !malformed && i < count; ++i) {
-        const uint32_t size = plcsim::Get(request + 6 + 10 * i + 6, 4, order);
-        expected += 1 + (size == 0 ? 1 : static_cast<uint64_t>(size));
-        malformed = expected > plcsim::kMaxReadReply;
-    }
+    const uint64_t expected = ReadReplySize(request, length, order);
+    const bool malformed = expected == 0;
+    const uint32_t count = malformed ? 0 : plcsim::Get(request + 2, 4, order);
     FUZZ_CHECK(reply.size() <= plcsim::kMaxReadReply);
     if (malformed) {
         FUZZ_CHECK(reply.size() == 2 && Field(reply, 0, 2, order) == plcsim::kStatusMalformed);
@@ -309,9 +321,10 @@ void HandleOne(Controller& controller, State& state, const uint8_t* request, siz
     switch (service) {
     case plcsim::kRead:
         if (cut) {
-            // The value bytes are no longer all there; the counter still counts.
-            ++state.readsAnswered;
-            FUZZ_CHECK(whole.size() <= plcsim::kMaxReadReply);
+            // The value bytes are no longer all there; the length and the counter still are.
+            const uint64_t expected = ReadReplySize(request, length, order);
+            FUZZ_CHECK(whole.size() == (expected == 0 ? 2 : expected));
+            state.readsAnswered += expected == 0 ? 0 : 1;
         } else {
             CheckRead(state, config, request, length, reply, before);
         }

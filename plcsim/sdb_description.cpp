@@ -139,7 +139,7 @@ public:
 
 private:
     bool Project(const Tokens& tokens, std::string& message) {
-        if (!Once(tokens, haveProject_, message)) {
+        if (!Once(tokens, haveProject_, message) || !NameIsText(tokens[1], message)) {
             return false;
         }
         description_.projectName = tokens[1];
@@ -236,6 +236,16 @@ private:
     static bool NameFits(const std::string& name, std::string& message) {
         if (name.size() > kSdbMaxNameLength) {
             message = "name longer than " + std::to_string(kSdbMaxNameLength) + " bytes";
+            return false;
+        }
+        return NameIsText(name, message);
+    }
+
+    // Names end at a NUL wherever they are read (SDB records, the client's project name):
+    // one inside a name would make the reader see another name than the one declared.
+    static bool NameIsText(const std::string& name, std::string& message) {
+        if (name.find('\0') != std::string::npos) {
+            message = "a name holds a NUL byte";
             return false;
         }
         return true;
