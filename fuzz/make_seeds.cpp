@@ -2,8 +2,8 @@
 // that reach every path of the reader and the reply steps, plus hostile variants the
 // fuzzer would take long to find (huge counts, cut files, lying sizes). Run once; its
 // output is kept under fuzz/corpus/.
-//   make_seeds CORPUS_DIR    writes CORPUS_DIR/sdb_reader/, CORPUS_DIR/loader_reply/ and
-//                            CORPUS_DIR/var_reply/
+//   make_seeds CORPUS_DIR    writes CORPUS_DIR/<target>/ for every fuzz target (the
+//                            station's and the texts' seeds come from seeds_*.cpp)
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fuzz/reply_sequence.h"
+#include "fuzz/seeds.h"
 #include "fuzz/var_reply_input.h"
 #include "plcsim/sdb_writer.h"
 
@@ -18,9 +19,6 @@ namespace {
 
 using plcsim::SdbType;
 using plcsim::SdbWriter;
-
-// Seeds stay small, so that the fuzzer mutates them quickly.
-constexpr size_t kMaxSeedSize = 4096;
 
 // A project with one type of every kind the reader tells apart, and names that differ only
 // in case, so that the index keeps the first of them.
@@ -292,16 +290,7 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> VarReplySeeds() {
 }
 
 bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {
-    if (bytes.size() > kMaxSeedSize) {
-        std::fprintf(stderr, "make_seeds: %s would be %zu bytes\n", path.c_str(), bytes.size());
-        return false;
-    }
-    std::string error;
-    if (!plcsim::WriteFileBytes(path, bytes, error)) {
-        std::fprintf(stderr, "make_seeds: %s\n", error.c_str());
-        return false;
-    }
-    return true;
+    return ksymseeds::WriteSeed(path, bytes);
 }
 
 } // namespace
@@ -357,5 +346,26 @@ int main(int argc, char** argv) {
     for (const auto& [name, bytes] : VarReplySeeds()) {
         ok = ok && Write(var + name, bytes);
     }
+    ok = ok && ksymseeds::WriteStationSeeds(argv[1]) && ksymseeds::WriteTextSeeds(argv[1]);
     return ok ? 0 : 1;
 }
+
+namespace ksymseeds {
+
+// Seeds stay small, so that the fuzzer mutates them quickly.
+constexpr size_t kMaxSeedSize = 4096;
+
+bool WriteSeed(const std::string& path, const std::vector<uint8_t>& bytes) {
+    if (bytes.size() > kMaxSeedSize) {
+        std::fprintf(stderr, "make_seeds: %s would be %zu bytes\n", path.c_str(), bytes.size());
+        return false;
+    }
+    std::string error;
+    if (!plcsim::WriteFileBytes(path, bytes, error)) {
+        std::fprintf(stderr, "make_seeds: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace ksymseeds

@@ -128,6 +128,9 @@ LONG open_or_create(HKEY key, LPCSTR subKey, REGSAM access, bool create, PHKEY r
     KeyPath path;
     if (!path_below(key, subKey, path))
         return ERROR_INVALID_HANDLE;
+    // The file has no way to write a line break in a name: such a key is never there.
+    if (!storable_path(path))
+        return create ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
     // As on Windows, opening nothing below a predefined key gives that key back.
     if (key == HKEY_LOCAL_MACHINE && path.empty()) {
         *result = HKEY_LOCAL_MACHINE;
@@ -210,7 +213,7 @@ KPLATFORM_API LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DW
             object = std::make_shared<Key>(KeyPath{}, KEY_ALL_ACCESS, std::vector<RegistryValue>{});
         else if (!(object = open_keys().find_as<Key>(handle_value(key))))
             return ERROR_INVALID_HANDLE;
-        if (reserved != 0 || (!data && dataSize > 0))
+        if (reserved != 0 || (!data && dataSize > 0) || !storable_name(valueName ? valueName : ""))
             return ERROR_INVALID_PARAMETER;
         if (!object->may(KEY_SET_VALUE))
             return ERROR_ACCESS_DENIED;

@@ -319,6 +319,18 @@ bool same_name(const std::string& a, const std::string& b) {
     return true;
 }
 
+bool storable_name(const std::string& name) {
+    return name.find_first_of("\r\n") == std::string::npos;
+}
+
+bool storable_path(const KeyPath& key) {
+    for (const std::string& name : key) {
+        if (!storable_name(name))
+            return false;
+    }
+    return true;
+}
+
 bool same_path(const KeyPath& a, const KeyPath& b) {
     return a.size() == b.size() && starts_with(a, b);
 }
@@ -498,8 +510,10 @@ std::string RegistryText::text() const {
     std::string out;
     for (const Line& line : lines_) {
         if (!line.raw.empty()) {
+            // A line that still ends in CR (it ended in several) is written with CR LF: read
+            // back, it loses that one CR and is again the line it was.
             for (const std::string& raw : line.raw)
-                out += raw + "\n";
+                out += raw + (!raw.empty() && raw.back() == '\r' ? "\r\n" : "\n");
             // A line that continued past the end would swallow the line now after it; give
             // it a comment to swallow instead, which leaves it as unreadable as it was.
             if (line.dangling && &line != &lines_.back())

@@ -27,6 +27,10 @@ bool same_name(const std::string& a, const std::string& b);
 bool same_path(const KeyPath& a, const KeyPath& b);
 // Splits a subkey name at its '\'s; empty names (as in "A\\\\B" or a trailing '\') are skipped.
 KeyPath split_key_path(const char* subKey);
+// Whether the file can hold a key or value name: a section or value takes one line, and no
+// escape of REGEDIT4 writes a line break, so a name with CR or LF cannot be stored.
+bool storable_name(const std::string& name);
+bool storable_path(const KeyPath& key);
 
 class RegistryText {
 public:
@@ -37,10 +41,11 @@ public:
     // The key's values; a value given again further down the file replaces the earlier one.
     std::vector<RegistryValue> values_of(const KeyPath& key) const;
 
-    // Adds a section for the key unless the key exists.
+    // Adds a section for the key unless the key exists. Its names must be storable.
     void add_key(const KeyPath& key);
     // Replaces the value where it is given, or adds it to the key's section (adding that
-    // too when needed). An existing value keeps the spelling of its name.
+    // too when needed). An existing value keeps the spelling of its name. The key's names
+    // and the value's must be storable; the data may be anything.
     void set_value(const KeyPath& key, const RegistryValue& value);
 
     std::string text() const;

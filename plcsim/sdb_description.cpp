@@ -13,9 +13,10 @@ namespace {
 using Tokens = std::vector<std::string>;
 using Pairs = std::map<std::string, std::string>;
 
-// Arrays get count × 8 bytes of item data; the bound keeps a typing slip from asking for
-// gigabytes.
+// Arrays get count × 8 bytes of item data; the bounds keep a typing slip, or a short
+// description of many arrays, from asking for gigabytes (32 MiB of item data at most).
 constexpr uint32_t kMaxArrayCount = 0x100000;
+constexpr uint64_t kMaxArrayItems = 4 * uint64_t{kMaxArrayCount};
 
 // The words of a line: separated by spaces, tabs or a carriage return, up to a '#'. A word
 // in double quotes may hold spaces and '#'; inside it \" is a quote and \\ a backslash.
@@ -139,7 +140,7 @@ public:
 
 private:
     bool Project(const Tokens& tokens, std::string& message) {
-        if (!Once(tokens, haveProject_, message)) {
+        if (!Once(tokens, haveProject_, message) || !NameIsText(tokens[1], message)) {
             return false;
         }
         description_.projectName = tokens[1];
@@ -238,6 +239,16 @@ private:
             message = "name longer than " + std::to_string(kSdbMaxNameLength) + " bytes";
             return false;
         }
+        return NameIsText(name, message);
+    }
+
+    // Names end at a NUL wherever they are read (SDB records, the client's project name):
+    // one inside a name would make the reader see another name than the one declared.
+    static bool NameIsText(const std::string& name, std::string& message) {
+        if (name.find('\0') != std::string::npos) {
+            message = "a name holds a NUL byte";
+            return false;
+        }
         return true;
     }
 
@@ -273,6 +284,12 @@ private:
         if (array) {
             if (!DeclaredType(pairs, "base", type.baseIndex, message) ||
                 !Required(pairs, "count", kMaxArrayCount, type.itemCount, message)) {
+                return false;
+            }
+            arrayItems_ += type.itemCount;
+            if (arrayItems_ > kMaxArrayItems) {
+                message =
+                    "the arrays hold more than " + std::to_string(kMaxArrayItems) + " items in all";
                 return false;
             }
         }
@@ -528,6 +545,7 @@ private:
     std::map<uint32_t, uint32_t> plantIndex_;       // a variable's index in the plant's
     std::set<uint32_t> initialized_;                // plant variables with an init line
     std::set<uint32_t> driven_;                     // plant variables with a behaviour
+    uint64_t arrayItems_ = 0;                       // of every array declared so far
     bool haveProject_ = false;
     bool haveId_ = false;
     bool haveVersion_ = false;

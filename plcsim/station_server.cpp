@@ -12,9 +12,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <vector>
 
+#include "plcsim/station_connection.h"
 #include "plcsim/station_frame.h"
 
 namespace plcsim {
@@ -46,22 +46,6 @@ bool SendAll(int fd, const std::vector<uint8_t>& bytes) {
         sent += static_cast<size_t>(n);
     }
     return true;
-}
-
-bool SendFrame(int fd, FrameKind kind, uint16_t session, const std::vector<uint8_t>& payload) {
-    return SendAll(fd, EncodeFrame(kind, session, payload.data(), payload.size()));
-}
-
-// The control telegram that makes the server drop the connection: "\xF0cut", one zero may
-// follow as it may after every control command.
-bool IsCut(const std::vector<uint8_t>& request) {
-    static const char kCut[] = "\xF0"
-                               "cut";
-    const size_t length = sizeof(kCut) - 1;
-    if (request.size() != length && !(request.size() == length + 1 && request.back() == 0)) {
-        return false;
-    }
-    return std::memcmp(request.data(), kCut, length) == 0;
 }
 
 std::string FormatAddress(const sockaddr_storage& address, uint16_t port) {
@@ -265,7 +249,12 @@ bool StationServer::Pause(uint32_t ms) const {
 void StationServer::Serve(Connection& connection) {
     const int fd = connection.fd;
     FrameReader reader;
-    std::map<uint16_t, Session> sessions;
+    StationConnection frames(
+        *controller_,
+        [fd](FrameKind kind, uint16_t session, const std::vector<uint8_t>& payload) {
+            return SendAll(fd, EncodeFrame(kind, session, payload.data(), payload.size()));
+        },
+        [this](uint32_t ms) { return Pause(ms); });
     std::vector<uint8_t> received(kReceiveChunk);
     bool open = true;
     while (open && !stopping_.load()) {
@@ -290,47 +279,7 @@ void StationServer::Serve(Connection& connection) {
         Frame frame;
         FrameReader::Result result = FrameReader::Result::NeedMore;
         while (open && (result = reader.Next(frame)) == FrameReader::Result::Frame) {
-            auto session = sessions.find(frame.session);
-            switch (frame.kind) {
-            case FrameKind::Open: {
-                // An Open of a session already open starts it over.
-                sessions[frame.session] = Session{};
-                const Config config = controller_->GetConfig();
-                open = SendFrame(fd, FrameKind::Opened, frame.session,
-                                 OpenedPayload(config.order == ByteOrder::Big, config.blockSize,
-                                               controller_->GetProject().fileName));
-                break;
-            }
-            case FrameKind::Close:
-                if (session == sessions.end()) {
-                    open = false;
-                } else {
-                    sessions.erase(session);
-                }
-                break;
-            case FrameKind::Request: {
-                if (session == sessions.end() || IsCut(frame.payload)) {
-                    open = false;
-                    break;
-                }
-                const uint32_t latency = controller_->GetConfig().latencyMs;
-                if (latency != 0 && !Pause(latency)) {
-                    open = false;
-                    break;
-                }
-                Outcome outcome = controller_->Handle(session->second, frame.payload.data(),
-                                                      frame.payload.size());
-                if (outcome.kind == Outcome::Kind::Reply) {
-                    open = SendFrame(fd, FrameKind::Reply, frame.session, outcome.reply);
-                } else if (outcome.kind == Outcome::Kind::FatalError) {
-                    open = SendFrame(fd, FrameKind::Fatal, frame.session, {});
-                }
-                break;
-            }
-            default: // the server's own kinds never come from a client
-                open = false;
-                break;
-            }
+            open = frames.Take(frame);
         }
         if (open && result == FrameReader::Result::Broken) {
             open = false;

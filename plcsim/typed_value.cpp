@@ -1,5 +1,6 @@
 #include "plcsim/typed_value.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -112,27 +113,27 @@ bool ParseIntegerValue(const std::string& text, bool isSigned, uint32_t size, ui
 }
 
 bool ParseFloatValue(const std::string& text, uint32_t size, uint8_t* out) {
-    if (text.empty() || text[0] == ' ' || text[0] == '\t' || text[0] == '\n') {
+    // The numbers' own parsers skip any leading white space; a value text has none.
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) != 0) {
         return false;
     }
     errno = 0;
     char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size()) {
-        return false;
-    }
-    if (errno == ERANGE && std::isinf(value)) {
-        return false; // beyond even a double
-    }
     if (size == 4) {
-        if (std::isfinite(value) && std::fabs(value) > FLT_MAX) {
-            return false;
+        // Read as a float at once: a double rounded to a float again may miss the nearest
+        // float, and the shortest text of the largest float lies just above FLT_MAX.
+        const float single = std::strtof(text.c_str(), &end);
+        if (end != text.c_str() + text.size() || (errno == ERANGE && std::isinf(single))) {
+            return false; // malformed, or beyond a float
         }
-        const auto single = static_cast<float>(value);
         std::memcpy(out, &single, 4);
-    } else {
-        std::memcpy(out, &value, 8);
+        return true;
     }
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || (errno == ERANGE && std::isinf(value))) {
+        return false; // malformed, or beyond even a double
+    }
+    std::memcpy(out, &value, 8);
     return true;
 }
 

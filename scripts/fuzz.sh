@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset (clang, libFuzzer, address and undefined-behaviour sanitizers) and
-# runs each fuzz target on a copy of its seed corpus, so that the corpora kept in the
-# repository do not grow. With 0 seconds every seed runs once, as a regression check.
+# runs each fuzz target, one after the other, on a copy of its seed corpus, so that the
+# corpora kept in the repository do not grow. With 0 seconds every seed runs once, as a
+# regression check.
 #   scripts/fuzz.sh [SECONDS]     (default 60 seconds per target)
 # Inputs that crash, leak or break an invariant are saved as build/fuzz/artifacts/TARGET-*.
 set -euo pipefail
@@ -22,7 +23,8 @@ work=$(mktemp -d /tmp/ksym-fuzz.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p build/fuzz/artifacts
 status=0
-for target in sdb_reader loader_reply var_reply; do
+for target in sdb_reader loader_reply var_reply station_frame client_receive station_request \
+    registry_file sdb_description value_text; do
     cp -r "fuzz/corpus/$target" "$work/$target"
     if [ "$seconds" -eq 0 ]; then
         options=(-runs=0)

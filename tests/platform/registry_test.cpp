@@ -168,6 +168,33 @@ TEST_F(Registry, QuerySizesAndTooSmallBuffers) {
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
+// A name with a line break would split its section or value line, and the rest of the line
+// would read as other keys and values: such names are refused and the file stays as it was.
+TEST_F(Registry, NamesWithLineBreaksAreRefused) {
+    HKEY key = create(kConfig);
+    ASSERT_EQ(set_string(key, "Files", "/srv"), ERROR_SUCCESS);
+    const std::string before = read_text(file());
+    EXPECT_EQ(set_string(key, "A\n\"Files\"=\"/evil", "x"), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(set_dword(key, "B\r", 1), ERROR_INVALID_PARAMETER);
+    HKEY other = nullptr;
+    EXPECT_EQ(RegCreateKeyA(key, "Sub\n[HKEY_LOCAL_MACHINE\\X]", &other), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(other, nullptr);
+    EXPECT_EQ(RegOpenKeyExA(key, "Sub\nX", 0, KEY_READ, &other), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(read_text(file()), before);
+    EXPECT_EQ(query_string(key, "Files"), "/srv");
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+// A hand-edited line that ends in more than one CR is not shortened by every rewrite.
+TEST_F(Registry, LinesEndingInSeveralCarriageReturnsSurviveRewrites) {
+    write_text(file(), "REGEDIT4\r\n; note\r\r\r\n");
+    HKEY key = create(kConfig);
+    ASSERT_EQ(set_dword(key, "One", 1), ERROR_SUCCESS);
+    ASSERT_EQ(set_dword(key, "Two", 2), ERROR_SUCCESS);
+    EXPECT_EQ(read_text(file()).substr(0, 19), "REGEDIT4\n; note\r\r\r\n");
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
 TEST_F(Registry, MalformedLinesOfAHandEditedFileAreIgnored) {
     write_text(file(), "\xEF\xBB\xBFREGEDIT4\r\n"
                        "\"Orphan\"=dword:00000001\r\n"

@@ -78,7 +78,17 @@ TEST(SdbDescriptionTest, ErrorsNameTheLineAndTheFault) {
         {head + "type B code 5 size 2 extra 3\n", "5: 'extra' is only for codes 11, 13 and 23"},
         {head + "type A code 9 size 2 base INT count 1048577\n",
          "5: 'count' needs a number from 0 to 1048576"},
+        {head + "type A code 9 size 2 base INT count 1048576\n" +
+             "type B code 9 size 2 base INT count 1048576\n" +
+             "type C code 9 size 2 base INT count 1048576\n" +
+             "type D code 9 size 2 base INT count 1048575\n" +
+             "type E code 9 size 2 base INT count 2\n",
+         "9: the arrays hold more than 4194304 items in all"},
         {"id 1\n\n# no project\n", "3: the description has no 'project' line"},
+        {head + std::string("var \"A\0B\" type INT area 1 offset 0\n", 35),
+         "5: a name holds a NUL byte"},
+        {head + std::string("type I\0NT2 code 5 size 2\n", 25), "5: a name holds a NUL byte"},
+        {std::string("project \"P\0Q\"\nid 1\n", 19), "1: a name holds a NUL byte"},
         {"", "1: the description has no 'project' line"},
     };
     for (const auto& [text, expected] : cases) {

@@ -127,6 +127,13 @@ TEST(KsymParseValue, BoolsFloatsTextsArraysAndBytes) {
     EXPECT_EQ(Parsed("LREAL", 8, "-0.1"), HostBytes<double>(-0.1));
     EXPECT_EQ(Parsed("LREAL", 8, "1e300"), HostBytes<double>(1e300));
     EXPECT_FALSE(Parsed("REAL", 4, "1e39")) << "beyond a float";
+    // The largest float is shown as 3.4028235e+38, just above FLT_MAX: it reads back.
+    const float largest = std::numeric_limits<float>::max();
+    EXPECT_EQ(Parsed("REAL", 4, Shown("REAL", HostBytes<float>(largest))), HostBytes(largest));
+    EXPECT_FALSE(Parsed("REAL", 4, "3.4028236e+38")) << "rounds beyond the largest float";
+    EXPECT_EQ(Parsed("REAL", 4, "1e-45"), HostBytes(std::numeric_limits<float>::denorm_min()));
+    EXPECT_FALSE(Parsed("REAL", 4, "\v1.5"));
+    EXPECT_FALSE(Parsed("LREAL", 8, "\r1.5"));
     EXPECT_FALSE(Parsed("LREAL", 8, "1e999")) << "beyond a double";
     EXPECT_FALSE(Parsed("REAL", 4, "1.5x"));
     EXPECT_FALSE(Parsed("REAL", 4, ""));

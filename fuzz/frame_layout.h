@@ -1,0 +1,64 @@
+// The station framing read straight from its documented layout (docs/station-protocol.md),
+// independently of plcsim::FrameReader: what the targets that feed framed streams compare
+// the reader's and the client's results with.
+#ifndef KSYM_FUZZ_FRAME_LAYOUT_H
+#define KSYM_FUZZ_FRAME_LAYOUT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ksymfuzz {
+
+// The largest frame body: a payload of 16 MiB + 64 bytes and the 4 header bytes.
+inline constexpr uint32_t kLayoutMaxBody = 16u * 1024u * 1024u + 64u + 4u;
+
+// Where one frame lies in the stream, and its fields.
+struct FrameSpan {
+    size_t at;     // its length field
+    size_t length; // the whole frame, length field included
+    uint8_t kind;
+    uint16_t session;
+    size_t payloadAt() const { return at + 8; }
+    size_t payloadLength() const { return length - 8; }
+};
+
+// A stream's frames, and whether it breaks after them (else what follows them, if
+// anything, is a frame that has not arrived whole).
+struct FrameLayout {
+    std::vector<FrameSpan> frames;
+    bool broken = false;
+};
+
+inline uint32_t LayoutLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline FrameLayout ReadFrameLayout(const uint8_t* stream, size_t size) {
+    FrameLayout layout;
+    size_t at = 0;
+    while (size - at >= 4) {
+        const uint32_t body = LayoutLe32(stream + at);
+        if (body < 4 || body > kLayoutMaxBody) {
+            layout.broken = true;
+            break;
+        }
+        if (size - at - 4 < body) {
+            break;
+        }
+        const uint8_t kind = stream[at + 4];
+        if (kind < 1 || kind > 6 || stream[at + 5] != 0) {
+            layout.broken = true;
+            break;
+        }
+        const auto session = static_cast<uint16_t>(stream[at + 6] | stream[at + 7] << 8);
+        layout.frames.push_back(FrameSpan{at, 4 + static_cast<size_t>(body), kind, session});
+        at += 4 + static_cast<size_t>(body);
+    }
+    return layout;
+}
+
+} // namespace ksymfuzz
+
+#endif
