@@ -21,6 +21,7 @@ A REAL comes back as the shortest decimal number that reads back as the same 4-b
 (12.3, not 12.300000190734863), as the tool prints it.
 """
 
+import ctypes
 import math
 import struct
 import sys
@@ -40,7 +41,6 @@ _INT_FORMATS = {1: "b", 2: "h", 4: "i", 8: "q"}
 _FLOAT_FORMATS = {4: "f", 8: "d"}
 # Host byte order, standard sizes: the library's records are in host order.
 _ORDER = "<" if sys.byteorder == "little" else ">"
-_FLT_MAX = struct.unpack("<f", b"\xff\xff\x7f\x7f")[0]
 
 
 def _upper(text):
@@ -77,14 +77,19 @@ def shape_of(type_name, size):
     return Shape(BYTES, size)
 
 
+def _single(number):
+    """`number` rounded to a 4-byte float as C rounds it: a number just above the largest
+    float that rounds to it is no overflow, one beyond becomes infinite."""
+    return ctypes.c_float(number).value
+
+
 def _shortest_single(value):
     """The shortest decimal text that reads back as the same 4-byte float, as a float."""
     if math.isnan(value) or math.isinf(value):
         return value
-    single = struct.unpack("<f", struct.pack("<f", value))[0]
     for precision in range(1, 18):
         text = "%.*g" % (precision, value)
-        if struct.unpack("<f", struct.pack("<f", float(text)))[0] == single:
+        if _single(float(text)) == value:
             return float(text)
     return value
 
@@ -142,13 +147,11 @@ def encode(shape, value, name="", type_name=""):
         if not (_is_integer(value) or isinstance(value, float)):
             raise refuse("expected a float")
         number = float(value)
-        if size == 4 and math.isfinite(number) and abs(number) > _FLT_MAX:
-            # Beyond the largest float, unless it rounds to it.
-            try:
-                packed = struct.pack(_ORDER + "f", number)
-            except OverflowError:
-                raise refuse("beyond a 4-byte float") from None
-            return packed
+        if size == 4:
+            single = _single(number)
+            if math.isinf(single) and not math.isinf(number):
+                raise refuse("beyond a 4-byte float")
+            number = single
         return struct.pack(_ORDER + _FLOAT_FORMATS[size], number)
     if kind == TEXT:
         if isinstance(value, str):
