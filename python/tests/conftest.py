@@ -7,10 +7,12 @@ The test command names the build's files:
     KSYM_TOOL        the ksym program (comparisons with the tool skip without it)
 """
 
+import atexit
 import faulthandler
 import json
 import os
 import queue
+import shutil
 import signal
 import subprocess
 import sys
@@ -21,6 +23,7 @@ import pytest
 
 # The platform layer keeps its registry and symbol folder here: one per test run.
 os.environ["KSYM_ROOT"] = tempfile.mkdtemp(prefix="ksym-python-")
+atexit.register(shutil.rmtree, os.environ["KSYM_ROOT"], True)
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
 
 if not os.environ.get("KSYMBOL_LIBRARY"):
