@@ -148,6 +148,10 @@ def _load_library():
             return ctypes.CDLL(target, mode=mode), target
         except OSError as error:
             tried.append("%s (%s)" % (description, error))
+    if not os.environ.get(ENV_VARIABLE):
+        here = os.path.dirname(os.path.abspath(__file__))
+        tried.insert(0, "%s (not set); beside the package: %s in %s and %s" % (
+            ENV_VARIABLE, " or ".join(_FILE_NAMES), here, os.path.dirname(here)))
     raise ImportError(
         "the KSymbol library was not found. Looked at: %s. Set %s to the library's file, "
         "e.g. %s=/path/to/build/dev/libksymbol.so (KSymbol.dll on Windows), or put it beside "
