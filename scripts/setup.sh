@@ -8,7 +8,8 @@ if [ "${1:-}" = tool ]; then
     packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
 else
     packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
-              libbenchmark-dev libcli11-dev nlohmann-json3-dev clang-format)
+              libbenchmark-dev libcli11-dev nlohmann-json3-dev clang-format
+              python3-pytest python3-setuptools python3-pip)
 fi
 # The i386 build: the 32-bit compilers and libraries, and qemu-user to run its programs.
 if [ "${1:-}" != tool ] && [ "${KSYM_SKIP_LINUX32:-0}" != 1 ]; then

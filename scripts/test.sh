@@ -3,8 +3,10 @@
 # address and thread sanitizer builds, the i386 Linux build (every test run through
 # qemu-user), the 32-bit Windows build (built and its DLL's tables checked; this machine
 # cannot run 32-bit Windows code) and the 64-bit Windows build, whose tests run under wine64
-# in a fresh prefix. Each stage says how long it took.
+# in a fresh prefix. Right after the dev build's tests, the Python package's tests run
+# against that build (stage "python"). Each stage says how long it took.
 #   scripts/test.sh [PRESET...]   (default: dev asan tsan linux32 mingw32 mingw64)
+#   scripts/test.sh python        only the Python tests, against an existing dev build
 #   KSYM_SKIP_WINDOWS=1 scripts/test.sh   leaves the Windows builds out, and says so
 #   KSYM_SKIP_LINUX32=1 scripts/test.sh   leaves the i386 build out, and says so
 set -euo pipefail
@@ -33,6 +35,15 @@ stage() {
     local start=$SECONDS
     "$@"
     echo "== $name: done in $((SECONDS - start)) s"
+}
+
+# The Python package's tests (python/tests) against the dev build's library and programs,
+# with Debian's Python and pytest.
+python_tests() {
+    KSYMBOL_LIBRARY=build/dev/libksymbol.so \
+        KSYM_PLCSIM=build/dev/tools/plcsim/plcsim \
+        KSYM_TOOL=build/dev/tools/ksym/ksym \
+        /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
 }
 
 echo "== format check"
@@ -69,11 +80,19 @@ for preset in "${presets[@]}"; do
         echo "== mingw64: test: done in $((SECONDS - start)) s"
         [ $status -eq 0 ] || exit $status
         ;;
+    python)
+        echo "== python: test"
+        stage "python: test" python_tests
+        ;;
     *)
         echo "== $preset: build"
         stage "$preset: build" scripts/build.sh "$preset"
         echo "== $preset: test"
         stage "$preset: test" ctest --preset "$preset" -j 2
+        if [ "$preset" = dev ]; then
+            echo "== python: test"
+            stage "python: test" python_tests
+        fi
         ;;
     esac
 done

@@ -1,0 +1,40 @@
+"""Symbolic access to the variables of a programmable logic controller, through KSymbol.
+
+    import ksymbol
+
+    with ksymbol.Channel("sim") as channel:
+        print(channel.read("Line1.Station2.Motor1.ActualSpeed", "%MW4"))
+        channel.write({"Line1.Station2.Motor1.Speed": 1200})
+
+The package calls the KSymbol library through ctypes; it is found through the environment
+variable KSYMBOL_LIBRARY, beside the package, or by the system's search (see _native).
+"""
+
+from ._native import native as _native_libraries
+
+_native_libraries()  # ImportError, saying where it looked, when the library is missing
+
+from ._channel import (  # noqa: E402
+    Change,
+    Channel,
+    KSymError,
+    OpenError,
+    ProjectInfo,
+    Symbol,
+    VarList,
+)
+
+__all__ = ["Change", "Channel", "KSymError", "OpenError", "ProjectInfo", "Symbol", "VarList",
+           "version", "library_path"]
+__version__ = "1.0.0.11"
+
+
+def version():
+    """The library's version, "1.0.0.11" for the word 0x0100000B (one byte per component)."""
+    word = _native_libraries().KSymVersion()
+    return ".".join(str((word >> shift) & 0xFF) for shift in (24, 16, 8, 0))
+
+
+def library_path():
+    """The path or name the library was loaded from."""
+    return _native_libraries().path

@@ -1,0 +1,595 @@
+"""Channels to a controller, variable lists, watches and the controller services."""
+
+import collections
+import ctypes
+import datetime
+import queue
+import threading
+import time
+import weakref
+
+from . import _native as N
+from ._values import decode, direct_address, encode, shape_of, _upper
+
+# The message number the library posts its notifications with, and the one that tells a
+# channel's message thread to end.
+NOTIFY_MSG = N.WM_USER + 1
+STOP_MSG = N.WM_USER + 2
+
+# After a time-out, the late answer of the abandoned request is waited for this long (at most
+# the channel's time-out) before the next request goes out, so that it cannot be taken for
+# the next request's answer.
+STRAY_GRACE = 1.0
+
+_ERROR_TEXTS = {
+    18: "the library ran out of room",
+    19: "no symbols are loaded, or a name is unknown",
+    20: "no variable list",
+    28: "a read is still in progress on the channel",
+    29: "the variables do not fit one write telegram",
+    31: "a variable does not fit one reply telegram",
+    32: "the variables do not fit one write telegram",
+    35: "the notification thread could not be started",
+    3: "the channel is not open",
+    4: "the station address is malformed",
+    5: "the station cannot be reached",
+    6: "all channel numbers are in use",
+    8: "the telegram could not be sent",
+    9: "the client library ran out of memory",
+}
+
+
+class KSymError(Exception):
+    """A library call failed or the controller refused a request.
+
+    ``code`` is the error code the library recorded (``KClientGetLastError``: 19 for an
+    unknown name, 28 for a read still in progress, ...; 0 when the controller refused).
+    ``function`` names the library function, ``name`` the variable concerned (or None)."""
+
+    def __init__(self, message, code=0, function=None, name=None):
+        super().__init__(message)
+        self.code = code
+        self.function = function
+        self.name = name
+
+
+class OpenError(KSymError, ConnectionError):
+    """A channel could not be opened: a malformed station address, or one that cannot be
+    reached. Both a KSymError (with the code) and a ConnectionError."""
+
+
+Symbol = collections.namedtuple("Symbol", "name type area offset size")
+Symbol.__doc__ = """One symbol of the controller's project: its name, its type name, the
+memory area and byte offset of its value, and the value's size in bytes."""
+
+Change = collections.namedtuple("Change", "time name value")
+Change.__doc__ = """One value of a watch: when it was read (UTC), the variable, its value."""
+
+
+class ProjectInfo(collections.namedtuple("ProjectInfo", "project_id number texts")):
+    """The controller's project identification. ``texts`` are the library's five texts in
+    their record's order (infoText1 to infoText5); ``project``, ``version``,
+    ``description``, ``author`` and ``date`` name them."""
+
+    __slots__ = ()
+
+    project = property(lambda self: self.texts[3])
+    version = property(lambda self: self.texts[4])
+    description = property(lambda self: self.texts[0])
+    author = property(lambda self: self.texts[1])
+    date = property(lambda self: self.texts[2])
+
+
+def _encode_name(name):
+    return name.encode("utf-8", errors="surrogateescape")
+
+
+def _decode_name(raw):
+    return raw.decode("utf-8", errors="surrogateescape") if raw is not None else ""
+
+
+def _error_text(code):
+    return "%s (error %d)" % (_ERROR_TEXTS.get(code, "the request failed"), code)
+
+
+class _Variable:
+    __slots__ = ("name", "type", "shape")
+
+    def __init__(self, name, type_name, size):
+        self.name = name
+        self.type = type_name
+        self.shape = shape_of(type_name, size)
+
+
+class _MessageThread(threading.Thread):
+    """Owns the channel's message window and hands its notifications to a queue.
+
+    The library posts to a window, and a window's messages queue on the thread that created
+    it. This thread creates the window and takes its messages, so that any thread of the
+    program can wait for them on the queue."""
+
+    def __init__(self, native):
+        super().__init__(name="ksymbol-messages", daemon=True)
+        self._native = native
+        self.window = None
+        self.messages = queue.Queue()
+        self._ready = threading.Event()
+
+    def run(self):
+        n = self._native
+        self.window = n.CreateWindowExA(0, b"STATIC", b"ksymbol", 0, 0, 0, 0, 0,
+                                        N.HWND_MESSAGE, None, None, None)
+        self._ready.set()
+        if not self.window:
+            return
+        msg = N.MSG()
+        try:
+            while n.GetMessageA(ctypes.byref(msg), self.window, NOTIFY_MSG, STOP_MSG) > 0:
+                if msg.message == STOP_MSG:
+                    break
+                self.messages.put((int(msg.wParam), int(msg.lParam)))
+        finally:
+            n.DestroyWindow(self.window)
+
+    def start_window(self):
+        self.start()
+        self._ready.wait()
+        return self.window
+
+    def stop(self):
+        if self.window and self.is_alive():
+            self._native.PostMessageA(self.window, STOP_MSG, 0, 0)
+            self.join(5.0)
+
+
+def _close_native(native, state):
+    """Closes what a channel holds, in order: its lists, the channel, then the window."""
+    if state["channel"] != -1:
+        for handle in list(state["lists"]):
+            native.KSymDeleteVarList(state["channel"], handle)
+        state["lists"].clear()
+        native.KSymCloseChannel(state["channel"])
+        state["channel"] = -1
+    thread = state.pop("thread", None)
+    if thread is not None:
+        thread.stop()
+
+
+class Channel:
+    """A channel to a controller, with the project's symbols loaded.
+
+    ``station`` is a station address: None (the embedded simulator), ``"sim"``,
+    ``"sim:OPTIONS"`` (e.g. ``"sim:order=big"``) or ``"tcp:HOST:PORT"``. ``timeout`` is how
+    long, in seconds, each request waits for the controller's answer.
+
+    Threads: a channel may be used from one thread at a time, from any thread, also another
+    than the one that opened it. Calls from several threads at once are serialised (each
+    waits for the other's request to finish). The notifications of the library go to a
+    message window that a thread of the channel owns; ``close()`` ends it.
+
+    Opening blocks while the symbols load (from the local symbol file, or uploaded from the
+    station the first time). Use it as a context manager, or call ``close()``."""
+
+    def __init__(self, station=None, *, timeout=5.0):
+        self._native = n = N.native()
+        self.station = station
+        self.timeout = float(timeout)
+        self._lock = threading.RLock()
+        self._stray = False
+        self._broken = False
+        thread = _MessageThread(n)
+        window = thread.start_window()
+        if not window:
+            raise KSymError("CreateWindowExA: no message window could be made", 0,
+                            "CreateWindowExA")
+        self._messages = thread.messages
+        self._state = {"channel": -1, "lists": set(), "thread": thread}
+        self._finalizer = weakref.finalize(self, _close_native, n, self._state)
+        address = None if station is None else _encode_name(station)
+        channel = n.KSymOpenChannel(address, 0, window, NOTIFY_MSG)
+        if channel == -1:
+            code = n.KClientGetLastError()
+            text = _decode_name(n.KClientGetErrorText() or b"")
+            self._finalizer()
+            raise OpenError("KSymOpenChannel(%r): %s" % (
+                station, (text + " (error %d)" % code) if text else _error_text(code)),
+                code, "KSymOpenChannel")
+        self._state["channel"] = channel
+        symbols = ctypes.POINTER(ctypes.POINTER(N.SymbolEntry))()
+        count = ctypes.c_int32(0)
+        if n.KSymLoadSymbols(channel, None, ctypes.byref(symbols), ctypes.byref(count)) == 0:
+            code = n.KClientGetLastError()
+            self._finalizer()
+            raise KSymError("KSymLoadSymbols(%r): the symbol file could not be obtained from "
+                            "the station or read: %s" % (station, _error_text(code)), code,
+                            "KSymLoadSymbols")
+        self._symbols = []
+        self._by_name = {}
+        for i in range(count.value):
+            entry = symbols[i].contents
+            symbol = Symbol(_decode_name(entry.name), _decode_name(entry.typeName),
+                            entry.area, entry.offset, entry.size)
+            self._symbols.append(symbol)
+            # Of names that differ only by case, the first in the file is the one reached.
+            self._by_name.setdefault(_upper(symbol.name), symbol)
+
+    # ---- life ----
+
+    @property
+    def closed(self):
+        return self._state["channel"] == -1
+
+    @property
+    def number(self):
+        """The library's channel number (-1 once closed)."""
+        return self._state["channel"]
+
+    def close(self):
+        """Deletes the channel's lists, closes the channel and ends its message thread."""
+        with self._lock:
+            self._finalizer()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __repr__(self):
+        return "<ksymbol.Channel %r %s>" % (
+            self.station, "closed" if self.closed else "number %d" % self.number)
+
+    def _channel(self):
+        if self.closed:
+            raise ValueError("the channel is closed")
+        if self._broken:
+            raise ConnectionError("the connection to the station %r broke; open a new "
+                                  "channel" % (self.station,))
+        return self._state["channel"]
+
+    # ---- symbols ----
+
+    def symbols(self, prefix=""):
+        """The symbols whose names begin with `prefix` (letters of any case), in file order."""
+        folded = _upper(prefix or "")
+        return [s for s in self._symbols if _upper(s.name).startswith(folded)]
+
+    def _resolve(self, name):
+        """The variable `name` stands for, as the library resolves it: a direct address first,
+        else the first symbol of that name; None for an unknown name."""
+        if not isinstance(name, str):
+            raise TypeError("a variable name is a str, not %r" % (name,))
+        direct = direct_address(name)
+        if direct is not None:
+            return _Variable(name, direct[0], direct[1])
+        symbol = self._by_name.get(_upper(name))
+        if symbol is None:
+            return None
+        return _Variable(name, symbol.type, symbol.size)
+
+    def _refused(self, function, names):
+        """The KSymError for a refused definition of a list of `names`: the first name the
+        library refuses on its own, with the code it records for it."""
+        n = self._native
+        channel = self._state["channel"]
+        whole = n.KClientGetLastError()
+        for name in names:
+            array = (ctypes.c_char_p * 1)(_encode_name(name))
+            single = n.KSymDefineVarList(channel, array, 1)
+            if single:
+                n.KSymDeleteVarList(channel, single)
+                continue
+            code = n.KClientGetLastError()
+            if code == N.KSYM_ERR_NO_SYMBOLS:
+                return KSymError("%s: unknown variable %r (error %d)" % (function, name, code),
+                                 code, function, name)
+            return KSymError("%s: %r does not fit a telegram of the station: %s" % (
+                function, name, _error_text(code)), code, function, name)
+        return KSymError("%s: the variable list was refused: %s" % (
+            function, _error_text(whole)), whole, function)
+
+    def _variables(self, function, names):
+        variables = []
+        for name in names:
+            variable = self._resolve(name)
+            if variable is None:
+                raise self._refused(function, [name])
+            variables.append(variable)
+        return variables
+
+    # ---- waiting ----
+
+    def _take(self, deadline):
+        """The next notification, or None when the deadline passed."""
+        left = deadline - time.monotonic()
+        try:
+            return self._messages.get(timeout=max(left, 0.0)) if left > 0 else \
+                self._messages.get_nowait()
+        except queue.Empty:
+            return None
+
+    def _prepare(self):
+        """Before a request: drops notifications nobody waits for any more, after a time-out
+        waits a little for the abandoned request's late answer, and reports a connection
+        that broke meanwhile."""
+        channel = self._channel()
+        deadline = time.monotonic() + (min(STRAY_GRACE, self.timeout) if self._stray else 0)
+        while True:
+            note = self._take(deadline)
+            if note is None:
+                break
+            if note[0] == N.COMM_FATALERROR:
+                self._broken = True
+                self._stray = False
+                raise ConnectionError("the exchange with the station %r failed" %
+                                      (self.station,))
+            if self._stray:
+                # The late answer came; anything after it is the queue's leftovers.
+                self._stray = False
+                deadline = time.monotonic()
+        self._stray = False
+        return channel
+
+    def _await(self, function, what, complete=None):
+        """Waits for the answer to the request just sent: COMM_MESSAGEREADY (with lParam
+        `complete` when given; others are late answers of earlier requests). Returns its
+        lParam. TimeoutError after the channel's time-out or on COMM_TIMEOUT, ConnectionError
+        on COMM_FATALERROR."""
+        deadline = time.monotonic() + self.timeout
+        while True:
+            note = self._take(deadline)
+            if note is None or note[0] == N.COMM_TIMEOUT:
+                self._stray = True
+                raise TimeoutError("%s: no answer from the controller within %g s (%s)" % (
+                    function, self.timeout, what))
+            status, value = note
+            if status == N.COMM_FATALERROR:
+                self._broken = True
+                raise ConnectionError("%s: the exchange with the controller failed (%s)" % (
+                    function, what))
+            if status == N.COMM_MESSAGEREADY and (complete is None or value == complete):
+                return value
+
+    # ---- reading ----
+
+    def var_list(self, names):
+        """A list of the variables `names` (symbols or direct addresses), defined once and
+        read as often as needed with ``.read()``."""
+        return VarList(self, list(names))
+
+    def read(self, *names):
+        """The current values of the variables, as a dict name to value (None for a value the
+        controller did not deliver)."""
+        with self.var_list(names) as values:
+            return values.read()
+
+    def watch(self, names, interval=1.0, changes_only=False, count=None):
+        """An iterator of Change: the variables read every `interval` seconds (the next read
+        begins one interval after the last one began), `count` reads or endlessly. With
+        `changes_only`, the first read yields every value, later ones only those that
+        changed. A broken connection raises ConnectionError from the iterator."""
+        names = list(names)
+        reads = 0
+        last = {}
+        with self.var_list(names) as values:
+            while count is None or reads < count:
+                began = time.monotonic()
+                got = values.read()
+                now = datetime.datetime.now(datetime.timezone.utc)
+                reads += 1
+                for name in names:
+                    value = got[name]
+                    if changes_only and reads > 1 and name in last and last[name] == value:
+                        continue
+                    last[name] = value
+                    yield Change(now, name, value)
+                if count is not None and reads >= count:
+                    break
+                pause = interval - (time.monotonic() - began)
+                if pause > 0:
+                    time.sleep(pause)
+
+    # ---- writing ----
+
+    def write(self, values):
+        """Writes the values of a dict name to value, converted by each variable's type. Every
+        value is checked before anything is sent (ValueError when it does not fit); the
+        values go in one telegram when the station's block size allows, else one by one.
+        KSymError when the controller refuses."""
+        items = list(values.items())
+        with self._lock:
+            variables = self._variables("KSymWriteVars", [name for name, _ in items])
+            buffers = [encode(v.shape, value, v.name, v.type)
+                       for v, (_, value) in zip(variables, items)]
+            if not items:
+                return
+            try:
+                self._write_once(variables, buffers)
+            except _TooBig:
+                for variable, data in zip(variables, buffers):
+                    self._write_once([variable], [data])
+
+    def _write_once(self, variables, buffers):
+        n = self._native
+        channel = self._prepare()
+        names = (ctypes.c_char_p * len(variables))(*[_encode_name(v.name) for v in variables])
+        keep = [ctypes.create_string_buffer(data, len(data)) for data in buffers]
+        pointers = (ctypes.c_void_p * len(keep))(*[ctypes.addressof(b) for b in keep])
+        label = ", ".join(v.name for v in variables)
+        if n.KSymWriteVars(channel, names, len(variables), pointers) == 0:
+            code = n.KClientGetLastError()
+            if len(variables) > 1 and code in (N.KSYM_ERR_TOO_BIG_WRITE,
+                                              N.KSYM_ERR_MULTI_TELEGRAM):
+                raise _TooBig()
+            if code in (N.KSYM_ERR_NO_SYMBOLS, N.KSYM_ERR_TOO_BIG_READ, N.KSYM_ERR_TOO_BIG_WRITE,
+                        N.KSYM_ERR_MULTI_TELEGRAM):
+                raise self._refused("KSymWriteVars", [v.name for v in variables])
+            raise KSymError("KSymWriteVars(%s): the write could not be sent: %s" % (
+                label, _error_text(code)), code, "KSymWriteVars",
+                variables[0].name if len(variables) == 1 else None)
+        self._await("KSymWriteVars", label)
+        if n.KSymWriteResult(channel) != 1:
+            code = n.KClientGetLastError()
+            raise KSymError("KSymWriteResult: the controller refused the write of %s" % label,
+                            code, "KSymWriteResult",
+                            variables[0].name if len(variables) == 1 else None)
+
+    # ---- controller services ----
+
+    def _service(self, send, result, what):
+        n = self._native
+        with self._lock:
+            channel = self._prepare()
+            if getattr(n, send)(channel) == 0:
+                code = n.KClientGetLastError()
+                raise KSymError("%s: the %s request could not be sent: %s" % (
+                    send, what, _error_text(code)), code, send)
+            self._await(send, what)
+            return result(channel)
+
+    def info(self):
+        """The controller's project identification."""
+        n = self._native
+
+        def take(channel):
+            project_id = ctypes.c_uint32(0)
+            if n.KSymPLCProjectIdResult(channel, ctypes.byref(project_id)) == 0:
+                raise KSymError("KSymPLCProjectIdResult: the controller's identification is "
+                                "too short", n.KClientGetLastError(), "KSymPLCProjectIdResult")
+            record = n.KSymGetProjectInfo(channel)
+            if not record:
+                raise KSymError("KSymGetProjectInfo: no project record",
+                                n.KClientGetLastError(), "KSymGetProjectInfo")
+            info = record.contents
+            texts = tuple(_decode_name(getattr(info, "infoText%d" % k)) for k in range(1, 6))
+            return ProjectInfo(project_id.value, info.infoNumber, texts)
+
+        return self._service("KSymPLCProjectId", take, "identification")
+
+    def project_id(self):
+        """The project identifier of the loaded symbol table."""
+        with self._lock:
+            return self._native.KSymGetProjectId(self._channel()) & 0xFFFFFFFF
+
+    def _accepted(self, function, what):
+        def take(channel):
+            if getattr(self._native, function)(channel) != 1:
+                raise KSymError("%s: the controller refused the %s" % (function, what),
+                                self._native.KClientGetLastError(), function)
+        return take
+
+    def login(self):
+        """Logs in to the controller; KSymError when it refuses."""
+        self._service("KSymLogin", self._accepted("KSymLoginResult", "login"), "login")
+
+    def logout(self):
+        """Logs out of the controller; KSymError when it refuses."""
+        self._service("KSymLogout", self._accepted("KSymLogoutResult", "logout"), "logout")
+
+    def _request_raw(self, telegram, capacity=65536):
+        """Sends a raw telegram through the client library and returns the reply's bytes (the
+        simulator's control service, for tests)."""
+        n = self._native
+        with self._lock:
+            channel = self._prepare()
+            if n.KClientWrite(channel, telegram, len(telegram)) != len(telegram):
+                code = n.KClientGetLastError()
+                raise KSymError("KClientWrite: %s" % _error_text(code), code, "KClientWrite")
+            self._await("KClientWrite", "raw request")
+            buffer = ctypes.create_string_buffer(capacity)
+            got = n.KClientRead(channel, buffer, capacity)
+            return buffer.raw[:max(got, 0)]
+
+
+class _TooBig(Exception):
+    pass
+
+
+class VarList:
+    """A list of variables of a channel, defined once and read many times. A context
+    manager; ``close()`` deletes it. Used from one thread at a time, as its channel."""
+
+    def __init__(self, channel, names):
+        self._channel = channel
+        self.names = list(names)
+        self._handle = None
+        with channel._lock:
+            self._variables = channel._variables("KSymDefineVarList", self.names)
+            self._define()
+
+    def _define(self):
+        channel = self._channel
+        n = channel._native
+        number = channel._channel()
+        array = (ctypes.c_char_p * max(len(self.names), 1))(
+            *[_encode_name(name) for name in self.names])
+        handle = n.KSymDefineVarList(number, array, len(self.names))
+        if not handle:
+            raise channel._refused("KSymDefineVarList", self.names)
+        self._handle = handle
+        channel._state["lists"].add(handle)
+
+    def _delete(self):
+        if self._handle is not None:
+            state = self._channel._state
+            if self._handle in state["lists"]:
+                state["lists"].discard(self._handle)
+                self._channel._native.KSymDeleteVarList(state["channel"], self._handle)
+            self._handle = None
+
+    def close(self):
+        with self._channel._lock:
+            self._delete()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __len__(self):
+        return len(self.names)
+
+    def read(self):
+        """The current values, a dict name to value (None when not delivered). TimeoutError
+        when the controller does not answer in the channel's time-out: the read is then
+        abandoned (the list is defined anew for the next read, and a late answer is
+        discarded), so that no later read returns this read's values."""
+        channel = self._channel
+        n = channel._native
+        with channel._lock:
+            number = channel._prepare()
+            if self._handle is None:
+                self._define()
+            if n.KSymSendVarList(number, self._handle) == 0:
+                code = n.KClientGetLastError()
+                raise KSymError("KSymSendVarList(%s): the read could not be sent: %s" % (
+                    ", ".join(self.names), _error_text(code)), code, "KSymSendVarList")
+            try:
+                channel._await("KSymSendVarList", ", ".join(self.names),
+                               10 * len(self.names) + 6)
+            except (TimeoutError, ConnectionError):
+                # Deleting the list ends the read in progress; the next read defines it anew.
+                self._delete()
+                raise
+            return self._take_values(number)
+
+    def _take_values(self, number):
+        n = self._channel._native
+        result = dict.fromkeys(self.names)
+        records = N.P_VALUES()
+        got = ctypes.c_uint32(0)
+        n.KSymEnterVarListAccess(number, self._handle)
+        try:
+            if n.KSymGetValues(number, self._handle, ctypes.byref(records), ctypes.byref(got)):
+                for i in range(min(got.value, len(self._variables))):
+                    address = records[i]
+                    if ctypes.c_uint8.from_address(address + 4).value != 1:
+                        continue
+                    variable = self._variables[i]
+                    # A symbol of no bytes still travels as one; it shows as empty bytes.
+                    data = ctypes.string_at(address + N.VALUE_DATA_OFFSET, variable.shape.size)
+                    result[variable.name] = decode(variable.shape, data)
+        finally:
+            n.KSymLeaveVarListAccess(number, self._handle)
+        return result
