@@ -59,6 +59,31 @@ inline FrameLayout ReadFrameLayout(const uint8_t* stream, size_t size) {
     return layout;
 }
 
+// The input of a stream target: a first byte whose low four bits count the pieces, a byte
+// per piece (its size less one), then the stream. False when the input is too short.
+struct PiecedStream {
+    std::vector<size_t> pieces;
+    const uint8_t* bytes = nullptr;
+    size_t length = 0;
+};
+
+inline bool ReadPiecedStream(const uint8_t* data, size_t size, PiecedStream& input) {
+    if (size == 0) {
+        return false;
+    }
+    const size_t pieceCount = data[0] & 0x0F;
+    if (size < 1 + pieceCount) {
+        return false;
+    }
+    input.pieces.clear();
+    for (size_t i = 0; i < pieceCount; ++i) {
+        input.pieces.push_back(static_cast<size_t>(data[1 + i]) + 1);
+    }
+    input.bytes = data + 1 + pieceCount;
+    input.length = size - 1 - pieceCount;
+    return true;
+}
+
 } // namespace ksymfuzz
 
 #endif

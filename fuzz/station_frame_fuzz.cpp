@@ -175,22 +175,16 @@ void CheckServer(const uint8_t* stream, const FrameLayout& layout) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) {
+    ksymfuzz::PiecedStream input;
+    if (!ksymfuzz::ReadPiecedStream(data, size, input)) {
         return 0;
     }
-    const size_t pieceCount = data[0] & 0x0F;
-    if (size < 1 + pieceCount) {
-        return 0;
-    }
-    std::vector<size_t> pieces;
-    for (size_t i = 0; i < pieceCount; ++i) {
-        pieces.push_back(static_cast<size_t>(data[1 + i]) + 1);
-    }
+    std::vector<size_t>& pieces = input.pieces;
     if (pieces.empty()) {
         pieces.push_back(7);
     }
-    const uint8_t* stream = data + 1 + pieceCount;
-    const size_t length = size - 1 - pieceCount;
+    const uint8_t* stream = input.bytes;
+    const size_t length = input.length;
 
     const FrameLayout expected = ksymfuzz::ReadFrameLayout(stream, length);
     Split(stream, length, pieces, expected);
