@@ -19,14 +19,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/library_root.h"
 #include "extern/kclient.h"
-#include "frame/module_settings.h"
 #include "include/ksymbol.h"
 #include "platform/win32.h"
 #include "plcsim/controller.h"
@@ -359,15 +358,10 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    // The library's machine folder (registry, uploaded symbol files) is a temporary one, set
-    // before the first call into the library reads it.
-    char rootTemplate[] = "/tmp/ksym-bench.XXXXXX";
-    const char* root = mkdtemp(rootTemplate);
-    if (root == nullptr || setenv("KSYM_ROOT", root, 1) != 0) {
-        std::fprintf(stderr, "var_list_bench: no temporary folder\n");
+    const ksymbench::LibraryRoot root("var_list_bench");
+    if (!root.ok()) {
         return 1;
     }
-    ksym::ModuleAttach(); // what the shared library's entry does; the objects are linked here
     int status = 1;
     // The station server holds the same project, with the simulator's block size.
     auto controller = std::make_shared<plcsim::Controller>();
@@ -422,8 +416,5 @@ int main(int argc, char** argv) {
         }
     }
     server.Stop();
-    ksym::ModuleDetach();
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
     return status;
 }

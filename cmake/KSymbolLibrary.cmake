@@ -16,12 +16,12 @@ add_library(ksymbol_objects OBJECT
     symbols/load_symbols.cpp
     symbols/loader_steps.cpp
     symbols/sdb_reader.cpp
-    symbols/symbol_entry.cpp
     symbols/symbol_file_path.cpp
     symbols/symbol_index.cpp
     symbols/symbol_loader.cpp
     symbols/symbol_ref.cpp
     symbols/symbol_table.cpp
+    symbols/table_arena.cpp
     services/login_services.cpp
     services/project_identification.cpp
     services/reserved_entry_points.cpp

@@ -16,6 +16,7 @@ namespace ksym {
 
 struct VarList;
 class SymbolIndex;
+class TableArena;
 
 // Outcome of the symbol loader's transaction in progress.
 enum LoadStatus : int32_t {
@@ -72,6 +73,13 @@ struct ChannelContext {
     int32_t filteredCount = 0;
     SymbolEntry** filtered = nullptr;
     SymbolIndex* symbolIndex = nullptr;
+    // The memory of the table's texts and index records, released with the table; owned.
+    // The names the index holds are its own key copies; the arena also holds the type
+    // names and the names it does not hold (repeated names, placeholders).
+    TableArena* symbolArena = nullptr;
+    // The names as the reader stored them, until BuildSymbolIndex has pointed the entries at
+    // their index copies; owned.
+    TableArena* readNames = nullptr;
     int32_t swapBytes = 0;
     // Written by the loader and by the project-id reply step; the loader reads it after its
     // event was signalled.

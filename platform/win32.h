@@ -56,6 +56,7 @@ typedef struct HWND__* HWND;
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef DWORD REGSAM;
+typedef size_t SIZE_T;
 typedef char CHAR;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
@@ -168,6 +169,17 @@ KPLATFORM_API BOOL DeleteFileA(LPCSTR path);
 /* Renames a file; with MOVEFILE_REPLACE_EXISTING an existing target is replaced in one step
  * (a reader sees the old file or the new one, never neither). Other flags are refused. */
 KPLATFORM_API BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
+
+/* ---- Virtual memory: whole regions, for large blocks that go back to the system at once ---- */
+#define MEM_COMMIT 0x00001000u
+#define MEM_RESERVE 0x00002000u
+#define MEM_RELEASE 0x00008000u
+#define PAGE_READWRITE 0x04u
+/* Only a new region (address null, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) is served; it is
+ * zeroed. On Linux a region of 2 MiB or more is offered to transparent huge pages. */
+KPLATFORM_API LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect);
+/* Releases a whole region (size 0, MEM_RELEASE) given by VirtualAlloc. */
+KPLATFORM_API BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD type);
 
 /* ---- Registry: HKEY_LOCAL_MACHINE is the REGEDIT4 file $KSYM_ROOT/registry.reg ---- */
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)

@@ -4,6 +4,8 @@
 #define KSYM_SYMBOLS_NAME_COMPARE_H
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace ksym {
 
@@ -33,6 +35,42 @@ inline bool NameHasPrefix(const char* name, const char* prefix, size_t length) {
         }
     }
     return true;
+}
+
+// The eight bytes of `word` with a to z folded to upper case and every other byte as it is:
+// the folding of FoldNameByte on eight bytes at once.
+inline uint64_t FoldNameWord(uint64_t word) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    const uint64_t low7 = word & (0x7Fu * kOnes);
+    // The high bit of each byte of the sums tells whether its low seven bits reach 'a' and
+    // pass 'z'; neither sum carries into the next byte.
+    const uint64_t fromA = low7 + (0x80u - 'a') * kOnes;
+    const uint64_t pastZ = low7 + (0x80u - 'z' - 1u) * kOnes;
+    const uint64_t lower = fromA & ~pastZ & ~word & (0x80u * kOnes);
+    return word - (lower >> 2); // 0x20 off each lower-case letter, never borrowing
+}
+
+// The bytes [at, at + count) of `text` (count at most 8) as a word, the rest zero.
+inline uint64_t LoadNameWord(const char* text, size_t count) {
+    uint64_t word = 0;
+    std::memcpy(&word, text, count);
+    return word;
+}
+
+// True when the first `length` bytes of `a` and `b` are equal after folding. Both must hold
+// at least `length` bytes; neither is read beyond them.
+inline bool NameBytesEqual(const char* a, const char* b, size_t length) {
+    uint64_t difference = 0;
+    size_t at = 0;
+    for (; length - at >= 8; at += 8) {
+        difference |= FoldNameWord(LoadNameWord(a + at, 8)) ^ FoldNameWord(LoadNameWord(b + at, 8));
+    }
+    if (at < length) {
+        const size_t rest = length - at;
+        difference |=
+            FoldNameWord(LoadNameWord(a + at, rest)) ^ FoldNameWord(LoadNameWord(b + at, rest));
+    }
+    return difference == 0;
 }
 
 } // namespace ksym

@@ -5,8 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "frame/project_info.h"
-#include "symbols/symbol_entry.h"
+#include "symbols/table_arena.h"
 
 namespace ksym {
 
@@ -104,9 +103,19 @@ bool FindSection(KSerDev& device, uint32_t kind, SectionHeader& header) {
     }
 }
 
-// A name of `length` counted bytes: the text up to its first zero byte, which must lie
-// among them. False when the file ends inside the name or no zero is counted (a name
-// without its terminator would be no text at all).
+// The length of a name of `length` counted bytes: the text up to its first zero byte, which
+// must lie among them (a name without its terminator would be no text at all). Empty when
+// none does. Bytes after the first zero are not part of the name.
+std::optional<size_t> NameLength(const char* bytes, size_t length) {
+    const void* zero = std::memchr(bytes, 0, length);
+    if (zero == nullptr) {
+        return std::nullopt;
+    }
+    return static_cast<size_t>(static_cast<const char*>(zero) - bytes);
+}
+
+// A name of `length` counted bytes into `name`. False when the count is 0, the file ends
+// inside the name or no zero is counted.
 bool ReadName(KSerDev& device, uint16_t length, std::string& name) {
     if (length == 0) {
         return false;
@@ -115,13 +124,30 @@ bool ReadName(KSerDev& device, uint16_t length, std::string& name) {
     if (!ReadExact(device, &name[0], length)) {
         return false;
     }
-    const void* zero = std::memchr(name.data(), 0, length);
-    if (zero == nullptr) {
+    const std::optional<size_t> text = NameLength(name.data(), length);
+    if (!text) {
         return false;
     }
-    // Bytes after the first zero are not part of the name.
-    name.resize(static_cast<size_t>(static_cast<const char*>(zero) - name.data()));
+    name.resize(*text);
     return true;
+}
+
+// The same into `arena`, keeping only the text and its terminator; null when it fails or
+// memory is short.
+char* ReadName(KSerDev& device, uint16_t length, TableArena& arena) {
+    if (length == 0) {
+        return nullptr;
+    }
+    auto* name = static_cast<char*>(arena.Allocate(length, 1));
+    if (name == nullptr || !ReadExact(device, name, length)) {
+        return nullptr;
+    }
+    const std::optional<size_t> text = NameLength(name, length);
+    if (!text) {
+        return nullptr;
+    }
+    arena.ShrinkLast(name, *text + 1);
+    return name;
 }
 
 bool ReadArrayPayload(KSerDev& device, SdbTypeSlot& slot) {
@@ -181,56 +207,107 @@ bool ReadTypeRecord(KSerDev& device, SdbTypeSlot& slot) {
     return SkipTo(device, start, length);
 }
 
-// The entries read so far, with their element sizes; released unless handed over to the
-// channel.
+// The entries read so far, with their element sizes and the memory of their texts;
+// released unless handed over to the channel. Entries are stored in one array grown in
+// steps, which becomes the channel's array when it is (nearly) full.
 class PendingEntries {
 public:
-    PendingEntries() = default;
+    PendingEntries(const SdbTypeTable& types)
+        : types_(types), typeNames_(types.size(), nullptr), arena_(new (std::nothrow) TableArena),
+          names_(new (std::nothrow) TableArena) {}
     PendingEntries(const PendingEntries&) = delete;
     PendingEntries& operator=(const PendingEntries&) = delete;
-    ~PendingEntries() {
-        for (SymbolEntry& entry : entries_) {
-            ClearSymbolEntry(entry);
+
+    bool ok() const { return arena_ != nullptr && names_ != nullptr; }
+
+    // Room for `count` entries at once; a failure only means growing later.
+    void Reserve(size_t count) { Grow(count); }
+
+    // A zeroed entry at the end, with element size 0; null when memory is short.
+    SymbolEntry* Add() {
+        if (count_ == capacity_ && !Grow(capacity_ < kFirstRoom ? kFirstRoom : capacity_ * 2)) {
+            return nullptr;
         }
+        elementSizes_[count_] = 0;
+        SymbolEntry* entry = &entries_[count_++];
+        *entry = SymbolEntry{};
+        return entry;
+    }
+    uint8_t& ElementSizeOfLast() { return elementSizes_[count_ - 1]; }
+
+    TableArena& Names() { return *names_; }
+    // The texts of a placeholder entry, one copy for all of them.
+    char* PlaceholderName() { return Shared(placeholderName_, ""); }
+    char* PlaceholderTypeName() { return Shared(placeholderTypeName_, "NONE"); }
+    // The type name of variables of a type, one copy per type. The caller has checked the
+    // index.
+    char* TypeName(uint32_t typeIndex) {
+        char*& copy = typeNames_[typeIndex];
+        if (copy == nullptr) {
+            const char* name = VariableTypeName(types_, typeIndex);
+            copy = arena_->CopyText(name, std::strlen(name));
+        }
+        return copy;
     }
 
-    // A zeroed entry at the end, with element size 0.
-    SymbolEntry& Add() {
-        entries_.push_back(SymbolEntry{});
-        elementSizes_.push_back(0);
-        return entries_.back();
-    }
-    std::vector<uint8_t>& elementSizes() { return elementSizes_; }
-
-    // Moves the entries into arrays of exactly their count, owned by the channel.
+    // Hands the entries and their memory to the channel.
     bool HandOver(ChannelContext& context) {
-        const size_t count = entries_.size();
-        const size_t room = count == 0 ? 1 : count;
-        std::unique_ptr<SymbolEntry[]> symbols(new (std::nothrow) SymbolEntry[room]);
-        std::unique_ptr<uint8_t[]> sizes(new (std::nothrow) uint8_t[room]);
-        if (symbols == nullptr || sizes == nullptr) {
+        // Much room left (the count of a file whose records overlap, or the last step of
+        // growth): an array of the right size.
+        if ((entries_ == nullptr || capacity_ - count_ > count_ / 8 + 1) && !Grow(count_)) {
             return false;
         }
-        if (count != 0) {
-            std::memcpy(symbols.get(), entries_.data(), count * sizeof(SymbolEntry));
-            std::memcpy(sizes.get(), elementSizes_.data(), count);
-        }
-        entries_.clear(); // the texts belong to the channel's entries now
-        context.symbols = symbols.release();
-        context.elementSizes = sizes.release();
-        context.symbolCount = static_cast<int32_t>(count);
+        context.symbols = entries_.release();
+        context.elementSizes = elementSizes_.release();
+        context.symbolCount = static_cast<int32_t>(count_);
+        context.symbolArena = arena_.release();
+        context.readNames = names_.release();
         return true;
     }
 
 private:
-    std::vector<SymbolEntry> entries_;
-    std::vector<uint8_t> elementSizes_;
-};
+    static constexpr size_t kFirstRoom = 1024;
 
-// A fresh copy of a zero-terminated text; null when memory is short.
-char* CopyText(const char* text) {
-    return DuplicateText(text, std::strlen(text));
-}
+    // Moves the entries to arrays of `room` items (at least the count); false when memory
+    // is short or the size cannot be held.
+    bool Grow(size_t room) {
+        if (room < count_ || room > SIZE_MAX / sizeof(SymbolEntry)) {
+            return false;
+        }
+        std::unique_ptr<SymbolEntry[]> entries(new (std::nothrow)
+                                                   SymbolEntry[room == 0 ? 1 : room]);
+        std::unique_ptr<uint8_t[]> sizes(new (std::nothrow) uint8_t[room == 0 ? 1 : room]);
+        if (entries == nullptr || sizes == nullptr) {
+            return false;
+        }
+        if (count_ != 0) {
+            std::memcpy(entries.get(), entries_.get(), count_ * sizeof(SymbolEntry));
+            std::memcpy(sizes.get(), elementSizes_.get(), count_);
+        }
+        entries_ = std::move(entries);
+        elementSizes_ = std::move(sizes);
+        capacity_ = room == 0 ? 1 : room;
+        return true;
+    }
+
+    char* Shared(char*& copy, const char* text) {
+        if (copy == nullptr) {
+            copy = arena_->CopyText(text, std::strlen(text));
+        }
+        return copy;
+    }
+
+    const SdbTypeTable& types_;
+    std::vector<char*> typeNames_; // by type index, made on first use
+    char* placeholderName_ = nullptr;
+    char* placeholderTypeName_ = nullptr;
+    std::unique_ptr<SymbolEntry[]> entries_;
+    std::unique_ptr<uint8_t[]> elementSizes_;
+    size_t count_ = 0;
+    size_t capacity_ = 0;
+    std::unique_ptr<TableArena> arena_; // type names and placeholder names
+    std::unique_ptr<TableArena> names_; // the variables' names as read
+};
 
 // One variable record at the read position, appended to `pending`.
 bool ReadVariableRecord(KSerDev& device, const SdbTypeTable& types, PendingEntries& pending) {
@@ -239,32 +316,34 @@ bool ReadVariableRecord(KSerDev& device, const SdbTypeTable& types, PendingEntri
     if (!ReadExact(device, fixed, kVariableFixedSize)) {
         return false;
     }
-    SymbolEntry& entry = pending.Add();
+    SymbolEntry* entry = pending.Add();
+    if (entry == nullptr) {
+        return false;
+    }
     if (Le32(fixed) != kVariableRecord) {
         // A record of another kind keeps its place as a placeholder. Its length must move
         // the reader forward (the next record may begin inside this one's fixed part): a
         // length of 0 would make every remaining count a placeholder of the same bytes.
         const uint32_t length = Le32(fixed + 4);
-        entry.tag[0] = 'n';
-        entry.tag[1] = '\0';
+        entry->tag[0] = 'n';
+        entry->tag[1] = '\0';
         return length != 0 && SkipTo(device, start, length) &&
-               (entry.name = CopyText("")) != nullptr &&
-               (entry.typeName = CopyText("NONE")) != nullptr;
+               (entry->name = pending.PlaceholderName()) != nullptr &&
+               (entry->typeName = pending.PlaceholderTypeName()) != nullptr;
     }
     const uint32_t typeIndex = Le32(fixed + 8);
     const std::optional<uint8_t> elementSize = ComputeElementSize(types, typeIndex);
-    std::string name;
-    if (!elementSize || !ReadName(device, Le16(fixed + 24), name)) {
+    if (!elementSize) {
         return false;
     }
-    std::memcpy(entry.tag, fixed + 16, 2);
-    entry.area = Le16(fixed + 18);
-    entry.offset = Le32(fixed + 20);
-    entry.size = types[typeIndex].size;
-    pending.elementSizes().back() = *elementSize;
-    entry.name = DuplicateText(name.data(), name.size());
-    entry.typeName = CopyText(VariableTypeName(types, typeIndex));
-    return entry.name != nullptr && entry.typeName != nullptr;
+    std::memcpy(entry->tag, fixed + 16, 2);
+    entry->area = Le16(fixed + 18);
+    entry->offset = Le32(fixed + 20);
+    entry->size = types[typeIndex].size;
+    pending.ElementSizeOfLast() = *elementSize;
+    entry->name = ReadName(device, Le16(fixed + 24), pending.Names());
+    entry->typeName = pending.TypeName(typeIndex);
+    return entry->name != nullptr && entry->typeName != nullptr;
 }
 
 bool ReadVariables(KSerDev& device, const SdbTypeTable& types, ChannelContext& context) {
@@ -272,7 +351,18 @@ bool ReadVariables(KSerDev& device, const SdbTypeTable& types, ChannelContext& c
     if (!FindSection(device, kVariablesSection, header) || header.value > INT32_MAX) {
         return false;
     }
-    PendingEntries pending;
+    PendingEntries pending(types);
+    if (!pending.ok()) {
+        return false;
+    }
+    // Every record takes at least its fixed part, but records may overlap: the room is
+    // made for what the rest of the file can hold at that size, and grows beyond it.
+    const long defined = device.GetMaxDefinedSerDev();
+    const long position = device.TellRead();
+    if (defined > position && position >= 0) {
+        const auto fitting = static_cast<uint32_t>((defined - position) / kVariableFixedSize);
+        pending.Reserve(fitting < header.value ? fitting : header.value);
+    }
     for (uint32_t i = 0; i < header.value; ++i) {
         if (!ReadVariableRecord(device, types, pending)) {
             return false;

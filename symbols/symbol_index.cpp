@@ -1,16 +1,29 @@
 #include "symbols/symbol_index.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
 #include "symbols/name_compare.h"
+#include "symbols/table_arena.h"
 
 namespace ksym {
 
 struct SymbolIndex::Node {
-    char* key;
-    SymbolIndexItem* item; // owned
     Node* next;
+    SymbolIndexItem* item;
+    uint32_t fullHash;
+    // The key's length, and in the top bit whether the item was given by Insert and is
+    // destroyed with the index.
+    uint32_t lengthAndOwned;
+
+    static constexpr uint32_t kOwned = 0x80000000u;
+    uint32_t Length() const { return lengthAndOwned & ~kOwned; }
+    bool Owned() const { return (lengthAndOwned & kOwned) != 0; }
+    // The key copy follows the node, zero-terminated.
+    char* Key() { return reinterpret_cast<char*>(this + 1); }
+    const char* Key() const { return reinterpret_cast<const char*>(this + 1); }
 };
 
 namespace {
@@ -20,28 +33,37 @@ int32_t SignedFolded(char c) {
     return static_cast<int32_t>(static_cast<signed char>(FoldNameByte(c)));
 }
 
-int32_t ByteSumBucket(const char* name, int32_t bucketCount) {
-    // The sum wraps like a 32-bit register; unsigned arithmetic keeps that well defined.
+// The sum wraps like a 32-bit register; unsigned arithmetic keeps that well defined.
+uint32_t ByteSum(const char* name, size_t length) {
     uint32_t sum = 0;
-    for (const char* p = name; *p != '\0'; ++p) {
-        sum += static_cast<uint32_t>(SignedFolded(*p));
+    for (size_t i = 0; i < length; ++i) {
+        sum += static_cast<uint32_t>(SignedFolded(name[i]));
     }
-    const int32_t remainder = static_cast<int32_t>(sum) % bucketCount;
-    return remainder < 0 ? -remainder : remainder;
+    return sum;
 }
 
-int32_t MixingBucket(const char* name, int32_t bucketCount) {
-    constexpr uint32_t kOffsetBasis = 2166136261u;
-    constexpr uint32_t kPrime = 16777619u;
-    if (*name == '\0') {
-        return 0; // as with the plain sum
+uint64_t MixWord(uint64_t hash, uint64_t word) {
+    hash = (hash ^ word) * 0x9E3779B97F4A7C15u;
+    return hash ^ (hash >> 29);
+}
+
+// The folded bytes taken eight at a time, each word multiplied into the hash, so that names
+// of similar letters, such as hierarchical names or anagrams, spread over the buckets. 0 for
+// the empty name, which lies in bucket 0 as with the plain sum.
+uint32_t Mixing(const char* name, size_t length) {
+    if (length == 0) {
+        return 0;
     }
-    uint32_t hash = kOffsetBasis;
-    for (const char* p = name; *p != '\0'; ++p) {
-        hash ^= static_cast<uint32_t>(SignedFolded(*p)) & 0xFFu;
-        hash *= kPrime;
+    uint64_t hash = 0xC2B2AE3D27D4EB4Fu ^ length;
+    size_t at = 0;
+    for (; length - at >= 8; at += 8) {
+        hash = MixWord(hash, FoldNameWord(LoadNameWord(name + at, 8)));
     }
-    return static_cast<int32_t>(hash % static_cast<uint32_t>(bucketCount));
+    if (at < length) {
+        hash = MixWord(hash, FoldNameWord(LoadNameWord(name + at, length - at)));
+    }
+    hash *= 0xFF51AFD7ED558CCDu;
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
 } // namespace
@@ -50,13 +72,25 @@ SymbolIndexItem::~SymbolIndexItem() = default;
 
 void SymbolIndexItem::OnInsert(const char* /*key*/) {}
 
-SymbolIndex::SymbolIndex(int32_t bucketCount, NameHash hash)
-    : bucketCount_(bucketCount > 0 ? bucketCount : 0), hash_(hash) {
-    if (bucketCount_ > 0) {
-        buckets_ = new (std::nothrow) Node*[static_cast<size_t>(bucketCount_)]();
-        if (buckets_ == nullptr) {
-            bucketCount_ = 0;
+SymbolIndex::SymbolIndex(int32_t bucketCount, NameHash hash, TableArena* arena)
+    : bucketCount_(bucketCount > 0 ? bucketCount : 0), hash_(hash), arena_(arena) {
+    if (arena_ == nullptr) {
+        ownArena_.reset(new (std::nothrow) TableArena);
+        arena_ = ownArena_.get();
+    }
+    if (bucketCount_ > 0 && arena_ != nullptr) {
+        const auto count = static_cast<size_t>(bucketCount_);
+        void* memory = count > SIZE_MAX / sizeof(Node*)
+                           ? nullptr
+                           : arena_->Allocate(count * sizeof(Node*), alignof(Node*));
+        if (memory != nullptr) {
+            buckets_ = static_cast<Node**>(memory);
+            std::fill(buckets_, buckets_ + count, nullptr);
         }
+    }
+    ok_ = arena_ != nullptr && (bucketCount_ == 0 || buckets_ != nullptr);
+    if (buckets_ == nullptr) {
+        bucketCount_ = 0;
     }
 }
 
@@ -64,59 +98,98 @@ SymbolIndex::~SymbolIndex() {
     if (buckets_ == nullptr) {
         return;
     }
-    for (int32_t b = 0; b < bucketCount_; ++b) {
-        Node* node = buckets_[b];
-        while (node != nullptr) {
-            Node* next = node->next;
-            delete[] node->key;
-            delete node->item;
-            delete node;
-            node = next;
+    // Only items given by Insert need a walk; a table of in-place items is released without
+    // touching its nodes.
+    for (int32_t b = 0; b < bucketCount_ && ownedItems_ != 0; ++b) {
+        for (Node* node = buckets_[b]; node != nullptr; node = node->next) {
+            if (node->Owned()) {
+                delete node->item;
+                --ownedItems_;
+            }
         }
     }
-    delete[] buckets_;
+}
+
+uint32_t SymbolIndex::FullHash(const char* name, size_t length) const {
+    return hash_ == NameHash::ByteSum ? ByteSum(name, length) : Mixing(name, length);
+}
+
+int32_t SymbolIndex::BucketOf(uint32_t fullHash) const {
+    if (hash_ == NameHash::ByteSum) {
+        // The remainder by truncating signed division, then its absolute value.
+        const int32_t remainder = static_cast<int32_t>(fullHash) % bucketCount_;
+        return remainder < 0 ? -remainder : remainder;
+    }
+    return static_cast<int32_t>(fullHash % static_cast<uint32_t>(bucketCount_));
 }
 
 int32_t SymbolIndex::Hash(const char* name) const {
-    return hash_ == NameHash::ByteSum ? ByteSumBucket(name, bucketCount_)
-                                      : MixingBucket(name, bucketCount_);
+    return BucketOf(FullHash(name, std::strlen(name)));
 }
 
-SymbolIndexItem* SymbolIndex::Insert(const char* name, SymbolIndexItem* item) {
+const SymbolIndex::Node* SymbolIndex::FindNode(const char* name, size_t length, uint32_t fullHash,
+                                               Node*** tailLink) const {
+    Node** link = &buckets_[BucketOf(fullHash)];
+    for (; *link != nullptr; link = &(*link)->next) {
+        const Node* node = *link;
+        if (node->fullHash == fullHash && node->Length() == length &&
+            NameBytesEqual(node->Key(), name, length)) {
+            return node;
+        }
+    }
+    if (tailLink != nullptr) {
+        *tailLink = link;
+    }
+    return nullptr;
+}
+
+SymbolIndex::Node* SymbolIndex::InsertNode(const char* name, SymbolIndexItem* item, bool owned) {
     if (bucketCount_ == 0 || buckets_ == nullptr) {
         return nullptr;
     }
-    Node** link = &buckets_[Hash(name)];
-    for (; *link != nullptr; link = &(*link)->next) {
-        if (NamesEqual((*link)->key, name)) {
-            return nullptr;
-        }
-    }
     const size_t length = std::strlen(name);
-    char* key = new (std::nothrow) char[length + 1];
-    Node* node = key == nullptr ? nullptr : new (std::nothrow) Node{key, item, nullptr};
-    if (node == nullptr) {
-        delete[] key;
+    if (length >= kLongestKey) {
         return nullptr;
     }
-    std::memcpy(key, name, length + 1);
-    *link = node;
-    if (item != nullptr) {
-        item->OnInsert(node->key);
+    const uint32_t fullHash = FullHash(name, length);
+    Node** link = nullptr;
+    if (FindNode(name, length, fullHash, &link) != nullptr) {
+        return nullptr;
     }
-    return item;
+    void* memory = arena_->Allocate(sizeof(Node) + length + 1, alignof(Node));
+    if (memory == nullptr) {
+        return nullptr;
+    }
+    const uint32_t ownedBit = owned && item != nullptr ? Node::kOwned : 0u;
+    Node* node =
+        new (memory) Node{nullptr, item, fullHash, static_cast<uint32_t>(length) | ownedBit};
+    std::memcpy(node->Key(), name, length + 1);
+    *link = node;
+    if (node->Owned()) {
+        ++ownedItems_;
+    }
+    if (item != nullptr) {
+        item->OnInsert(node->Key());
+    }
+    return node;
+}
+
+SymbolIndexItem* SymbolIndex::Insert(const char* name, SymbolIndexItem* item) {
+    return InsertNode(name, item, true) != nullptr ? item : nullptr;
+}
+
+const char* SymbolIndex::InsertInPlace(const char* name, SymbolIndexItem* item) {
+    Node* node = InsertNode(name, item, false);
+    return node != nullptr ? node->Key() : nullptr;
 }
 
 SymbolIndexItem* SymbolIndex::Find(const char* name) const {
     if (bucketCount_ == 0 || buckets_ == nullptr) {
         return nullptr;
     }
-    for (const Node* node = buckets_[Hash(name)]; node != nullptr; node = node->next) {
-        if (NamesEqual(node->key, name)) {
-            return node->item;
-        }
-    }
-    return nullptr;
+    const size_t length = std::strlen(name);
+    const Node* node = FindNode(name, length, FullHash(name, length), nullptr);
+    return node != nullptr ? node->item : nullptr;
 }
 
 std::vector<uint32_t> SymbolIndex::ChainLengths() const {

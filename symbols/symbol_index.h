@@ -1,12 +1,18 @@
 // The case-insensitive name index of a channel's symbols: an open hash table with separate
-// chaining, sized once at construction and never resized.
+// chaining, sized once at construction and never resized. Nodes and their key copies come
+// from a TableArena, each node with its key right behind it, so that a look-up reads the
+// bucket and then one place in memory per node it passes.
 #ifndef KSYM_SYMBOLS_SYMBOL_INDEX_H
 #define KSYM_SYMBOLS_SYMBOL_INDEX_H
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace ksym {
+
+class TableArena;
 
 // Base of everything the index stores. The order of the virtual operations is fixed: the
 // destructor first, then OnInsert.
@@ -33,15 +39,21 @@ enum class NameHash {
 
 class SymbolIndex {
 public:
-    // A table of `bucketCount` empty buckets (none when it is 0 or less). `ok()` is false
-    // when the bucket array could not be allocated.
-    explicit SymbolIndex(int32_t bucketCount, NameHash hash = NameHash::Mixing);
+    // A table of `bucketCount` empty buckets (none when it is 0 or less). The bucket array,
+    // nodes, key copies and in-place items are taken from `arena`, which must outlive the index;
+    // from an arena of the index's own when it is null. `ok()` is false when the bucket array (or
+    // the own arena) could not be allocated.
+    explicit SymbolIndex(int32_t bucketCount, NameHash hash = NameHash::Mixing,
+                         TableArena* arena = nullptr);
     SymbolIndex(const SymbolIndex&) = delete;
     SymbolIndex& operator=(const SymbolIndex&) = delete;
-    // Destroys every node, key copy and item, bucket by bucket, chain order.
+    // Destroys the items given by Insert, bucket by bucket, chain order; the buckets, nodes,
+    // key copies and in-place items go with the arena.
     ~SymbolIndex();
 
-    bool ok() const { return bucketCount_ == 0 || buckets_ != nullptr; }
+    bool ok() const { return ok_; }
+    // Where in-place items are made.
+    TableArena& Arena() { return *arena_; }
     int32_t BucketCount() const { return bucketCount_; }
 
     // The bucket of `name`, in [0, BucketCount()). The caller makes sure there are buckets.
@@ -49,6 +61,11 @@ public:
     // Stores `item` under a copy of `name` at the tail of its chain and returns it; null when
     // the name is already present (the caller keeps the item) or memory is short.
     SymbolIndexItem* Insert(const char* name, SymbolIndexItem* item);
+    // Stores an item made in Arena() under a copy of `name` as Insert does, and returns the
+    // index's copy of the key. The index never destroys such an item: only items whose
+    // destructor does nothing may be stored so. Null when the name is already present or
+    // memory is short.
+    const char* InsertInPlace(const char* name, SymbolIndexItem* item);
     // The item stored under `name`, or null.
     SymbolIndexItem* Find(const char* name) const;
 
@@ -58,9 +75,26 @@ public:
 private:
     struct Node;
 
+    // The full hash of a name, from which the bucket is taken; nodes keep it, so that a walk
+    // compares keys only where the hashes agree.
+    uint32_t FullHash(const char* name, size_t length) const;
+    int32_t BucketOf(uint32_t fullHash) const;
+    // The node of a name of `length` bytes; when there is none and `tailLink` is given, the
+    // link at the end of the name's chain goes there.
+    const Node* FindNode(const char* name, size_t length, uint32_t fullHash,
+                         Node*** tailLink) const;
+    Node* InsertNode(const char* name, SymbolIndexItem* item, bool owned);
+
+    // Keys are at most this long (a name from a file is at most 65,535 bytes).
+    static constexpr size_t kLongestKey = 0x7FFFFFFF;
+
     int32_t bucketCount_;
     NameHash hash_;
     Node** buckets_ = nullptr;
+    std::unique_ptr<TableArena> ownArena_;
+    TableArena* arena_;
+    bool ok_ = false;
+    uint32_t ownedItems_ = 0; // items given by Insert, destroyed with the index
 };
 
 // The bucket count the loader gives an index of `symbolCount` symbols: one and a half per

@@ -5,16 +5,14 @@
 #include <new>
 
 #include "symbols/name_compare.h"
-#include "symbols/symbol_entry.h"
 #include "symbols/symbol_index.h"
 #include "symbols/symbol_ref.h"
+#include "symbols/table_arena.h"
 
 namespace ksym {
 
 void ClearSymbolTable(ChannelContext& context) {
-    for (int32_t i = 0; i < context.symbolCount; ++i) {
-        ClearSymbolEntry(context.symbols[i]);
-    }
+    // The entries' texts are records of the arenas: nothing to release one by one.
     context.symbolCount = 0;
     delete[] context.symbols;
     context.symbols = nullptr;
@@ -23,8 +21,12 @@ void ClearSymbolTable(ChannelContext& context) {
     delete[] context.filtered;
     context.filtered = nullptr;
 
-    delete context.symbolIndex;
+    delete context.symbolIndex; // before the arena that holds its nodes
     context.symbolIndex = nullptr;
+    delete context.symbolArena;
+    context.symbolArena = nullptr;
+    delete context.readNames;
+    context.readNames = nullptr;
 
     context.projectId.store(0);
     context.loadStatus.store(LoadDone);
@@ -38,31 +40,51 @@ void ClearSymbolTable(ChannelContext& context) {
 
 bool BuildSymbolIndex(ChannelContext& context) {
     const auto count = static_cast<size_t>(context.symbolCount);
+    if (context.symbolArena == nullptr) {
+        context.symbolArena = new (std::nothrow) TableArena;
+    }
     context.filtered = new (std::nothrow) SymbolEntry*[count == 0 ? 1 : count];
-    context.symbolIndex = new (std::nothrow) SymbolIndex(BucketCountFor(context.symbolCount));
+    context.symbolIndex = context.symbolArena == nullptr
+                              ? nullptr
+                              : new (std::nothrow)
+                                    SymbolIndex(BucketCountFor(context.symbolCount),
+                                                NameHash::Mixing, context.symbolArena);
     if (context.filtered == nullptr || context.symbolIndex == nullptr ||
         !context.symbolIndex->ok()) {
         ClearSymbolTable(context);
         return false;
     }
+    TableArena& arena = *context.symbolArena;
     for (size_t i = 0; i < count; ++i) {
         SymbolEntry& entry = context.symbols[i];
-        auto ref = std::unique_ptr<SymbolRef>(new (std::nothrow)
-                                                  SymbolRef(&entry, context.elementSizes[i]));
-        if (ref == nullptr) {
+        // The item lies just before its node and key in the arena.
+        void* memory = arena.Allocate(sizeof(SymbolRef), alignof(SymbolRef));
+        if (memory == nullptr) {
             ClearSymbolTable(context);
             return false;
         }
-        if (context.symbolIndex->Insert(entry.name, ref.get()) != nullptr) {
-            ref.release(); // the index owns it now
-        } else if (context.symbolIndex->Find(entry.name) == nullptr) {
-            // Refused although the name is not there: memory ran short for the node.
-            ClearSymbolTable(context);
-            return false;
+        auto* ref = new (memory) SymbolRef(&entry, context.elementSizes[i]);
+        const char* key = context.symbolIndex->InsertInPlace(entry.name, ref);
+        if (key == nullptr) {
+            // Refused: a name met before (the entry stays in the table, the first one is the
+            // one found by name; it keeps a copy of its own), or memory ran short. The item's
+            // memory stays unused in the arena.
+            arena.ShrinkLast(ref, 0);
+            if (context.symbolIndex->Find(entry.name) == nullptr) {
+                ClearSymbolTable(context);
+                return false;
+            }
+            key = arena.CopyText(entry.name, std::strlen(entry.name));
+            if (key == nullptr) {
+                ClearSymbolTable(context);
+                return false;
+            }
         }
-        // Otherwise a name met before: the entry stays in the table, the first one is
-        // the one found by name.
+        // One copy of each name: the entry's text is now the one in the table's arena.
+        entry.name = const_cast<char*>(key);
     }
+    delete context.readNames;
+    context.readNames = nullptr;
     delete[] context.elementSizes;
     context.elementSizes = nullptr;
     return true;

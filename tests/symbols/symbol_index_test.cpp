@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "frame/channel_context.h"
+#include "symbols/name_compare.h"
 #include "symbols/symbol_index.h"
 #include "symbols/symbol_ref.h"
 #include "symbols/symbol_table.h"
@@ -104,6 +106,52 @@ TEST(SymbolIndexTest, SingleBucketKeepsInsertionOrderAndEmptyIndexFindsNothing) 
     EXPECT_EQ(none.Find("a"), nullptr);
     CountedItem item(&destroyed);
     EXPECT_EQ(none.Insert("a", &item), nullptr);
+}
+
+// The word-at-a-time folding and comparison agree with the byte rule for every byte value in
+// every position of a word, and for names whose only difference lies in a word's tail.
+TEST(SymbolIndexTest, WordFoldingAgreesWithTheByteRuleEverywhere) {
+    for (int value = 0; value < 256; ++value) {
+        for (int position = 0; position < 8; ++position) {
+            uint8_t bytes[8] = {'a', 'Z', 0x80, 'm', '{', 0xFF, '@', 'q'};
+            bytes[position] = static_cast<uint8_t>(value);
+            uint64_t word = 0;
+            std::memcpy(&word, bytes, 8);
+            const uint64_t folded = ksym::FoldNameWord(word);
+            uint8_t out[8];
+            std::memcpy(out, &folded, 8);
+            for (int b = 0; b < 8; ++b) {
+                ASSERT_EQ(out[b], ksym::FoldNameByte(static_cast<char>(bytes[b])))
+                    << value << " at " << position;
+            }
+        }
+    }
+    // Names of every length up to 40 that differ in one byte, at every place, by case only
+    // (equal) or by another byte (different), in the index too.
+    SymbolIndex index(97);
+    std::vector<std::string> stored;
+    for (size_t length = 1; length <= 40; ++length) {
+        std::string name;
+        for (size_t i = 0; i < length; ++i) {
+            name.push_back(static_cast<char>("abcXYZ.\xE4_9"[i % 10]));
+        }
+        stored.push_back(name);
+        ASSERT_NE(index.Insert(name.c_str(), new SymbolIndexItem), nullptr);
+    }
+    for (const std::string& name : stored) {
+        for (size_t at = 0; at < name.size(); ++at) {
+            std::string other = name;
+            const char c = other[at];
+            other[at] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+            EXPECT_TRUE(ksym::NameBytesEqual(name.c_str(), other.c_str(), name.size()));
+            EXPECT_NE(index.Find(other.c_str()), nullptr) << other;
+            other[at] = static_cast<char>(c ^ 0x01);
+            EXPECT_FALSE(ksym::NameBytesEqual(name.c_str(), other.c_str(), name.size()));
+            EXPECT_EQ(index.Find(other.c_str()), nullptr) << other;
+        }
+        // An extension of a stored name is not found.
+        EXPECT_EQ(index.Find((name + "#").c_str()), nullptr);
+    }
 }
 
 TEST(SymbolIndexTest, BucketCountIsOneAndAHalfPerSymbolRoundedDown) {

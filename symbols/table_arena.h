@@ -1,0 +1,60 @@
+// Memory for the many small records of one symbol table (names, type names, index nodes and
+// index items), taken from large blocks and released all at once with the table. A million
+// symbols cost a few dozen block allocations instead of millions of small ones, the records
+// of one symbol lie side by side, and releasing the table touches no record.
+#ifndef KSYM_SYMBOLS_TABLE_ARENA_H
+#define KSYM_SYMBOLS_TABLE_ARENA_H
+
+#include <cstddef>
+#include <vector>
+
+namespace ksym {
+
+// Used by one thread at a time (the loader's, which owns the table); records are never
+// released one by one.
+class TableArena {
+public:
+    TableArena() = default;
+    TableArena(const TableArena&) = delete;
+    TableArena& operator=(const TableArena&) = delete;
+    ~TableArena();
+
+    // `size` bytes aligned to `alignment` (a power of two, at most alignof(max_align_t));
+    // null when memory is short or the size cannot be held.
+    void* Allocate(size_t size, size_t alignment);
+    // Gives back the end of the allocation made last: it keeps its first `keep` bytes. Does
+    // nothing when `record` is not the last allocation or `keep` is not smaller.
+    void ShrinkLast(const void* record, size_t keep);
+    // A zero-terminated copy of `length` bytes of `text`; null when memory is short.
+    char* CopyText(const char* text, size_t length);
+
+    // Bytes of the blocks held, for measurements.
+    size_t BlockBytes() const { return blockBytes_; }
+
+private:
+    bool NewBlock(size_t needed);
+
+    struct Block {
+        char* memory;
+        bool fromSystem; // a region of its own (VirtualAlloc), else from the heap
+    };
+
+    std::vector<Block> blocks_;
+    char* next_ = nullptr; // free space of the current block, up to end_
+    char* end_ = nullptr;
+    char* last_ = nullptr; // the allocation made last, for ShrinkLast
+    size_t nextBlockSize_ = kFirstBlock;
+    size_t blockBytes_ = 0;
+
+    // Blocks grow from 16 KiB (a small project stays small) to 4 MiB. Blocks of 1 MiB and
+    // more are regions of their own, which go back to the system as soon as the table is
+    // released (a freed heap block may stay with the process) and which the system may map
+    // with large pages, so that look-ups spread over a large table miss the TLB less.
+    static constexpr size_t kFirstBlock = 16 * 1024;
+    static constexpr size_t kLargestBlock = 4 * 1024 * 1024;
+    static constexpr size_t kSystemBlock = 1024 * 1024;
+};
+
+} // namespace ksym
+
+#endif
