@@ -53,9 +53,10 @@ struct Project {
 };
 Project project;
 
-// One entry of /proc/self/status in bytes ("VmRSS", "VmHWM"); 0 when it cannot be read.
-uint64_t StatusBytes(const char* key) {
-    std::ifstream status("/proc/self/status");
+// One entry of a /proc/self file in bytes ("VmRSS", "VmHWM" of "status", "AnonHugePages"
+// of "smaps_rollup"); 0 when it cannot be read.
+uint64_t StatusBytes(const char* key, const char* file = "/proc/self/status") {
+    std::ifstream status(file);
     std::string line;
     const std::string prefix = std::string(key) + ":";
     while (std::getline(status, line)) {
@@ -166,6 +167,10 @@ void Find(benchmark::State& state, const std::vector<std::string>* names, bool e
             benchmark::DoNotOptimize(index.Find(name.c_str()));
         }
     }
+    // How much of the process the system mapped with large pages: look-ups over a large
+    // table depend on it.
+    state.counters["hugeMiB"] =
+        static_cast<double>(StatusBytes("AnonHugePages", "/proc/self/smaps_rollup") >> 20);
     state.counters["perFind"] =
         benchmark::Counter(static_cast<double>(state.iterations() * names->size()),
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);

@@ -15,6 +15,7 @@ add_library(ksymbol_objects OBJECT
     frame/version.cpp
     symbols/load_symbols.cpp
     symbols/loader_steps.cpp
+    symbols/memory_block.cpp
     symbols/sdb_reader.cpp
     symbols/symbol_file_path.cpp
     symbols/symbol_index.cpp

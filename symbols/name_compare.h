@@ -58,17 +58,22 @@ inline uint64_t LoadNameWord(const char* text, size_t count) {
 }
 
 // True when the first `length` bytes of `a` and `b` are equal after folding. Both must hold
-// at least `length` bytes; neither is read beyond them.
+// at least `length` bytes; neither is read beyond them. Names of eight bytes or more end with
+// the word that ends at their last byte (overlapping the word before), so that every load is
+// of one fixed size.
 inline bool NameBytesEqual(const char* a, const char* b, size_t length) {
+    if (length < 8) {
+        return FoldNameWord(LoadNameWord(a, length)) == FoldNameWord(LoadNameWord(b, length));
+    }
     uint64_t difference = 0;
     size_t at = 0;
     for (; length - at >= 8; at += 8) {
         difference |= FoldNameWord(LoadNameWord(a + at, 8)) ^ FoldNameWord(LoadNameWord(b + at, 8));
     }
     if (at < length) {
-        const size_t rest = length - at;
+        const size_t last = length - 8;
         difference |=
-            FoldNameWord(LoadNameWord(a + at, rest)) ^ FoldNameWord(LoadNameWord(b + at, rest));
+            FoldNameWord(LoadNameWord(a + last, 8)) ^ FoldNameWord(LoadNameWord(b + last, 8));
     }
     return difference == 0;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "symbols/memory_block.h"
 #include "symbols/name_compare.h"
 #include "symbols/table_arena.h"
 
@@ -48,19 +49,24 @@ uint64_t MixWord(uint64_t hash, uint64_t word) {
 }
 
 // The folded bytes taken eight at a time, each word multiplied into the hash, so that names
-// of similar letters, such as hierarchical names or anagrams, spread over the buckets. 0 for
-// the empty name, which lies in bucket 0 as with the plain sum.
+// of similar letters, such as hierarchical names or anagrams, spread over the buckets; a
+// name of eight bytes or more ends with the word that ends at its last byte. 0 for the empty
+// name, which lies in bucket 0 as with the plain sum.
 uint32_t Mixing(const char* name, size_t length) {
     if (length == 0) {
         return 0;
     }
     uint64_t hash = 0xC2B2AE3D27D4EB4Fu ^ length;
-    size_t at = 0;
-    for (; length - at >= 8; at += 8) {
-        hash = MixWord(hash, FoldNameWord(LoadNameWord(name + at, 8)));
-    }
-    if (at < length) {
-        hash = MixWord(hash, FoldNameWord(LoadNameWord(name + at, length - at)));
+    if (length < 8) {
+        hash = MixWord(hash, FoldNameWord(LoadNameWord(name, length)));
+    } else {
+        size_t at = 0;
+        for (; length - at >= 8; at += 8) {
+            hash = MixWord(hash, FoldNameWord(LoadNameWord(name + at, 8)));
+        }
+        if (at < length) {
+            hash = MixWord(hash, FoldNameWord(LoadNameWord(name + length - 8, 8)));
+        }
     }
     hash *= 0xFF51AFD7ED558CCDu;
     return static_cast<uint32_t>(hash ^ (hash >> 32));
@@ -120,7 +126,10 @@ int32_t SymbolIndex::BucketOf(uint32_t fullHash) const {
         const int32_t remainder = static_cast<int32_t>(fullHash) % bucketCount_;
         return remainder < 0 ? -remainder : remainder;
     }
-    return static_cast<int32_t>(fullHash % static_cast<uint32_t>(bucketCount_));
+    // The hash scaled to the bucket count (its high bits choose): a multiplication instead
+    // of a division.
+    return static_cast<int32_t>(
+        (static_cast<uint64_t>(fullHash) * static_cast<uint32_t>(bucketCount_)) >> 32);
 }
 
 int32_t SymbolIndex::Hash(const char* name) const {
@@ -143,6 +152,30 @@ const SymbolIndex::Node* SymbolIndex::FindNode(const char* name, size_t length, 
     return nullptr;
 }
 
+size_t SymbolIndex::NodeBytes(size_t length) {
+    const size_t bytes = sizeof(Node) + length + 1;
+    return (bytes + alignof(Node) - 1) & ~(alignof(Node) - 1);
+}
+
+SymbolIndex::Node* SymbolIndex::PlaceNode(void* memory, Node** link, const char* name,
+                                          size_t length, uint32_t fullHash, SymbolIndexItem* item,
+                                          bool owned) {
+    const uint32_t ownedBit = owned && item != nullptr ? Node::kOwned : 0u;
+    Node* node =
+        new (memory) Node{nullptr, item, fullHash, static_cast<uint32_t>(length) | ownedBit};
+    std::memcpy(node->Key(), name, length);
+    node->Key()[length] = '\0';
+    *link = node;
+    empty_ = false;
+    if (node->Owned()) {
+        ++ownedItems_;
+    }
+    if (item != nullptr) {
+        item->OnInsert(node->Key());
+    }
+    return node;
+}
+
 SymbolIndex::Node* SymbolIndex::InsertNode(const char* name, SymbolIndexItem* item, bool owned) {
     if (bucketCount_ == 0 || buckets_ == nullptr) {
         return nullptr;
@@ -156,31 +189,73 @@ SymbolIndex::Node* SymbolIndex::InsertNode(const char* name, SymbolIndexItem* it
     if (FindNode(name, length, fullHash, &link) != nullptr) {
         return nullptr;
     }
-    void* memory = arena_->Allocate(sizeof(Node) + length + 1, alignof(Node));
+    void* memory = arena_->Allocate(NodeBytes(length), alignof(Node));
     if (memory == nullptr) {
         return nullptr;
     }
-    const uint32_t ownedBit = owned && item != nullptr ? Node::kOwned : 0u;
-    Node* node =
-        new (memory) Node{nullptr, item, fullHash, static_cast<uint32_t>(length) | ownedBit};
-    std::memcpy(node->Key(), name, length + 1);
-    *link = node;
-    if (node->Owned()) {
-        ++ownedItems_;
-    }
-    if (item != nullptr) {
-        item->OnInsert(node->Key());
-    }
-    return node;
+    return PlaceNode(memory, link, name, length, fullHash, item, owned);
 }
 
 SymbolIndexItem* SymbolIndex::Insert(const char* name, SymbolIndexItem* item) {
     return InsertNode(name, item, true) != nullptr ? item : nullptr;
 }
 
-const char* SymbolIndex::InsertInPlace(const char* name, SymbolIndexItem* item) {
-    Node* node = InsertNode(name, item, false);
-    return node != nullptr ? node->Key() : nullptr;
+bool SymbolIndex::InsertAll(IndexSource& source) {
+    const size_t count = source.Count();
+    if (!empty_ || (count != 0 && (bucketCount_ == 0 || buckets_ == nullptr))) {
+        return false;
+    }
+    const auto buckets = static_cast<size_t>(bucketCount_);
+    // First the full hash of every name and the bytes of every bucket's nodes, then the
+    // start of each bucket's piece of one region, then the nodes in source order, each
+    // at its bucket's next place. Equal names meet in one bucket and are refused there;
+    // their bytes stay unused.
+    ScratchArray<uint32_t> hashes(count);
+    ScratchArray<size_t> places(buckets);
+    if (!hashes.ok() || !places.ok()) {
+        return false;
+    }
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const char* name = source.Name(i);
+        const size_t length = std::strlen(name);
+        if (length >= kLongestKey) {
+            return false;
+        }
+        hashes[i] = FullHash(name, length);
+        const size_t bytes = NodeBytes(length);
+        if (bytes > SIZE_MAX / 2 - total) {
+            return false;
+        }
+        total += bytes;
+        places[BucketOf(hashes[i])] += bytes;
+    }
+    auto* region = static_cast<char*>(arena_->Allocate(total == 0 ? 1 : total, alignof(Node)));
+    if (region == nullptr) {
+        return false;
+    }
+    size_t start = 0;
+    for (size_t b = 0; b < buckets; ++b) {
+        const size_t bytes = places[b];
+        places[b] = start;
+        start += bytes;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const char* name = source.Name(i);
+        const size_t length = std::strlen(name);
+        const auto bucket = static_cast<size_t>(BucketOf(hashes[i]));
+        Node** link = nullptr;
+        if (FindNode(name, length, hashes[i], &link) != nullptr) {
+            source.Stored(i, nullptr);
+            places[bucket] += NodeBytes(length);
+            continue;
+        }
+        Node* node = PlaceNode(region + places[bucket], link, name, length, hashes[i],
+                               source.Item(i), false);
+        places[bucket] += NodeBytes(length);
+        source.Stored(i, node->Key());
+    }
+    return true;
 }
 
 SymbolIndexItem* SymbolIndex::Find(const char* name) const {

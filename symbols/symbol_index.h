@@ -29,12 +29,28 @@ public:
 // How names are turned into bucket numbers. Both fold the letters a to z to upper case and
 // take every other byte as it is, as a signed char.
 enum class NameHash {
-    // The folded bytes mixed byte by byte (FNV-1a), so that names of similar letters, such
-    // as hierarchical names or anagrams, spread over the buckets.
+    // The folded bytes taken eight at a time and multiplied into the hash, so that names of
+    // similar letters, such as hierarchical names or anagrams, spread over the buckets.
     Mixing,
     // The plain sum of the folded bytes, remainder by the bucket count, absolute value.
     // Kept for comparison: similar names crowd into few buckets.
     ByteSum,
+};
+
+// What InsertAll stores: `Count()` names, each with its item, taken in order.
+class IndexSource {
+public:
+    virtual size_t Count() const = 0;
+    virtual const char* Name(size_t i) const = 0;
+    // An item made in the index's Arena() whose destructor does nothing: the index never
+    // destroys it.
+    virtual SymbolIndexItem* Item(size_t i) = 0;
+    // Told once per name: the index's copy of the key, or null when an equal name came
+    // before (the item is then not stored).
+    virtual void Stored(size_t i, const char* key) = 0;
+
+protected:
+    ~IndexSource() = default;
 };
 
 class SymbolIndex {
@@ -61,11 +77,12 @@ public:
     // Stores `item` under a copy of `name` at the tail of its chain and returns it; null when
     // the name is already present (the caller keeps the item) or memory is short.
     SymbolIndexItem* Insert(const char* name, SymbolIndexItem* item);
-    // Stores an item made in Arena() under a copy of `name` as Insert does, and returns the
-    // index's copy of the key. The index never destroys such an item: only items whose
-    // destructor does nothing may be stored so. Null when the name is already present or
-    // memory is short.
-    const char* InsertInPlace(const char* name, SymbolIndexItem* item);
+    // Stores every name of an empty index with its item, as Insert would one after the other
+    // (the first of equal names is kept; a chain keeps the order of the source), but lays the
+    // nodes out bucket by bucket, so that a chain lies in one piece of memory and a look-up
+    // reads one place after the bucket. False when the index holds names already, a key is
+    // too long or memory is short; the index is then left empty.
+    bool InsertAll(IndexSource& source);
     // The item stored under `name`, or null.
     SymbolIndexItem* Find(const char* name) const;
 
@@ -84,6 +101,12 @@ private:
     const Node* FindNode(const char* name, size_t length, uint32_t fullHash,
                          Node*** tailLink) const;
     Node* InsertNode(const char* name, SymbolIndexItem* item, bool owned);
+    // A node with its key copy at `memory`, linked at `link`.
+    Node* PlaceNode(void* memory, Node** link, const char* name, size_t length, uint32_t fullHash,
+                    SymbolIndexItem* item, bool owned);
+    // The bytes a node of a key of `length` bytes takes, padded so that the next one is
+    // aligned.
+    static size_t NodeBytes(size_t length);
 
     // Keys are at most this long (a name from a file is at most 65,535 bytes).
     static constexpr size_t kLongestKey = 0x7FFFFFFF;
@@ -94,6 +117,7 @@ private:
     std::unique_ptr<TableArena> ownArena_;
     TableArena* arena_;
     bool ok_ = false;
+    bool empty_ = true;
     uint32_t ownedItems_ = 0; // items given by Insert, destroyed with the index
 };
 

@@ -38,6 +38,39 @@ void ClearSymbolTable(ChannelContext& context) {
     context.elementSizes = nullptr;
 }
 
+namespace {
+
+// The entries of a table as the index takes them: one SymbolRef each, made in one piece of
+// the arena; an entry whose name the index holds takes the index's copy as its text, a
+// repeated name a copy of its own in the arena (the reader's copies go with the table's
+// reading).
+class EntrySource final : public IndexSource {
+public:
+    EntrySource(ChannelContext& context, SymbolRef* refs) : context_(context), refs_(refs) {}
+
+    size_t Count() const override { return static_cast<size_t>(context_.symbolCount); }
+    const char* Name(size_t i) const override { return context_.symbols[i].name; }
+    SymbolIndexItem* Item(size_t i) override {
+        return new (&refs_[i]) SymbolRef(&context_.symbols[i], context_.elementSizes[i]);
+    }
+    void Stored(size_t i, const char* key) override {
+        SymbolEntry& entry = context_.symbols[i];
+        if (key == nullptr) {
+            key = context_.symbolArena->CopyText(entry.name, std::strlen(entry.name));
+            copiesFailed_ = copiesFailed_ || key == nullptr;
+        }
+        entry.name = const_cast<char*>(key);
+    }
+    bool copiesFailed() const { return copiesFailed_; }
+
+private:
+    ChannelContext& context_;
+    SymbolRef* refs_;
+    bool copiesFailed_ = false;
+};
+
+} // namespace
+
 bool BuildSymbolIndex(ChannelContext& context) {
     const auto count = static_cast<size_t>(context.symbolCount);
     if (context.symbolArena == nullptr) {
@@ -49,39 +82,18 @@ bool BuildSymbolIndex(ChannelContext& context) {
                               : new (std::nothrow)
                                     SymbolIndex(BucketCountFor(context.symbolCount),
                                                 NameHash::Mixing, context.symbolArena);
-    if (context.filtered == nullptr || context.symbolIndex == nullptr ||
-        !context.symbolIndex->ok()) {
+    void* refs = count > SIZE_MAX / sizeof(SymbolRef) || context.symbolIndex == nullptr
+                     ? nullptr
+                     : context.symbolArena->Allocate((count == 0 ? 1 : count) * sizeof(SymbolRef),
+                                                     alignof(SymbolRef));
+    if (context.filtered == nullptr || refs == nullptr || !context.symbolIndex->ok()) {
         ClearSymbolTable(context);
         return false;
     }
-    TableArena& arena = *context.symbolArena;
-    for (size_t i = 0; i < count; ++i) {
-        SymbolEntry& entry = context.symbols[i];
-        // The item lies just before its node and key in the arena.
-        void* memory = arena.Allocate(sizeof(SymbolRef), alignof(SymbolRef));
-        if (memory == nullptr) {
-            ClearSymbolTable(context);
-            return false;
-        }
-        auto* ref = new (memory) SymbolRef(&entry, context.elementSizes[i]);
-        const char* key = context.symbolIndex->InsertInPlace(entry.name, ref);
-        if (key == nullptr) {
-            // Refused: a name met before (the entry stays in the table, the first one is the
-            // one found by name; it keeps a copy of its own), or memory ran short. The item's
-            // memory stays unused in the arena.
-            arena.ShrinkLast(ref, 0);
-            if (context.symbolIndex->Find(entry.name) == nullptr) {
-                ClearSymbolTable(context);
-                return false;
-            }
-            key = arena.CopyText(entry.name, std::strlen(entry.name));
-            if (key == nullptr) {
-                ClearSymbolTable(context);
-                return false;
-            }
-        }
-        // One copy of each name: the entry's text is now the one in the table's arena.
-        entry.name = const_cast<char*>(key);
+    EntrySource source(context, static_cast<SymbolRef*>(refs));
+    if (!context.symbolIndex->InsertAll(source) || source.copiesFailed()) {
+        ClearSymbolTable(context);
+        return false;
     }
     delete context.readNames;
     context.readNames = nullptr;

@@ -4,17 +4,13 @@
 #include <cstring>
 #include <new>
 
-#include "platform/win32.h"
+#include "symbols/memory_block.h"
 
 namespace ksym {
 
 TableArena::~TableArena() {
     for (const Block& block : blocks_) {
-        if (block.fromSystem) {
-            VirtualFree(block.memory, 0, MEM_RELEASE);
-        } else {
-            delete[] block.memory;
-        }
+        ReleaseBlock(block.memory, block.fromSystem);
     }
 }
 
@@ -34,10 +30,8 @@ bool TableArena::NewBlock(size_t needed) {
             return false;
         }
     }
-    const bool fromSystem = size >= kSystemBlock;
-    char* block = fromSystem ? static_cast<char*>(VirtualAlloc(
-                                   nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))
-                             : new (std::nothrow) char[size];
+    bool fromSystem = false;
+    char* block = AllocateBlock(size, fromSystem);
     if (block == nullptr) {
         return false;
     }

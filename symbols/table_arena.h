@@ -36,7 +36,7 @@ private:
 
     struct Block {
         char* memory;
-        bool fromSystem; // a region of its own (VirtualAlloc), else from the heap
+        bool fromSystem; // see AllocateBlock
     };
 
     std::vector<Block> blocks_;
@@ -46,13 +46,11 @@ private:
     size_t nextBlockSize_ = kFirstBlock;
     size_t blockBytes_ = 0;
 
-    // Blocks grow from 16 KiB (a small project stays small) to 4 MiB. Blocks of 1 MiB and
-    // more are regions of their own, which go back to the system as soon as the table is
-    // released (a freed heap block may stay with the process) and which the system may map
-    // with large pages, so that look-ups spread over a large table miss the TLB less.
+    // Blocks grow from 16 KiB (a small project stays small) to 4 MiB. The large ones are
+    // regions of their own (memory_block.h), which the system may also map with large
+    // pages, so that look-ups spread over a large table miss the TLB less.
     static constexpr size_t kFirstBlock = 16 * 1024;
     static constexpr size_t kLargestBlock = 4 * 1024 * 1024;
-    static constexpr size_t kSystemBlock = 1024 * 1024;
 };
 
 } // namespace ksym
