@@ -18,19 +18,14 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "bench/library_root.h"
-#include "extern/kclient.h"
+#include "bench/bench_station.h"
 #include "include/ksymbol.h"
 #include "platform/win32.h"
-#include "plcsim/controller.h"
-#include "plcsim/station_server.h"
-#include "varlist/var_list.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -40,7 +35,14 @@
 
 namespace {
 
-constexpr UINT kNotifyMsg = WM_USER + 7;
+using ksymbench::CloseStation;
+using ksymbench::OpenStation;
+using ksymbench::Pointers;
+using ksymbench::ReadOnce;
+using ksymbench::Station;
+using ksymbench::TelegramCount;
+
+constexpr char kProgram[] = "var_list_bench";
 constexpr uint32_t kBlockSize = 512;
 constexpr char kStation[] = "sim:block=512";
 // Direct addresses of every size, a bit among them, mixed into the names.
@@ -48,11 +50,6 @@ const char* const kDirectAddresses[] = {"%MW4", "%MB100", "%MD8", "%MX2.5", "%IW
 
 // A channel the runs use, opened once in main: `station` to the embedded simulator,
 // `tcpStation` to a station server on the loopback interface serving the same project.
-struct Station {
-    HWND window = nullptr;
-    int32_t channel = -1;
-    std::vector<std::string> symbols; // the loaded symbols' names, in file order
-};
 Station station;
 Station tcpStation;
 
@@ -69,19 +66,6 @@ std::vector<std::string> ListNames(size_t n) {
         }
     }
     return names;
-}
-
-std::vector<const char*> Pointers(const std::vector<std::string>& names) {
-    std::vector<const char*> pointers;
-    pointers.reserve(names.size());
-    for (const std::string& name : names) {
-        pointers.push_back(name.c_str());
-    }
-    return pointers;
-}
-
-uint32_t TelegramCount(HVARLIST list) {
-    return static_cast<ksym::VarList*>(list)->telegramCount;
 }
 
 void HandOver(benchmark::State& state) {
@@ -129,40 +113,6 @@ void Define(benchmark::State& state) {
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * count);
     state.counters["telegrams"] = telegrams;
-}
-
-// Waits for the read's completion, at most timeoutMs when one is given, else for as long as
-// it takes; the completion's wParam, or -1 when none came.
-long AwaitCompletion(const Station& on, DWORD timeoutMs) {
-    MSG msg{};
-    if (timeoutMs == INFINITE) {
-        return GetMessageA(&msg, on.window, kNotifyMsg, kNotifyMsg) > 0
-                   ? static_cast<long>(msg.wParam)
-                   : -1;
-    }
-    const DWORD start = GetTickCount();
-    do {
-        if (PeekMessageA(&msg, on.window, kNotifyMsg, kNotifyMsg, PM_REMOVE)) {
-            return static_cast<long>(msg.wParam);
-        }
-        Sleep(1);
-    } while (GetTickCount() - start < timeoutMs);
-    return -1;
-}
-
-// One read; false when it did not complete with every value taken in.
-bool ReadOnce(const Station& on, HVARLIST list, uint32_t count, DWORD timeoutMs) {
-    if (KSymSendVarList(on.channel, list) != 1 ||
-        AwaitCompletion(on, timeoutMs) != COMM_MESSAGEREADY) {
-        return false;
-    }
-    VarValue** values = nullptr;
-    uint32_t received = 0;
-    KSymEnterVarListAccess(on.channel, list);
-    KSymGetValues(on.channel, list, &values, &received);
-    benchmark::DoNotOptimize(values);
-    KSymLeaveVarListAccess(on.channel, list);
-    return received == count;
 }
 
 void ReadOn(benchmark::State& state, const Station& on) {
@@ -323,98 +273,53 @@ private:
     std::map<std::string, ReadFigures> figures_;
 };
 
-// Opens the channel and loads the symbols; false with a message when it cannot.
-bool OpenStation(Station& target, const char* address) {
-    target.window = CreateWindowExA(0, "STATIC", "bench", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    nullptr, nullptr);
-    if (target.window == nullptr) {
-        std::fprintf(stderr, "var_list_bench: no message window\n");
-        return false;
-    }
-    target.channel = KSymOpenChannelEx(address, 0, target.window, kNotifyMsg, kBlockSize);
-    if (target.channel == -1) {
-        std::fprintf(stderr, "var_list_bench: cannot open %s (error %d)\n", address,
-                     static_cast<int>(KClientGetLastError()));
-        return false;
-    }
-    SymbolEntry** symbols = nullptr;
-    int32_t count = 0;
-    if (KSymLoadSymbols(target.channel, nullptr, &symbols, &count) != 1 || count == 0) {
-        std::fprintf(stderr, "var_list_bench: cannot load the symbols (error %d)\n",
-                     static_cast<int>(KClientGetLastError()));
-        return false;
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        const char* name = symbols[i]->name; // a packed field: copied out before use
-        target.symbols.emplace_back(name);
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    const ksymbench::LibraryRoot root("var_list_bench");
-    if (!root.ok()) {
-        return 1;
-    }
-    int status = 1;
-    // The station server holds the same project, with the simulator's block size.
-    auto controller = std::make_shared<plcsim::Controller>();
-    plcsim::Config config;
-    config.blockSize = kBlockSize;
-    std::string error;
-    plcsim::StationServer server(controller);
-    const bool served = controller->Configure(config, error) && server.Start("127.0.0.1", 0, error);
-    const std::string tcpAddress = "tcp:" + server.Address();
-    if (served && OpenStation(station, kStation) && OpenStation(tcpStation, tcpAddress.c_str())) {
-        // Wake-ups between threads vary from run to run (more so on virtual machines): the
-        // hand-over and the reads are repeated and their medians compared.
-        constexpr int kRepetitions = 5;
-        benchmark::RegisterBenchmark("HandOver", HandOver)
-            ->UseRealTime()
-            ->Repetitions(kRepetitions)
-            ->ReportAggregatesOnly(true);
-        benchmark::RegisterBenchmark("Define", Define)
-            ->Arg(10)
-            ->Arg(1000)
-            ->Arg(100000)
-            ->UseManualTime()
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark("Read", Read)
-            ->Arg(10)
-            ->Arg(1000)
-            ->UseRealTime()
-            ->Repetitions(kRepetitions)
-            ->ReportAggregatesOnly(true)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark("LoopbackRoundTrip", LoopbackRoundTrip)
-            ->UseRealTime()
-            ->Repetitions(kRepetitions)
-            ->ReportAggregatesOnly(true);
-        benchmark::RegisterBenchmark("ReadTcp", ReadTcp)
-            ->Arg(10)
-            ->UseRealTime()
-            ->Repetitions(kRepetitions)
-            ->ReportAggregatesOnly(true)
-            ->Unit(benchmark::kMicrosecond);
-        HandOverReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        status = 0;
-    }
-    benchmark::Shutdown();
-    for (Station* open : {&station, &tcpStation}) {
-        if (open->channel != -1) {
-            KSymCloseChannel(open->channel);
-        }
-        if (open->window != nullptr) {
-            DestroyWindow(open->window);
-        }
-    }
-    server.Stop();
-    return status;
+    HandOverReporter reporter;
+    return ksymbench::RunOnSampleStation(
+        argc, argv, kProgram, kBlockSize,
+        [](const ksymbench::SampleStation& server) {
+            // The station server holds the same project, with the simulator's block size.
+            if (!OpenStation(station, kStation, kBlockSize, kProgram) ||
+                !OpenStation(tcpStation, server.TcpAddress().c_str(), kBlockSize, kProgram)) {
+                return false;
+            }
+            // Wake-ups between threads vary from run to run (more so on virtual machines): the
+            // hand-over and the reads are repeated and their medians compared.
+            constexpr int kRepetitions = 5;
+            benchmark::RegisterBenchmark("HandOver", HandOver)
+                ->UseRealTime()
+                ->Repetitions(kRepetitions)
+                ->ReportAggregatesOnly(true);
+            benchmark::RegisterBenchmark("Define", Define)
+                ->Arg(10)
+                ->Arg(1000)
+                ->Arg(100000)
+                ->UseManualTime()
+                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark("Read", Read)
+                ->Arg(10)
+                ->Arg(1000)
+                ->UseRealTime()
+                ->Repetitions(kRepetitions)
+                ->ReportAggregatesOnly(true)
+                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark("LoopbackRoundTrip", LoopbackRoundTrip)
+                ->UseRealTime()
+                ->Repetitions(kRepetitions)
+                ->ReportAggregatesOnly(true);
+            benchmark::RegisterBenchmark("ReadTcp", ReadTcp)
+                ->Arg(10)
+                ->UseRealTime()
+                ->Repetitions(kRepetitions)
+                ->ReportAggregatesOnly(true)
+                ->Unit(benchmark::kMicrosecond);
+            return true;
+        },
+        [] {
+            CloseStation(station);
+            CloseStation(tcpStation);
+        },
+        reporter);
 }
