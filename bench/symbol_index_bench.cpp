@@ -4,8 +4,10 @@
 //   ReadBytes      the image's bytes copied out of a memory device in 4 KB pieces: the cost
 //                  of getting at the bytes alone, without parsing
 //   ReadSdbFile    the reader on the same kind of device, making the channel's entries
-//   BuildIndex     a SymbolIndex of BucketCountFor(n) buckets, one SymbolRef per entry
-//   Find10000      10,000 look-ups of names picked at random among the set's
+//   BuildIndex     a SymbolIndex of BucketCountFor(n) buckets built as the loader builds it
+//                  (InsertAll, one SymbolRef per entry, all in the index's arena)
+//   Find10000      10,000 look-ups of names picked at random among the set's (copies, as
+//                  a caller would pass them, not the table's own texts)
 // The index runs carry the longest chain and the average length of the chain a key lies in
 // (the sum of squared chain lengths over the key count) as counters.
 // The sets, and the index each BuildIndex run made last, are kept for the whole run.
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +30,7 @@
 #include "symbols/symbol_index.h"
 #include "symbols/symbol_ref.h"
 #include "symbols/symbol_table.h"
+#include "symbols/table_arena.h"
 
 namespace {
 
@@ -49,7 +53,7 @@ struct SymbolSet {
             std::abort();
         }
         for (size_t pick : ksymbench::RandomPicks(kLookups, names.size())) {
-            lookups.push_back(table.symbols[pick].name);
+            lookups.push_back(names[pick]);
         }
     }
     SymbolSet(const SymbolSet&) = delete;
@@ -58,7 +62,7 @@ struct SymbolSet {
 
     std::vector<uint8_t> image;
     ksym::ChannelContext table;
-    std::vector<const char*> lookups;
+    std::vector<std::string> lookups; // copies, as a caller would pass them
 };
 
 enum class Family { Hierarchical, Anagrams };
@@ -84,24 +88,48 @@ SymbolSet& Set(Family family, size_t count) {
     return *set;
 }
 
-std::unique_ptr<ksym::SymbolIndex> BuildIndex(ksym::ChannelContext& table, ksym::NameHash hash) {
-    auto index = std::make_unique<ksym::SymbolIndex>(ksym::BucketCountFor(table.symbolCount), hash);
-    for (int32_t i = 0; i < table.symbolCount; ++i) {
-        SymbolEntry& entry = table.symbols[i];
-        auto ref = std::make_unique<ksym::SymbolRef>(&entry, table.elementSizes[i]);
-        if (index->Insert(entry.name, ref.get()) != nullptr) {
-            ref.release(); // the index owns it now
-        }
+// The entries of a set as the loader hands them to the index: one SymbolRef each in the
+// index's arena; the entries' names are left as they are (the set is shared by every run).
+class SetSource final : public ksym::IndexSource {
+public:
+    SetSource(ksym::ChannelContext& table, ksym::SymbolRef* refs) : table_(table), refs_(refs) {}
+    size_t Count() const override { return static_cast<size_t>(table_.symbolCount); }
+    const char* Name(size_t i) const override { return table_.symbols[i].name; }
+    ksym::SymbolIndexItem* Item(size_t i) override {
+        return new (&refs_[i]) ksym::SymbolRef(&table_.symbols[i], table_.elementSizes[i]);
     }
-    return index;
+    void Stored(size_t /*i*/, const char* /*key*/) override {}
+
+private:
+    ksym::ChannelContext& table_;
+    ksym::SymbolRef* refs_;
+};
+
+// An index as the loader builds it (all names at once, nodes laid out bucket by bucket),
+// with its own arena.
+struct BuiltIndex {
+    ksym::TableArena arena;
+    std::unique_ptr<ksym::SymbolIndex> index;
+};
+
+std::unique_ptr<BuiltIndex> BuildIndex(ksym::ChannelContext& table, ksym::NameHash hash) {
+    auto built = std::make_unique<BuiltIndex>();
+    built->index = std::make_unique<ksym::SymbolIndex>(ksym::BucketCountFor(table.symbolCount),
+                                                       hash, &built->arena);
+    void* refs = built->arena.Allocate(
+        static_cast<size_t>(table.symbolCount) * sizeof(ksym::SymbolRef), alignof(ksym::SymbolRef));
+    SetSource source(table, static_cast<ksym::SymbolRef*>(refs));
+    if (refs == nullptr || !built->index->InsertAll(source)) {
+        std::abort();
+    }
+    return built;
 }
 
 // The index of each set and hash that the look-ups run against: the one the last BuildIndex
 // run made, or one built on first use. Building a byte-sum index of 1,000,000 names takes
 // minutes, so it is built once for both.
-std::unique_ptr<ksym::SymbolIndex>& KeptIndex(SymbolSet& set, ksym::NameHash hash) {
-    static std::map<std::pair<SymbolSet*, ksym::NameHash>, std::unique_ptr<ksym::SymbolIndex>>
-        indexes;
+std::unique_ptr<BuiltIndex>& KeptIndex(SymbolSet& set, ksym::NameHash hash) {
+    static std::map<std::pair<SymbolSet*, ksym::NameHash>, std::unique_ptr<BuiltIndex>> indexes;
     return indexes[{&set, hash}];
 }
 
@@ -155,9 +183,9 @@ void ReadSdbFile(benchmark::State& state, Family family, size_t count) {
 void BuildIndexRun(benchmark::State& state, Family family, size_t count, ksym::NameHash hash) {
     SymbolSet& set = Set(family, count);
     for (auto _ : state) {
-        std::unique_ptr<ksym::SymbolIndex> index = BuildIndex(set.table, hash);
+        std::unique_ptr<BuiltIndex> index = BuildIndex(set.table, hash);
         state.PauseTiming(); // neither are the counters nor the release of the one before
-        SetChainCounters(state, *index);
+        SetChainCounters(state, *index->index);
         KeptIndex(set, hash) = std::move(index);
         state.ResumeTiming();
     }
@@ -166,14 +194,14 @@ void BuildIndexRun(benchmark::State& state, Family family, size_t count, ksym::N
 
 void FindRun(benchmark::State& state, Family family, size_t count, ksym::NameHash hash) {
     SymbolSet& set = Set(family, count);
-    std::unique_ptr<ksym::SymbolIndex>& kept = KeptIndex(set, hash);
+    std::unique_ptr<BuiltIndex>& kept = KeptIndex(set, hash);
     if (kept == nullptr) {
         kept = BuildIndex(set.table, hash);
     }
-    const ksym::SymbolIndex& index = *kept;
+    const ksym::SymbolIndex& index = *kept->index;
     for (auto _ : state) {
-        for (const char* name : set.lookups) {
-            benchmark::DoNotOptimize(index.Find(name));
+        for (const std::string& name : set.lookups) {
+            benchmark::DoNotOptimize(index.Find(name.c_str()));
         }
     }
     SetChainCounters(state, index);
