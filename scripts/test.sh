@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: a format check of the sources, the native build, the
 # address and thread sanitizer builds, the i386 Linux build (every test run through
-# qemu-user), the 32-bit Windows build (built and its DLL's tables checked; this machine
-# cannot run 32-bit Windows code) and the 64-bit Windows build, whose tests run under wine64
-# in a fresh prefix. Right after the dev build's tests, the Python package's tests run
-# against that build (stage "python"). Each stage says how long it took.
+# qemu-user), the 32-bit Windows build (its libraries and programs built and its DLL's tables
+# checked; this machine cannot run 32-bit Windows code) and the 64-bit Windows build, whose
+# tests run under wine64 in a fresh prefix. Right after the dev build's tests, the Python
+# package's tests run against that build (stage "python"). Each stage says how long it took.
 #   scripts/test.sh [PRESET...]   (default: dev asan tsan linux32 mingw32 mingw64)
 #   scripts/test.sh python        only the Python tests, against an existing dev build
 #   KSYM_SKIP_WINDOWS=1 scripts/test.sh   leaves the Windows builds out, and says so
@@ -60,7 +60,10 @@ for preset in "${presets[@]}"; do
         ;;
     mingw32)
         echo "== mingw32: build"
-        stage "mingw32: build" scripts/build.sh mingw32
+        # The libraries, the programs and the DLL's table checks: its tests cannot run here,
+        # and the mingw64 and linux32 builds compile the same test sources.
+        stage "mingw32: build" scripts/build.sh mingw32 ksymbol kclient kutil ksym sdbtool \
+            ksymbol_exports
         echo "== mingw32: built; layouts checked at compile time, export and import tables checked"
         ;;
     mingw64)

@@ -212,7 +212,7 @@ bool ReadTypeRecord(KSerDev& device, SdbTypeSlot& slot) {
 // steps, which becomes the channel's array when it is (nearly) full.
 class PendingEntries {
 public:
-    PendingEntries(const SdbTypeTable& types)
+    explicit PendingEntries(const SdbTypeTable& types)
         : types_(types), typeNames_(types.size(), nullptr), arena_(new (std::nothrow) TableArena),
           names_(new (std::nothrow) TableArena) {}
     PendingEntries(const PendingEntries&) = delete;
