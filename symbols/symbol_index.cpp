@@ -257,16 +257,16 @@ bool SymbolIndex::InsertAll(IndexSource& source) {
         }
         const char* name = source.Name(i);
         const size_t length = std::strlen(name);
-        const auto bucket = static_cast<size_t>(BucketOf(hashes[i]));
+        // The name's bytes in its bucket's piece are taken whether it is stored or refused.
+        size_t& place = places[static_cast<size_t>(BucketOf(hashes[i]))];
+        char* memory = region + place;
+        place += NodeBytes(length);
         Node** link = nullptr;
         if (FindNode(name, length, hashes[i], &link) != nullptr) {
             source.Stored(i, nullptr);
-            places[bucket] += NodeBytes(length);
             continue;
         }
-        Node* node = PlaceNode(region + places[bucket], link, name, length, hashes[i],
-                               source.Item(i), false);
-        places[bucket] += NodeBytes(length);
+        Node* node = PlaceNode(memory, link, name, length, hashes[i], source.Item(i), false);
         source.Stored(i, node->Key());
     }
     return true;

@@ -36,7 +36,6 @@ bool TableArena::NewBlock(size_t needed) {
         return false;
     }
     blocks_.push_back(Block{block, fromSystem});
-    blockBytes_ += size;
     next_ = block;
     end_ = block + size;
     if (nextBlockSize_ < kLargestBlock) {

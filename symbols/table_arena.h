@@ -28,9 +28,6 @@ public:
     // A zero-terminated copy of `length` bytes of `text`; null when memory is short.
     char* CopyText(const char* text, size_t length);
 
-    // Bytes of the blocks held, for measurements.
-    size_t BlockBytes() const { return blockBytes_; }
-
 private:
     bool NewBlock(size_t needed);
 
@@ -44,7 +41,6 @@ private:
     char* end_ = nullptr;
     char* last_ = nullptr; // the allocation made last, for ShrinkLast
     size_t nextBlockSize_ = kFirstBlock;
-    size_t blockBytes_ = 0;
 
     // Blocks grow from 16 KiB (a small project stays small) to 4 MiB. The large ones are
     // regions of their own (memory_block.h), which the system may also map with large
