@@ -51,6 +51,9 @@ TEST(MessageWindow, MessagesFromOtherThreadsWakeTheOwnerAndKeepTheirOrder) {
     HWND window = create_window();
     ASSERT_NE(window, nullptr);
     constexpr LPARAM kEach = 1000;
+    // Taken before any poster starts: a slow machine (an emulated one, say) may
+    // take longer than the posters' sleep to start the second thread.
+    const DWORD before = GetTickCount();
     std::vector<std::thread> posters;
     for (WPARAM sender = 0; sender < 2; ++sender)
         posters.emplace_back([window, sender] {
@@ -58,7 +61,6 @@ TEST(MessageWindow, MessagesFromOtherThreadsWakeTheOwnerAndKeepTheirOrder) {
             for (LPARAM i = 0; i < kEach; ++i)
                 EXPECT_TRUE(PostMessageA(window, WM_USER + 1, sender, i));
         });
-    const DWORD before = GetTickCount();
     LPARAM next[2] = {0, 0};
     for (LPARAM received = 0; received < 2 * kEach; ++received) {
         MSG message{};
