@@ -11,6 +11,8 @@
 //                 event each: the hand-overs of a read (caller, the server's connection
 //                 thread, the client's receive thread, the notification thread, caller)
 //                 without sockets or library, the floor under Channels/<n>
+//   Ring2/<n>     the same with two threads per ring: the floor under a design in which one
+//                 server thread and one receive thread serve every connection
 // After a warm-up of 0.5 s the reads (rounds) that end within the next 3 s count:
 //   reads/s, rounds/s  those of all threads, per second
 //   p50_us, p99_us     the latency of one, over every one of every thread
@@ -272,11 +274,12 @@ void Channels(benchmark::State& state) {
     }
 }
 
-// A ring's thread: three partner threads and this one pass the turn round through one
-// auto-reset event each, as a read passes it from the caller to the server's connection
-// thread, the client's receive thread, the notification thread and back.
-void RingThread(Rendezvous& meet, size_t index, ThreadFigures& figures) {
-    constexpr size_t kHops = 4;
+// A ring's thread: kHops - 1 partner threads and this one pass the turn round through one
+// auto-reset event each. Four hops are a read's: from the caller to the server's connection
+// thread, the client's receive thread, the notification thread and back; two are what would
+// be left if a server and a receive thread served every connection together and had work
+// waiting whenever they looked (the notification thread and the caller).
+template <size_t kHops> void RingThread(Rendezvous& meet, size_t index, ThreadFigures& figures) {
     HANDLE events[kHops] = {};
     for (HANDLE& event : events) {
         event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -311,9 +314,9 @@ void RingThread(Rendezvous& meet, size_t index, ThreadFigures& figures) {
     meet.Ended(index);
 }
 
-void Ring(benchmark::State& state) {
+template <size_t kHops> void Ring(benchmark::State& state) {
     for (auto _ : state) {
-        RunTogether(state, RingThread, "rounds/s");
+        RunTogether(state, RingThread<kHops>, "rounds/s");
     }
 }
 
@@ -422,7 +425,8 @@ int main(int argc, char** argv) {
                 return false;
             }
             for (benchmark::internal::Benchmark* run :
-                 {benchmark::RegisterBenchmark("Ring", Ring),
+                 {benchmark::RegisterBenchmark("Ring", Ring<4>),
+                  benchmark::RegisterBenchmark("Ring2", Ring<2>),
                   benchmark::RegisterBenchmark("Channels", Channels)}) {
                 run->Arg(1)->Arg(10)->Arg(50)->Arg(200)->Iterations(1)->UseManualTime()->Unit(
                     benchmark::kMillisecond);

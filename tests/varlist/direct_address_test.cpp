@@ -7,7 +7,7 @@ namespace {
 using ksym::ParseDirectAddress;
 using ksym::VarAddress;
 
-struct Case {
+struct AddressCase {
     const char* text;
     uint16_t area;
     uint32_t offset;
@@ -15,7 +15,7 @@ struct Case {
 };
 
 TEST(DirectAddress, AreasSizesAndNumbersResolve) {
-    const Case cases[] = {
+    const AddressCase cases[] = {
         {"%IX1.2", 1, 18, 0},
         {"%I1.2", 1, 18, 0},
         {"%MW4", 0, 8, 2},
@@ -34,7 +34,7 @@ TEST(DirectAddress, AreasSizesAndNumbersResolve) {
         {"%IX268435456.0", 1, 0, 0},
         {"%IX1.-0", 1, 16, 0},
     };
-    for (const Case& c : cases) {
+    for (const AddressCase& c : cases) {
         VarAddress address{9, 9, 9};
         ASSERT_EQ(ParseDirectAddress(c.text, address), 1) << c.text;
         EXPECT_EQ(address.area, c.area) << c.text;
