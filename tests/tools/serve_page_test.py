@@ -57,7 +57,7 @@ def browser():
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                     "--disable-gpu", "--window-size=1400,900"):
+                     "--disable-gpu", "--window-size=1600,800"):
         options.add_argument(argument)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     driver = webdriver.Chrome(service=Service(DRIVER), options=options)
