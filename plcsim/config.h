@@ -35,6 +35,9 @@ struct Config {
     bool pattern = false;
     // clock=manual: the clock stands at 0 until moved (control command clock=+MS).
     bool manualClock = false;
+    // Every write is refused with the controller's refusal status, nothing written (plcsim
+    // --read-only: a station that may be looked at but not changed).
+    bool readOnly = false;
 };
 
 // Parses options separated by ';': project=PATH (a symbol file or a project description),

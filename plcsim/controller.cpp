@@ -302,7 +302,7 @@ std::vector<uint8_t> Controller::ReadReply(const uint8_t* request, size_t length
 
 std::vector<uint8_t> Controller::WriteReply(const uint8_t* request, size_t length) {
     const ByteOrder order = config_.order;
-    if (config_.faults.count(Fault::Refuse) != 0 || length < kItemsField) {
+    if (config_.faults.count(Fault::Refuse) != 0 || config_.readOnly || length < kItemsField) {
         return StatusReply(kStatusRefused);
     }
     // Every item is parsed and checked before the first is written. Each takes at least

@@ -81,7 +81,7 @@ public:
     // bytes (1 for a bit: nonzero sets it, zero clears it); whatever follows the items (the
     // client sends n spare bytes) is ignored. The reply is a status word: 0 when every item
     // was written, kStatusRefused, with nothing written, when any item cannot be, the
-    // request is cut short, or the refuse fault is on.
+    // request is cut short, the refuse fault is on, or the controller is read-only.
     //
     // Every number of these services is in the controller's byte order.
     //

@@ -1,5 +1,8 @@
-# Writes a C++ source file that holds a text file's bytes, for SampleDescriptionText():
-#   cmake -DINPUT=FILE -DOUTPUT=FILE.cpp -P embed_text.cmake
+# Writes a C++ source file that holds a text file's bytes, as a function that returns them:
+#   cmake -DINPUT=FILE -DOUTPUT=FILE.cpp [-DHEADER=H -DNAMESPACE=NS -DFUNCTION=NAME]
+#         -P embed_text.cmake
+# By default the function is plcsim's SampleDescriptionText(), declared in
+# plcsim/sample_description.h; HEADER is the header that declares the one named.
 # It runs in CMake itself, so the cross builds embed the text without running a program
 # they built. The bytes are written as numbers, so that no character of the text can end a
 # literal early.
@@ -8,20 +11,25 @@ file(READ "${INPUT}" hex HEX)
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 string(REPEAT "0x..," 16 line)
 string(REGEX REPLACE "(${line})" "\\1\n    " bytes "${bytes}")
+if(NOT DEFINED FUNCTION)
+    set(HEADER plcsim/sample_description.h)
+    set(NAMESPACE plcsim)
+    set(FUNCTION SampleDescriptionText)
+endif()
 get_filename_component(name "${INPUT}" NAME)
 file(WRITE "${OUTPUT}" "// Generated from ${name} by plcsim/embed_text.cmake; do not edit.
-#include \"plcsim/sample_description.h\"
+#include \"${HEADER}\"
 
-namespace plcsim {
+namespace ${NAMESPACE} {
 
 namespace {
 const unsigned char kText[] = {
     ${bytes}0x00};
 } // namespace
 
-std::string SampleDescriptionText() {
+std::string ${FUNCTION}() {
     return std::string(reinterpret_cast<const char*>(kText), sizeof kText - 1);
 }
 
-} // namespace plcsim
+} // namespace ${NAMESPACE}
 ")

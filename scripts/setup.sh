@@ -5,11 +5,14 @@
 set -euo pipefail
 
 if [ "${1:-}" = tool ]; then
-    packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
+    packages=(cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev
+              libcpp-httplib-dev libjs-chart.js)
 else
     packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
-              libbenchmark-dev libcli11-dev nlohmann-json3-dev clang-format
-              python3-pytest python3-setuptools python3-pip)
+              libbenchmark-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libjs-chart.js
+              clang-format python3-pytest python3-setuptools python3-pip)
+    # The browser test of ksym serve's page.
+    packages+=(chromium chromium-driver python3-selenium)
 fi
 # The i386 build: the 32-bit compilers and libraries, and qemu-user to run its programs.
 if [ "${1:-}" != tool ] && [ "${KSYM_SKIP_LINUX32:-0}" != 1 ]; then

@@ -56,6 +56,20 @@ int main(int argc, char** argv) {
                       "table (default), csv or jsonl (--json: jsonl); every record has the time "
                       "of its read, ISO 8601 UTC with milliseconds");
 
+#ifdef KSYM_WITH_SERVE
+    ksymtool::ServeOptions serveOptions;
+    CLI::App* serve = app.add_subcommand(
+        "serve", "serve the variables in a browser page and a JSON interface until Ctrl-C or "
+                 "SIGTERM; it prints 'ksym serving http://HOST:PORT/' when ready");
+    serve->add_option("--listen", serveOptions.listen,
+                      "HOST:PORT to listen on (default 127.0.0.1:8080; port 0 picks a free one); "
+                      "loopback only unless --allow-remote");
+    serve->add_flag("--read-only", serveOptions.readOnly, "refuse every write (403)");
+    serve->add_flag("--allow-remote", serveOptions.allowRemote,
+                    "allow a --listen host beyond loopback: anyone who can reach the port can "
+                    "read and, without --read-only, write");
+#endif
+
     CLI::App* info = app.add_subcommand("info", "show the controller's project identification");
     CLI::App* login = app.add_subcommand("login", "log in to the controller");
     CLI::App* logout = app.add_subcommand("logout", "log out of the controller");
@@ -76,6 +90,11 @@ int main(int argc, char** argv) {
     if (watch->parsed()) {
         return ksymtool::RunWatch(options, watchNames, watchOptions);
     }
+#ifdef KSYM_WITH_SERVE
+    if (serve->parsed()) {
+        return ksymtool::RunServe(options, serveOptions);
+    }
+#endif
     if (info->parsed()) {
         return ksymtool::RunInfo(options);
     }

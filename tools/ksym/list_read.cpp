@@ -64,7 +64,8 @@ std::unique_ptr<ListReader> DefineReader(Session& session, const std::vector<std
     return reader;
 }
 
-int ReportRefusedDefinition(int32_t channel, const std::vector<Variable>& variables) {
+int DescribeRefusedDefinition(int32_t channel, const std::vector<Variable>& variables,
+                              std::string& why) {
     const int32_t listError = KClientGetLastError();
     // The list as a whole was refused: the first variable refused on its own is the culprit.
     for (const Variable& variable : variables) {
@@ -76,18 +77,24 @@ int ReportRefusedDefinition(int32_t channel, const std::vector<Variable>& variab
         }
         const int32_t code = KClientGetLastError();
         if (code == KSYM_ERR_NO_SYMBOLS) {
-            std::fprintf(stderr, "ksym: unknown variable: %s\n", name);
+            why = "unknown variable: " + variable.name;
         } else {
-            std::fprintf(stderr,
-                         "ksym: %s (%s, %u bytes) does not fit a telegram of the station: %s\n",
-                         name, variable.typeName.c_str(),
-                         static_cast<unsigned>(variable.shape.size), LastErrorText().c_str());
+            why = variable.name + " (" + variable.typeName + ", " +
+                  std::to_string(variable.shape.size) +
+                  " bytes) does not fit a telegram of the station: " + LastErrorText();
         }
         return kExitBadArgument;
     }
     KClientSetLastError(listError);
-    std::fprintf(stderr, "ksym: the variable list was refused: %s\n", LastErrorText().c_str());
+    why = "the variable list was refused: " + LastErrorText();
     return kExitBadArgument;
+}
+
+int ReportRefusedDefinition(int32_t channel, const std::vector<Variable>& variables) {
+    std::string why;
+    const int exitCode = DescribeRefusedDefinition(channel, variables, why);
+    std::fprintf(stderr, "ksym: %s\n", why.c_str());
+    return exitCode;
 }
 
 ListReader::ListReader(const Session& session, std::vector<Variable> variables)
@@ -100,11 +107,20 @@ ListReader::~ListReader() {
 }
 
 bool ListReader::Define(int& exitCode) {
+    std::string why;
+    if (Define(exitCode, why)) {
+        return true;
+    }
+    std::fprintf(stderr, "ksym: %s\n", why.c_str());
+    return false;
+}
+
+bool ListReader::Define(int& exitCode, std::string& why) {
     const std::vector<const char*> names = NamesOf(variables_);
     list_ =
         KSymDefineVarList(session_.channel(), names.data(), static_cast<uint32_t>(names.size()));
     if (list_ == nullptr) {
-        exitCode = ReportRefusedDefinition(session_.channel(), variables_);
+        exitCode = DescribeRefusedDefinition(session_.channel(), variables_, why);
         return false;
     }
     return true;

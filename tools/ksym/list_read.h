@@ -32,6 +32,8 @@ public:
     // Defines the list; false (with a message on stderr and the exit code) when the library
     // refuses a name.
     bool Define(int& exitCode);
+    // As above, with the reason in `why` instead of on stderr.
+    bool Define(int& exitCode, std::string& why);
     // One complete read. kFailed comes with a message on stderr and the exit code.
     ReadEnd Read(int& exitCode);
 
@@ -63,9 +65,12 @@ std::unique_ptr<ListReader> PrepareReader(Session& session, const std::vector<st
 std::unique_ptr<ListReader> DefineReader(Session& session, const std::vector<std::string>& names,
                                          bool quiet, int& exitCode);
 
-// Reports why the library refused to define a list of `variables` (error 19, 31 or 32):
-// finds the variable it refuses and prints "unknown variable: NAME" or that it does not fit
+// Tells why the library refused to define a list of `variables` (error 19, 31 or 32): finds
+// the variable it refuses and sets `why` to "unknown variable: NAME" or that it does not fit
 // a telegram of the station. Returns the exit code.
+int DescribeRefusedDefinition(int32_t channel, const std::vector<Variable>& variables,
+                              std::string& why);
+// As DescribeRefusedDefinition, printing the reason on stderr.
 int ReportRefusedDefinition(int32_t channel, const std::vector<Variable>& variables);
 
 } // namespace ksymtool

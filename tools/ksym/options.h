@@ -25,6 +25,7 @@ enum ExitCode : int {
     kExitNoAnswer = 7,       // the controller did not answer in time
     kExitExchangeFailed = 8, // a request could not be sent, or its exchange failed
     kExitVerifyFailed = 9,   // write --verify read back other bytes than were written
+    kExitListenFailed = 10,  // serve: the address cannot be listened on
 };
 
 } // namespace ksymtool

@@ -50,9 +50,12 @@ std::string LoadFailure() {
 
 } // namespace
 
-void InstallInterruptHandler() {
+void InstallInterruptHandler(bool terminateToo) {
     interrupted.store(false);
     std::signal(SIGINT, OnInterrupt);
+    if (terminateToo) {
+        std::signal(SIGTERM, OnInterrupt);
+    }
 }
 
 bool Interrupted() {
@@ -209,19 +212,28 @@ Notification Session::Wait(uint32_t timeoutMs) const {
 }
 
 bool Session::AwaitReply(int& exitCode) const {
+    std::string why;
+    if (AwaitReply(exitCode, why)) {
+        return true;
+    }
+    std::fprintf(stderr, "ksym: %s\n", why.c_str());
+    return false;
+}
+
+bool Session::AwaitReply(int& exitCode, std::string& why) const {
     const Notification note = Wait();
     if (note.end == WaitEnd::kPosted && note.status == COMM_MESSAGEREADY) {
         return true;
     }
     if (note.end == WaitEnd::kPosted && note.status == COMM_FATALERROR) {
-        std::fprintf(stderr, "ksym: the exchange with the controller failed\n");
+        why = "the exchange with the controller failed";
         exitCode = kExitExchangeFailed;
     } else if (note.end == WaitEnd::kPosted && note.status != COMM_TIMEOUT) {
-        std::fprintf(stderr, "ksym: unexpected notification %u (%u) from the channel\n",
-                     static_cast<unsigned>(note.status), static_cast<unsigned>(note.value));
+        why = "unexpected notification " + std::to_string(note.status) + " (" +
+              std::to_string(note.value) + ") from the channel";
         exitCode = kExitExchangeFailed;
     } else {
-        std::fprintf(stderr, "ksym: %s\n", kNoAnswer);
+        why = kNoAnswer;
         exitCode = kExitNoAnswer;
     }
     return false;

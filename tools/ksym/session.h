@@ -24,8 +24,9 @@ struct Notification {
     uint32_t value = 0;  // lParam
 };
 
-// Ctrl-C handling: once installed, SIGINT sets a flag that waits and pauses look at.
-void InstallInterruptHandler();
+// Ctrl-C handling: once installed, SIGINT (and SIGTERM with `terminateToo`) sets a flag that
+// waits and pauses look at.
+void InstallInterruptHandler(bool terminateToo = false);
 bool Interrupted();
 
 // Waits `ms` milliseconds unless the user interrupts; false when interrupted.
@@ -69,6 +70,8 @@ public:
     // Waits for the answer to a controller service (project id, login, logout, write): true
     // on COMM_MESSAGEREADY; otherwise prints why on stderr and stores the exit code.
     bool AwaitReply(int& exitCode) const;
+    // As above, with the reason in `why` instead of on stderr.
+    bool AwaitReply(int& exitCode, std::string& why) const;
 
 private:
     void DropNotifications() const;

@@ -60,12 +60,7 @@ int RunSymbols(const Options& options, const std::string& prefix) {
     if (options.json) {
         nlohmann::json list = nlohmann::json::array();
         for (int32_t i = 0; i < count; ++i) {
-            const SymbolEntry& entry = *symbols[i];
-            list.push_back({{"name", entry.name},
-                            {"type", entry.typeName},
-                            {"area", entry.area},
-                            {"offset", entry.offset},
-                            {"size", entry.size}});
+            list.push_back(SymbolJson(*symbols[i]));
         }
         std::printf("%s\n", DumpJson(list, 2).c_str());
         return kExitOk;

@@ -40,6 +40,14 @@ nlohmann::json ValuesJson(const std::vector<Variable>& variables,
     return list;
 }
 
+nlohmann::json SymbolJson(const SymbolEntry& entry) {
+    return {{"name", entry.name},
+            {"type", entry.typeName},
+            {"area", entry.area},
+            {"offset", entry.offset},
+            {"size", entry.size}};
+}
+
 std::string DumpJson(const nlohmann::json& value, int indent) {
     return value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }

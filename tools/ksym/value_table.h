@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "include/ksymbol.h"
 #include "tools/ksym/list_read.h"
 #include "tools/ksym/variables.h"
 
@@ -25,6 +26,9 @@ void PrintValueTable(const std::vector<Variable>& variables, const std::vector<R
 // [{name, type, valid, value}], value null when there is none.
 nlohmann::json ValuesJson(const std::vector<Variable>& variables,
                           const std::vector<ReadValue>& values);
+
+// {name, type, area, offset, size}: a symbol as ksym --json symbols lists it.
+nlohmann::json SymbolJson(const SymbolEntry& entry);
 
 // JSON text as ksym prints it: bytes that are not UTF-8 become U+FFFD.
 std::string DumpJson(const nlohmann::json& value, int indent);

@@ -35,6 +35,15 @@ int RunWatch(const Options& options, const std::vector<std::string>& names,
 // Writes NAME=VALUE assignments; with `verify`, reads them back and shows them as read does.
 int RunWrite(const Options& options, const std::vector<std::string>& assignments, bool verify);
 
+struct ServeOptions {
+    std::string listen = "127.0.0.1:8080";
+    bool readOnly = false;    // every write is refused
+    bool allowRemote = false; // a listen host beyond loopback is allowed
+};
+// Serves the station's variables over HTTP (see http_routes.h) until SIGINT or SIGTERM,
+// after printing "ksym serving http://HOST:PORT/".
+int RunServe(const Options& options, const ServeOptions& serve);
+
 // The controller's project identification, and the loaded symbol table's project id.
 int RunInfo(const Options& options);
 int RunLogin(const Options& options);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "tools/ksym/list_read.h"
+#include "tools/ksym/reconnect.h"
 #include "tools/ksym/session.h"
 #include "tools/ksym/verbs.h"
 #include "tools/ksym/watch_output.h"
@@ -13,10 +14,6 @@
 namespace ksymtool {
 
 namespace {
-
-// Retries after a break wait this long first, twice as long each time, at most the cap.
-constexpr uint32_t kFirstRetryMs = 250;
-constexpr uint32_t kRetryCapMs = 8000;
 
 // The time a watch may still run.
 class Deadline {
@@ -47,32 +44,25 @@ private:
 // station's project no longer has the variables (`exitCode` then says why).
 bool Mend(Session& session, const std::vector<std::string>& names,
           std::unique_ptr<ListReader>& reader, const Deadline& deadline, int& exitCode) {
-    const char* station = session.options().station.c_str();
-    std::fprintf(stderr, "ksym: the connection to '%s' broke; reconnecting\n", station);
     reader.reset(); // the list goes before its channel changes
-    uint32_t delay = kFirstRetryMs;
+    Reconnector reconnector(session, [&](Session& reconnected) {
+        int defineCode = kExitOk;
+        reader = DefineReader(reconnected, names, true, defineCode);
+        return reader != nullptr ? kExitOk : defineCode;
+    });
+    reconnector.Broke();
     for (;;) {
-        if (!PauseUnlessInterrupted(deadline.Left(delay)) || deadline.Over()) {
+        if (!PauseUnlessInterrupted(deadline.Left(reconnector.delayMs())) || deadline.Over()) {
             return false;
         }
-        std::string why;
-        if (!session.Reconnect(why)) {
-            std::fprintf(stderr, "ksym: '%s' cannot be reached yet: %s\n", station, why.c_str());
-        } else {
-            int defineCode = kExitOk;
-            reader = DefineReader(session, names, true, defineCode);
-            if (reader != nullptr) {
-                std::fprintf(stderr, "ksym: reconnected to '%s'\n", station);
-                return true;
-            }
-            if (defineCode != kExitNoSymbols) {
-                exitCode = defineCode; // the names no longer fit the station's project
-                return false;
-            }
-            std::fprintf(stderr, "ksym: '%s' answers, but its symbols cannot be loaded yet\n",
-                         station);
+        switch (reconnector.Attempt(exitCode)) {
+        case Reconnector::Result::kReconnected:
+            return true;
+        case Reconnector::Result::kGaveUp:
+            return false; // the names no longer fit the station's project
+        case Reconnector::Result::kNotYet:
+            break;
         }
-        delay = std::min(delay * 2, kRetryCapMs);
     }
 }
 

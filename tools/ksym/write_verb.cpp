@@ -3,66 +3,15 @@
 #include <cstdio>
 #include <memory>
 
-#include "extern/kclient.h"
 #include "tools/ksym/list_read.h"
 #include "tools/ksym/session.h"
 #include "tools/ksym/value_table.h"
+#include "tools/ksym/variable_write.h"
 #include "tools/ksym/verbs.h"
 
 namespace ksymtool {
 
 namespace {
-
-struct Assignment {
-    Variable variable;
-    std::string text;
-    std::vector<uint8_t> bytes;
-};
-
-// Sends one write of `items` and takes the controller's answer. kExitOk when it accepted;
-// for a list that needs several telegrams, `tooBig` is set and nothing was sent.
-int WriteOnce(const Session& session, const std::vector<const Assignment*>& items, bool& tooBig) {
-    tooBig = false;
-    std::vector<const char*> names;
-    std::vector<const void*> buffers;
-    for (const Assignment* item : items) {
-        names.push_back(item->variable.name.c_str());
-        buffers.push_back(item->bytes.data());
-    }
-    const int32_t channel = session.channel();
-    if (KSymWriteVars(channel, names.data(), static_cast<uint32_t>(names.size()), buffers.data()) ==
-        0) {
-        const int32_t code = KClientGetLastError();
-        if (items.size() > 1 &&
-            (code == KSYM_ERR_TOO_BIG_WRITE || code == KSYM_ERR_MULTI_TELEGRAM)) {
-            tooBig = true;
-            return kExitOk;
-        }
-        if (code == KSYM_ERR_NO_SYMBOLS || code == KSYM_ERR_TOO_BIG_READ ||
-            code == KSYM_ERR_TOO_BIG_WRITE || code == KSYM_ERR_MULTI_TELEGRAM) {
-            std::vector<Variable> variables;
-            for (const Assignment* item : items) {
-                variables.push_back(item->variable);
-            }
-            return ReportRefusedDefinition(channel, variables);
-        }
-        std::fprintf(stderr, "ksym: the write could not be sent: %s\n", LastErrorText().c_str());
-        return kExitExchangeFailed;
-    }
-    int exitCode = kExitOk;
-    if (!session.AwaitReply(exitCode)) {
-        return exitCode;
-    }
-    if (KSymWriteResult(channel) != 1) {
-        if (items.size() == 1) {
-            std::fprintf(stderr, "ksym: the controller refused the write (%s)\n", names[0]);
-        } else {
-            std::fprintf(stderr, "ksym: the controller refused the write\n");
-        }
-        return kExitRefused;
-    }
-    return kExitOk;
-}
 
 // Reads the variables back, shows them as read does and compares them with what was
 // written.
@@ -127,37 +76,16 @@ int RunWrite(const Options& options, const std::vector<std::string>& arguments, 
     // Every value is checked before anything is sent.
     std::vector<Assignment> assignments;
     for (size_t i = 0; i < variables.size(); ++i) {
-        Assignment item{variables[i], texts[i], {}};
-        if (!ParseValue(item.variable.shape, item.text, item.bytes)) {
-            const uint32_t size = item.variable.shape.size;
-            std::fprintf(stderr, "ksym: value does not fit %s (%s, %u byte%s): %s\n",
-                         item.variable.name.c_str(), item.variable.typeName.c_str(),
-                         static_cast<unsigned>(size), size == 1 ? "" : "s", item.text.c_str());
-            return kExitBadArgument;
-        }
-        assignments.push_back(std::move(item));
+        assignments.push_back(Assignment{variables[i], texts[i], {}});
     }
-
-    std::vector<const Assignment*> all;
-    for (const Assignment& item : assignments) {
-        all.push_back(&item);
+    std::string why;
+    if (!ParseAssignments(assignments, why)) {
+        std::fprintf(stderr, "ksym: %s\n", why.c_str());
+        return kExitBadArgument;
     }
-    bool tooBig = false;
-    exitCode = WriteOnce(session, all, tooBig);
-    // The station's block size holds them only one by one.
-    for (size_t i = 0; tooBig && i < all.size(); ++i) {
-        bool single = false;
-        exitCode = WriteOnce(session, {all[i]}, single);
-        if (exitCode != kExitOk) {
-            if (i > 0) {
-                std::fprintf(stderr, "ksym: the %lu variable%s before it %s written\n",
-                             static_cast<unsigned long>(i), i == 1 ? "" : "s",
-                             i == 1 ? "was" : "were");
-            }
-            break;
-        }
-    }
+    exitCode = WriteAssignments(session, assignments, why);
     if (exitCode != kExitOk) {
+        std::fprintf(stderr, "ksym: %s\n", why.c_str());
         return exitCode;
     }
     if (verify) {

@@ -1,7 +1,8 @@
 // plcsim: a simulated controller served as a station on TCP (docs/station-protocol.md).
 //
 // Exit codes: 0 after SIGINT or SIGTERM, 1 when the address cannot be listened on, 2 for a
-// bad option (including a project file that cannot be loaded).
+// bad option (including a project file that cannot be loaded, and an address beyond
+// loopback without --allow-remote).
 #include <CLI/CLI.hpp>
 
 #include <poll.h>
@@ -18,6 +19,7 @@
 #include "plcsim/config.h"
 #include "plcsim/controller.h"
 #include "plcsim/station_server.h"
+#include "tools/common/listen_address.h"
 
 namespace {
 
@@ -48,30 +50,6 @@ bool InstallSignals(std::string& error) {
     return true;
 }
 
-// HOST:PORT, or [HOST]:PORT for an IPv6 address; the port 0 to 65535.
-bool SplitListen(const std::string& text, std::string& host, uint16_t& port) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon + 1 == text.size() || colon + 6 < text.size()) {
-        return false;
-    }
-    host = text.substr(0, colon);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-        host = host.substr(1, host.size() - 2);
-    }
-    uint32_t value = 0;
-    for (size_t i = colon + 1; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<uint32_t>(text[i] - '0');
-    }
-    if (host.empty() || value > 65535) {
-        return false;
-    }
-    port = static_cast<uint16_t>(value);
-    return true;
-}
-
 int Fail(int code, const std::string& message) {
     std::cerr << "plcsim: " << message << "\n";
     return code;
@@ -93,8 +71,16 @@ int main(int argc, char** argv) {
     std::string clock;
     std::vector<std::string> faults;
     std::vector<std::string> absent;
-    app.add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free one")
+    bool readOnly = false;
+    bool allowRemote = false;
+    app.add_option("--listen", listen,
+                   "HOST:PORT to listen on; port 0 picks a free one; loopback only unless "
+                   "--allow-remote")
         ->required();
+    app.add_flag("--allow-remote", allowRemote,
+                 "allow a --listen host beyond loopback: anyone who can reach it may use the "
+                 "station");
+    app.add_flag("--read-only", readOnly, "refuse every write, as a controller refuses one");
     app.add_option("--project", project,
                    "the SDB file or project description of the project (default: the sample)");
     app.add_option("--order", order, "the controller's byte order: big or little");
@@ -148,14 +134,22 @@ int main(int argc, char** argv) {
     if (!plcsim::ParseConfig(options, config, error)) {
         return Fail(2, error);
     }
+    config.readOnly = readOnly;
     auto controller = std::make_shared<plcsim::Controller>();
     if (!controller->Configure(config, error)) {
         return Fail(2, error);
     }
     std::string host;
     uint16_t port = 0;
-    if (!SplitListen(listen, host, port)) {
+    if (!ksymtool::SplitListen(listen, host, port)) {
         return Fail(2, "--listen wants HOST:PORT, not '" + listen + "'");
+    }
+    if (!ksymtool::IsLoopbackHost(host)) {
+        if (!allowRemote) {
+            return Fail(2, "--listen " + listen +
+                               " is beyond loopback; give --allow-remote to listen there");
+        }
+        std::cerr << ksymtool::RemoteListenWarning("plcsim", listen, !readOnly) << std::endl;
     }
     if (!InstallSignals(error)) {
         return Fail(1, error);

@@ -1,0 +1,87 @@
+#include "tools/common/listen_address.h"
+
+namespace ksymtool {
+
+namespace {
+
+// A decimal number of 1 to 3 digits up to 255 from `text` at `position`, which it moves on.
+bool Octet(const std::string& text, size_t& position, unsigned& value) {
+    const size_t start = position;
+    value = 0;
+    while (position < text.size() && position - start < 3 && text[position] >= '0' &&
+           text[position] <= '9') {
+        value = value * 10 + static_cast<unsigned>(text[position] - '0');
+        ++position;
+    }
+    return position > start && value <= 255;
+}
+
+bool IsLoopbackIpv4(const std::string& host) {
+    size_t position = 0;
+    unsigned first = 0;
+    for (int i = 0; i < 4; ++i) {
+        unsigned value = 0;
+        if (i > 0) {
+            if (position >= host.size() || host[position] != '.') {
+                return false;
+            }
+            ++position;
+        }
+        if (!Octet(host, position, value)) {
+            return false;
+        }
+        if (i == 0) {
+            first = value;
+        }
+    }
+    return position == host.size() && first == 127;
+}
+
+bool EqualsIgnoringCase(const std::string& text, const char* lower) {
+    size_t i = 0;
+    for (; i < text.size() && lower[i] != '\0'; ++i) {
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
+        if (c != lower[i]) {
+            return false;
+        }
+    }
+    return i == text.size() && lower[i] == '\0';
+}
+
+} // namespace
+
+bool SplitListen(const std::string& text, std::string& host, uint16_t& port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon + 1 == text.size() || colon + 6 < text.size()) {
+        return false;
+    }
+    host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    uint32_t value = 0;
+    for (size_t i = colon + 1; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<uint32_t>(text[i] - '0');
+    }
+    if (host.empty() || value > 65535) {
+        return false;
+    }
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+bool IsLoopbackHost(const std::string& host) {
+    return EqualsIgnoringCase(host, "localhost") || host == "::1" || IsLoopbackIpv4(host);
+}
+
+std::string RemoteListenWarning(const std::string& program, const std::string& address,
+                                bool canWrite) {
+    return program + ": warning: listening on " + address +
+           " beyond loopback: anyone who can reach this port can read" +
+           (canWrite ? " and write the controller's variables" : " the controller's variables");
+}
+
+} // namespace ksymtool

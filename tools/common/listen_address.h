@@ -1,0 +1,29 @@
+// The address a tool's server listens on, as its --listen option gives it, and whether that
+// address keeps the server to this machine. ksym serve and plcsim both refuse an address
+// beyond loopback unless told otherwise, so that neither is opened to the network by
+// accident.
+#ifndef KSYM_TOOLS_COMMON_LISTEN_ADDRESS_H
+#define KSYM_TOOLS_COMMON_LISTEN_ADDRESS_H
+
+#include <cstdint>
+#include <string>
+
+namespace ksymtool {
+
+// HOST:PORT, or [HOST]:PORT for an IPv6 address, the port 0 to 65535 in decimal; false for
+// anything else. The brackets are taken off the host.
+bool SplitListen(const std::string& text, std::string& host, uint16_t& port);
+
+// True for the hosts that only this machine reaches: localhost (any case), an IPv4
+// address of 127.0.0.0/8 in dotted decimal, and ::1. Every other text, names that may
+// resolve to loopback included, counts as beyond it.
+bool IsLoopbackHost(const std::string& host);
+
+// The warning a server gives when it listens beyond loopback: who can reach it and what
+// they can do there.
+std::string RemoteListenWarning(const std::string& program, const std::string& address,
+                                bool canWrite);
+
+} // namespace ksymtool
+
+#endif
