@@ -18,6 +18,7 @@
 #include "plcsim/config.h"
 #include "plcsim/controller.h"
 #include "plcsim/memory.h"
+#include "support/close_channels.h"
 #include "plcsim/station_server.h"
 #include "support/message_wait.h"
 
@@ -36,9 +37,7 @@ protected:
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {
-        for (int32_t channel : channels_) {
-            KSymCloseChannel(channel);
-        }
+        ksymtest::CloseChannelsSideBySide(channels_);
         if (server_) {
             server_->Stop();
         }

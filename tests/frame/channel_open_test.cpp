@@ -4,6 +4,7 @@
 #include "frame/channel_table.h"
 #include "frame_test_support.h"
 #include "include/ksymbol.h"
+#include "support/close_channels.h"
 
 namespace {
 
@@ -14,9 +15,7 @@ using ksymtest::WaitPosted;
 class ChannelOpenTest : public FrameTest {
 protected:
     void TearDown() override {
-        for (int32_t channel : open_) {
-            KSymCloseChannel(channel);
-        }
+        ksymtest::CloseChannelsSideBySide(open_);
         FrameTest::TearDown();
     }
     int32_t Open(uint32_t blockSize = 0) {

@@ -294,6 +294,88 @@ TEST_F(KsymServe, ManyWatchersShareOneReader) {
     });
 }
 
+TEST_F(KsymServe, WatchesOfDifferentPacesShareTheFastestOnesReads) {
+    // Separate readers would make one read per event; the shared one reads at the pace of
+    // the fastest watch and hands the slower ones values of the same reads, whatever their
+    // phases.
+    Serve({}, [&](httplib::Client& client) {
+        const uint64_t before = Body(client.Get("/api/station")).at("reads");
+        const std::vector<std::pair<std::string, size_t>> watchers = {
+            {"name=Line1.Mode&interval=10", 50},
+            {"name=Line1.Station2.Motor1.ActualSpeed&interval=30", 17},
+            {"name=Line2.Station1.Temperature&interval=50", 10},
+        };
+        std::vector<size_t> got(watchers.size());
+        std::vector<std::thread> threads;
+        for (size_t i = 0; i < watchers.size(); ++i) {
+            threads.emplace_back([&, i] {
+                httplib::Client own("127.0.0.1", port_);
+                own.set_read_timeout(20, 0);
+                got[i] = WatchEvents(own, watchers[i].first, watchers[i].second).size();
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        const uint64_t reads =
+            Body(client.Get("/api/station")).at("reads").get<uint64_t>() - before;
+        size_t events = 0;
+        for (size_t i = 0; i < watchers.size(); ++i) {
+            EXPECT_EQ(got[i], watchers[i].second) << watchers[i].first;
+            events += got[i];
+        }
+        // 77 events; the fastest watch's 50 reads and a few while the others end.
+        EXPECT_GE(reads, 50u);
+        EXPECT_LE(reads, 60u) << "of " << events << " events";
+    });
+}
+
+TEST_F(KsymServe, OpenWatchesAreLimitedAndFreedWhenTheirViewersLeave) {
+    Serve({}, [&](httplib::Client& client) {
+        constexpr size_t kLimit = 32;
+        std::atomic<bool> leave{false};
+        std::atomic<size_t> streaming{0};
+        std::vector<std::thread> viewers;
+        for (size_t i = 0; i < kLimit; ++i) {
+            viewers.emplace_back([&] {
+                httplib::Client own("127.0.0.1", port_);
+                own.set_read_timeout(20, 0);
+                bool counted = false;
+                own.Get(
+                    "/api/watch?name=Line1.Mode&interval=50",
+                    [&](const httplib::Response&) { return true; },
+                    [&](const char*, size_t) {
+                        if (!counted) {
+                            counted = true;
+                            ++streaming;
+                        }
+                        return !leave.load();
+                    });
+            });
+        }
+        for (int i = 0; i < 400 && streaming.load() < kLimit; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        EXPECT_EQ(streaming.load(), kLimit);
+        ExpectError(client.Get("/api/read?name=Line1.Mode"), 503, 2,
+                    "too many reads and watches are open");
+        leave.store(true);
+        for (std::thread& viewer : viewers) {
+            viewer.join();
+        }
+        // The server notices a viewer gone at its next event at the latest.
+        int status = 0;
+        for (int i = 0; i < 100 && status != 200; ++i) {
+            const httplib::Result read = client.Get("/api/read?name=Line1.Mode");
+            status = read ? read->status : 0;
+            if (status != 200) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+        EXPECT_EQ(status, 200);
+    });
+}
+
 TEST_F(KsymServe, AStationThatGoesAwayIsReportedAndMended) {
     Station station(scratch_, 0, {"--read-only"});
     const uint16_t port = station.port();

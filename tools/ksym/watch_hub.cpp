@@ -262,12 +262,23 @@ private:
         const HubClock::time_point start = HubClock::now();
         std::vector<std::shared_ptr<Subscription>> live;
         bool anyDue = false;
+        // The next read comes at the latest one interval of the fastest watch due now after
+        // this one. A watch due before then is served by this read: the reads keep the pace
+        // of the fastest watch however the watches' phases lie, instead of one more read for
+        // every watch whose interval ends in between.
+        std::chrono::milliseconds pace = std::chrono::milliseconds::max();
         for (const std::shared_ptr<Subscription>& subscription : subscriptions) {
             if (subscription->resolved_) {
                 live.push_back(subscription);
-                anyDue = anyDue || subscription->due_ <= start;
+                const bool due = subscription->due_ <= start;
+                anyDue = anyDue || due;
+                if (due && !subscription->once_) {
+                    pace = std::min(pace, subscription->interval_);
+                }
             }
         }
+        const HubClock::time_point servedUntil =
+            pace == std::chrono::milliseconds::max() ? start : start + pace;
         if (!anyDue || !DefineUnion(live)) {
             return;
         }
@@ -280,9 +291,13 @@ private:
             Broke();
             return;
         }
+        {
+            std::lock_guard<std::mutex> lock(hub_.mutex_);
+            ++hub_.reads_;
+        }
         const std::string time = IsoTimeNow();
         for (const std::shared_ptr<Subscription>& subscription : live) {
-            if (subscription->due_ > start) {
+            if (subscription->due_ > servedUntil) {
                 continue;
             }
             std::vector<ReadValue> values;
@@ -472,7 +487,8 @@ nlohmann::json WatchHub::Station() const {
     return {{"station", options_.station},
             {"state", StationStateName(state_)},
             {"identification", identification_},
-            {"symbols", symbols_.size()}};
+            {"symbols", symbols_.size()},
+            {"reads", reads_}};
 }
 
 void WatchHub::SetStation(StationState state) {

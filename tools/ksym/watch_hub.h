@@ -119,7 +119,8 @@ public:
     // The symbols whose names begin with `prefix` (ASCII letters in any case), at most
     // `limit` of them, as ksym --json symbols lists them; `matches` counts them all.
     nlohmann::json Symbols(const std::string& prefix, size_t limit, size_t& matches) const;
-    // {station, state, identification (null until known), symbols (the count)}.
+    // {station, state, identification (null until known), symbols (the count), reads (the
+    // reads of the union made so far)}.
     nlohmann::json Station() const;
 
 private:
@@ -141,6 +142,7 @@ private:
     nlohmann::json identification_;        // null until the controller gave it
     std::vector<nlohmann::json> symbols_;  // as loaded last, SymbolJson each
     std::vector<std::string> symbolNames_; // the same symbols' names, for the filter
+    uint64_t reads_ = 0;                   // reads of the union that gave values
 };
 
 } // namespace ksymtool
