@@ -1,5 +1,9 @@
 #include "tools/common/listen_address.h"
 
+#include <cstdio>
+
+#include "symbols/name_compare.h"
+
 namespace ksymtool {
 
 namespace {
@@ -37,17 +41,6 @@ bool IsLoopbackIpv4(const std::string& host) {
     return position == host.size() && first == 127;
 }
 
-bool EqualsIgnoringCase(const std::string& text, const char* lower) {
-    size_t i = 0;
-    for (; i < text.size() && lower[i] != '\0'; ++i) {
-        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
-        if (c != lower[i]) {
-            return false;
-        }
-    }
-    return i == text.size() && lower[i] == '\0';
-}
-
 } // namespace
 
 bool SplitListen(const std::string& text, std::string& host, uint16_t& port) {
@@ -74,14 +67,26 @@ bool SplitListen(const std::string& text, std::string& host, uint16_t& port) {
 }
 
 bool IsLoopbackHost(const std::string& host) {
-    return EqualsIgnoringCase(host, "localhost") || host == "::1" || IsLoopbackIpv4(host);
+    static const char kLocalhost[] = "localhost";
+    const bool localhost = host.size() == sizeof(kLocalhost) - 1 &&
+                           ksym::NameBytesEqual(host.data(), kLocalhost, host.size());
+    return localhost || host == "::1" || IsLoopbackIpv4(host);
 }
 
-std::string RemoteListenWarning(const std::string& program, const std::string& address,
-                                bool canWrite) {
-    return program + ": warning: listening on " + address +
-           " beyond loopback: anyone who can reach this port can read" +
-           (canWrite ? " and write the controller's variables" : " the controller's variables");
+bool MayListenOn(const std::string& program, const std::string& listen, const std::string& host,
+                 bool allowRemote, bool canWrite, std::string& refusal) {
+    if (IsLoopbackHost(host)) {
+        return true;
+    }
+    if (!allowRemote) {
+        refusal = "--listen " + listen + " is beyond loopback; give --allow-remote to listen there";
+        return false;
+    }
+    std::fprintf(stderr,
+                 "%s: warning: listening on %s beyond loopback: anyone who can reach this port "
+                 "can read%s the controller's variables\n",
+                 program.c_str(), listen.c_str(), canWrite ? " and write" : "");
+    return true;
 }
 
 } // namespace ksymtool

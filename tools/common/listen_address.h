@@ -19,10 +19,12 @@ bool SplitListen(const std::string& text, std::string& host, uint16_t& port);
 // resolve to loopback included, counts as beyond it.
 bool IsLoopbackHost(const std::string& host);
 
-// The warning a server gives when it listens beyond loopback: who can reach it and what
-// they can do there.
-std::string RemoteListenWarning(const std::string& program, const std::string& address,
-                                bool canWrite);
+// The rule for the host of a --listen address (`listen` as given): true when `program` may
+// listen there. A host beyond loopback needs `allowRemote`; it is then allowed with a warning
+// on stderr saying who can reach the server and what they can do there (read, and write too
+// when `canWrite`). False with `refusal` set otherwise.
+bool MayListenOn(const std::string& program, const std::string& listen, const std::string& host,
+                 bool allowRemote, bool canWrite, std::string& refusal);
 
 } // namespace ksymtool
 

@@ -34,16 +34,10 @@ int RunServe(const Options& options, const ServeOptions& serve) {
         std::fprintf(stderr, "ksym: --listen wants HOST:PORT, not '%s'\n", serve.listen.c_str());
         return kExitBadArgument;
     }
-    const bool loopback = IsLoopbackHost(host);
-    if (!loopback && !serve.allowRemote) {
-        std::fprintf(stderr,
-                     "ksym: --listen %s is beyond loopback; give --allow-remote to listen there\n",
-                     serve.listen.c_str());
+    std::string refusal;
+    if (!MayListenOn("ksym", serve.listen, host, serve.allowRemote, !serve.readOnly, refusal)) {
+        std::fprintf(stderr, "ksym: %s\n", refusal.c_str());
         return kExitBadArgument;
-    }
-    if (!loopback) {
-        std::fprintf(stderr, "%s\n",
-                     RemoteListenWarning("ksym", serve.listen, !serve.readOnly).c_str());
     }
     InstallInterruptHandler(true);
 

@@ -144,12 +144,9 @@ int main(int argc, char** argv) {
     if (!ksymtool::SplitListen(listen, host, port)) {
         return Fail(2, "--listen wants HOST:PORT, not '" + listen + "'");
     }
-    if (!ksymtool::IsLoopbackHost(host)) {
-        if (!allowRemote) {
-            return Fail(2, "--listen " + listen +
-                               " is beyond loopback; give --allow-remote to listen there");
-        }
-        std::cerr << ksymtool::RemoteListenWarning("plcsim", listen, !readOnly) << std::endl;
+    std::string refusal;
+    if (!ksymtool::MayListenOn("plcsim", listen, host, allowRemote, !readOnly, refusal)) {
+        return Fail(2, refusal);
     }
     if (!InstallSignals(error)) {
         return Fail(1, error);
