@@ -30,6 +30,10 @@ enum LoadStatus : int32_t {
 // Block size meaning "no limit".
 inline constexpr uint32_t kNoBlockLimit = 0xFFFFFFFFu;
 
+// Where the channel's read telegram is: none on the wire, sent and its reply not yet in, or
+// its reply being taken in by the dispatcher.
+enum class ReadWire : uint8_t { Idle, Sent, InHand };
+
 // One per channel.
 //
 // Ownership: shared. The ChannelTable holds a context while its channel is open; the
@@ -61,8 +65,14 @@ struct ChannelContext {
     // Counts the reads begun on the channel, so that a reply step can tell whether the read
     // it picked up is still the one in progress. Guarded by pendingLock.
     uint32_t readSerial = 0;
-    // Guards pendingRead and readSerial; held only for a few loads and stores, never while
-    // waiting for anything, and never while a list's lock is being taken.
+    // The read telegram on the wire (varlist/pending_read.h): sent and not yet answered, or
+    // its reply in the dispatcher's hands. It outlives the read that sent it when that read
+    // is ended meanwhile, so that the reply still owed is never taken for another read's.
+    // Guarded by pendingLock.
+    ReadWire readWire = ReadWire::Idle;
+    DWORD readSentAt = 0; // GetTickCount when the telegram on the wire was sent
+    // Guards pendingRead, readSerial and the wire state; held only for a few loads and
+    // stores, never while waiting for anything, and never while a list's lock is being taken.
     std::mutex pendingLock;
     uint32_t blockSize = 0;
 
@@ -80,7 +90,10 @@ struct ChannelContext {
     // The names as the reader stored them, until BuildSymbolIndex has pointed the entries at
     // their index copies; owned.
     TableArena* readNames = nullptr;
-    int32_t swapBytes = 0;
+    // Written by the loader before its exchange; read by the reply steps on the notification
+    // thread and by the caller's requests. Atomic, so that a reply step of a read that
+    // follows a load sees the load's value without another hand-over.
+    std::atomic<int32_t> swapBytes{0};
     // Written by the loader and by the project-id reply step; the loader reads it after its
     // event was signalled.
     std::atomic<int32_t> projectId{0};

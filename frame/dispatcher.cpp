@@ -21,6 +21,10 @@ constexpr char kPassLine[] =
 std::atomic<PostMessageFunction> postFunction{nullptr};
 
 BOOL Post(const ChannelContext& context, int32_t wParam, uint32_t lParam) {
+    // A closed channel notifies nobody: the caller may already have destroyed its window.
+    if (context.closed.load()) {
+        return TRUE;
+    }
     PostMessageFunction function = postFunction.load();
     if (function == nullptr) {
         function = &PostMessageA;
@@ -45,27 +49,43 @@ bool FailLoaderTransaction(ChannelContext& context) {
 }
 
 void OnFatalError(ChannelContext& context, uint32_t value) {
-    if (!FailLoaderTransaction(context)) {
+    // The error answers the read telegram on the wire, if there is one. That of a read ended
+    // meanwhile makes the error that read's message, whatever the loader waits for: the
+    // loader's own request went out after it.
+    if (AnsweredWithoutReply(context) || !FailLoaderTransaction(context)) {
         // A read in progress stays in progress: the caller learns of the failure here.
         Post(context, COMM_FATALERROR, value);
     }
 }
 
-// The reply step of the read the dispatcher picked up, then the next telegram or the
-// completion. A read ended meanwhile gets neither.
+// Posts a reply that is the caller's, after its debug line.
+void PassOn(ChannelContext& context, int32_t status, uint32_t value) {
+    Log(context, kPassLine, status, value);
+    Post(context, status, value);
+}
+
+// The reply step of the read the dispatcher claimed, then the next telegram or the read's
+// one message: its completion, also when it was ended while its reply was in hand (it is
+// over then, and nothing of it is on the wire any more).
 void OnReadReply(ChannelContext& context, int32_t channel, const ReadTicket& ticket) {
     VarList& list = *ticket.list;
     const uint32_t varCount = list.varCount;
-    switch (TakeReadReply(channel, list, ticket.serial, list.receiveBuffer.data())) {
-    case ReplyStep::More:
-        ContinueRead(channel, list, ticket.serial);
-        break;
-    case ReplyStep::Complete:
-        PostReadComplete(context, varCount);
-        break;
-    case ReplyStep::Ended:
-        break;
+    if (TakeReadReply(channel, list, ticket.serial, list.receiveBuffer.data()) == ReplyStep::More) {
+        switch (ContinueRead(channel, list, ticket.serial)) {
+        case NextTelegram::Sent:
+            return; // its reply comes next
+        case NextTelegram::NotSent:
+            // The read stays in progress (28 until a list of the channel is deleted).
+            ReplyStepDone(context);
+            return;
+        case NextTelegram::ReadEnded:
+            break;
+        }
     }
+    // The wire is free before the message goes out, so that a caller who got it can read
+    // again at once.
+    ReplyStepDone(context);
+    PostReadComplete(context, varCount);
 }
 
 void OnUploadReply(ChannelContext& context, int32_t channel, uint32_t length) {
@@ -107,17 +127,24 @@ bool ServeLoaderTransaction(ChannelContext& context, int32_t channel, uint32_t l
 }
 
 void OnMessageReady(ChannelContext& context, int32_t channel, uint32_t length) {
-    // The order is a priority: a list read, then an upload, then a project-id check.
+    // The order is a priority: a list read, a read ended with its telegram on the wire, then
+    // an upload, then a project-id check.
     ReadTicket ticket;
-    if (TakePendingRead(context, ticket)) {
+    switch (ClaimReply(context, ticket)) {
+    case ReplyOwner::Read:
         // The ticket's hold keeps the list alive through the step, whatever a caller's
         // thread deletes meanwhile; the deletion waits for nothing.
         OnReadReply(context, channel, ticket);
         return;
+    case ReplyOwner::EndedRead:
+        // Its bytes belong to no read any more; they are the ended read's message.
+        PassOn(context, COMM_MESSAGEREADY, length);
+        return;
+    case ReplyOwner::Other:
+        break;
     }
     if (!ServeLoaderTransaction(context, channel, length)) {
-        Log(context, kPassLine, COMM_MESSAGEREADY, length);
-        Post(context, COMM_MESSAGEREADY, length);
+        PassOn(context, COMM_MESSAGEREADY, length);
     }
 }
 
@@ -136,10 +163,15 @@ void PostReadComplete(ChannelContext& context, uint32_t varCount) {
 }
 
 void VarHandleReply::PostMessage(ChannelContext* context) {
+    // The number is read once per wake. A re-open that renumbers the channel meanwhile
+    // signals the event again once the new number is stored, so a fetch under the old number
+    // (which finds nothing) is followed by one under the new.
     const int32_t channel = context->channel.load();
     uint32_t value = 0;
     const int32_t status = KClientGetReplyStatus(channel, &value);
     switch (status) {
+    case COMM_NOSTATUS:
+        break; // nothing was waiting: nobody is to be told anything
     case COMM_FATALERROR:
         OnFatalError(*context, value);
         break;
@@ -147,8 +179,9 @@ void VarHandleReply::PostMessage(ChannelContext* context) {
         OnMessageReady(*context, channel, value);
         break;
     case COMM_TIMEOUT:
-        Log(*context, kPassLine, status, value);
-        Post(*context, status, value);
+        // The client gave up on the telegram on the wire: no reply of it will come.
+        AnsweredWithoutReply(*context);
+        PassOn(*context, status, value);
         break;
     default:
         Post(*context, status, value);

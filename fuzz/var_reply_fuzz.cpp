@@ -22,6 +22,7 @@
 #include "plcsim/sdb_writer.h"
 #include "symbols/sdb_reader.h"
 #include "symbols/symbol_table.h"
+#include "varlist/pending_read.h"
 #include "varlist/var_list.h"
 
 namespace {
@@ -166,6 +167,10 @@ struct ReadCheck {
         }
         const uint32_t receivedBefore = list->valuesReceived;
 
+        // The reply is claimed as the dispatcher claims it: the wire's account stays right.
+        ksym::ReadTicket ticket;
+        FUZZ_CHECK(ksym::ClaimReply(*context, ticket) == ksym::ReplyOwner::Read);
+        FUZZ_CHECK(ticket.list == list);
         FUZZ_CHECK(ksym::ReadVarListReply(channel, list) == 1);
 
         FUZZ_CHECK(list->nextTelegram == telegram + 1);
@@ -203,8 +208,11 @@ struct ReadCheck {
         FUZZ_CHECK(last == (telegram + 1 == plan.size()));
         FUZZ_CHECK(context->pendingRead.load() == (last ? nullptr : list));
         if (!last) {
-            FUZZ_CHECK(ksym::SendVarListTelegram(channel, list) == 1);
+            FUZZ_CHECK(ksym::ContinueRead(channel, *list, ticket.serial) ==
+                       ksym::NextTelegram::Sent);
             CheckSent(telegram + 1);
+        } else {
+            ksym::ReplyStepDone(*context);
         }
     }
 };

@@ -141,9 +141,15 @@ ReplyStep TakeReadReply(int32_t channel, VarList& list, uint32_t serial, uint8_t
 int ReadVarListReply(int32_t channel, VarList* list);
 // Sends the list's telegram nextTelegram; 1 when the client library accepted all of it.
 int SendVarListTelegram(int32_t channel, VarList* list);
+// What became of the next telegram of a read that a reply step left telegrams to.
+enum class NextTelegram {
+    Sent,      // on the wire; its reply is to come
+    NotSent,   // the client library refused it; the read stays in progress
+    ReadEnded, // the read was ended meanwhile: nothing was sent, nothing is on the wire
+};
 // SendVarListTelegram for the dispatcher after a step that left telegrams: only while the
-// list's read `serial` is still the one in progress. 0 when it is not, or the send failed.
-int ContinueRead(int32_t channel, VarList& list, uint32_t serial);
+// list's read `serial` is still the one in progress.
+NextTelegram ContinueRead(int32_t channel, VarList& list, uint32_t serial);
 
 } // namespace ksym
 

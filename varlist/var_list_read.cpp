@@ -69,14 +69,20 @@ int SendVarListTelegram(int32_t channel, VarList* list) {
     return SendTelegram(channel, list->requests[telegram].data(), list->requestLengths[telegram]);
 }
 
-int ContinueRead(int32_t channel, VarList& list, uint32_t serial) {
-    // Checked under the list's lock, which a new read of the list takes to begin: a read
-    // begun anew after this step's reply does not get a second request.
+NextTelegram ContinueRead(int32_t channel, VarList& list, uint32_t serial) {
+    // Checked under the list's lock, which a new read of the list takes to begin.
     ListLock lock(list);
-    if (!IsCurrentRead(*list.context, list, serial)) {
-        return 0;
+    if (!NextTelegramOnWire(*list.context, list, serial)) {
+        return NextTelegram::ReadEnded;
     }
-    return SendVarListTelegram(channel, &list);
+    if (SendVarListTelegram(channel, &list) != 0) {
+        return NextTelegram::Sent;
+    }
+    TelegramNotSent(*list.context);
+    // A read ended while the telegram was being written has nothing on the wire either: it
+    // ends here, as if it had been ended before.
+    return IsCurrentRead(*list.context, list, serial) ? NextTelegram::NotSent
+                                                      : NextTelegram::ReadEnded;
 }
 
 ReplyStep TakeReadReply(int32_t channel, VarList& list, uint32_t serial, uint8_t* buffer) {
@@ -151,7 +157,11 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymSendVarList(int32_t channel, HVARLIST 
         }
         list->nextTelegram.store(0);
         list->valuesReceived.store(0);
-        return ksym::SendVarListTelegram(channel, list);
+        if (ksym::SendVarListTelegram(channel, list) == 0) {
+            ksym::TelegramNotSent(*list->context);
+            return 0;
+        }
+        return 1;
     });
 }
 

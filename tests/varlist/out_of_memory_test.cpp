@@ -135,7 +135,11 @@ TEST_F(OutOfMemoryTest, TakingInAReplyOnTheCallersThreadFailsCleanly) {
     EXPECT_EQ(values[0]->valid, 1);
     EXPECT_EQ(values[0]->replyWord, 5u);
     KSymLeaveVarListAccess(channel, list);
-    // The notification thread's step finds its reply taken in: nothing more happens.
+    // The notification thread's step finds its reply taken in and the read over: it posts
+    // the read's completion, once.
+    const auto posted = ksymtest::WaitPosted(window_, ksymtest::kNotifyMsg);
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(posted->lParam, static_cast<LPARAM>(10 * 2 + 6));
     EXPECT_TRUE(ksymtest::NothingPosted(window_, 300));
     KSymDeleteVarList(channel, list);
 }

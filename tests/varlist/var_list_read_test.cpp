@@ -172,9 +172,19 @@ TEST_F(VarListTest, ReadRefusalsAndTheirCodes) {
     EXPECT_EQ(KClientGetLastError(), KSYM_ERR_READ_PENDING);
     EXPECT_EQ(KSymSendVarList(channel, first), 0);
     EXPECT_EQ(Sent(channel).size(), 1u);
-    // Deleting any list of the channel ends the read in progress.
+    // Deleting any list of the channel ends the read in progress; its telegram is still on
+    // the wire, so reads are refused until its reply came (as the ended read's message).
     KSymDeleteVarList(channel, second);
     second = Define(channel, {"Count"});
+    KClientSetLastError(0);
+    EXPECT_EQ(KSymSendVarList(channel, second), 0);
+    EXPECT_EQ(KClientGetLastError(), KSYM_ERR_READ_PENDING);
+    const std::vector<uint8_t> late = ReadReplyFor(Sent(channel).back(), 0, 1);
+    fake::QueueReply(channel, COMM_MESSAGEREADY, static_cast<uint32_t>(late.size()), late);
+    const auto posted = WaitPosted(window_, kNotifyMsg);
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(posted->lParam, static_cast<LPARAM>(late.size())) << "as a reply, not a read";
+    EXPECT_EQ(List(first)->valuesReceived.load(), 0u);
 
     // A telegram the client does not take whole: the read stays pending until a deletion.
     fake::SetWriteLimit(3);
