@@ -1,5 +1,7 @@
 // The open functions: KSymOpenChannelEx, KSymOpenChannel, KSymKOpenChannelEx,
 // KSymKOpenChannel.
+#include <cstdint>
+
 #include "extern/kclient.h"
 #include "frame/channel_table.h"
 #include "frame/error_codes.h"
@@ -58,19 +60,27 @@ int32_t OpenNewChannel(OpenAtClient openAtClient, HWND hNotifyWnd, UINT uNotifyM
 // Moves an open channel to the number the client library issues anew; its context, event
 // and notification thread carry on under that number.
 int32_t ReopenChannel(const char* first, int32_t reopen, HWND hNotifyWnd, UINT uNotifyMsg) {
-    const int32_t old = reopen - kReopenBase;
-    ChannelContext* context = FindChannelContext(old);
+    // Reckoned in 64 bits: far below the base, the difference is no channel number at all.
+    const int64_t old = static_cast<int64_t>(reopen) - kReopenBase;
+    ChannelContext* context =
+        old < INT32_MIN ? nullptr : FindChannelContext(static_cast<int32_t>(old));
     if (context == nullptr) {
         KClientSetLastError(kErrNoSymbols);
         return -1;
     }
-    EndRead(*context, nullptr); // a read in progress is abandoned
-    const int32_t channel =
-        KClientOpenChannelEx(first, old, hNotifyWnd, uNotifyMsg, context->channelEvent);
+    // A read in progress is abandoned. A telegram of it on the wire stays owed its reply,
+    // which moves with the channel and becomes the abandoned read's message.
+    EndRead(*context, nullptr);
+    const int32_t channel = KClientOpenChannelEx(first, static_cast<int32_t>(old), hNotifyWnd,
+                                                 uNotifyMsg, context->channelEvent);
     if (channel == -1) {
         return -1;
     }
     context->channel.store(channel);
+    // The client may have signalled the event for the replies that moved along before the
+    // new number was stored, and the thread may have fetched under the old one: it looks
+    // again, under the new number.
+    SetEvent(context->channelEvent);
     return channel;
 }
 

@@ -1,10 +1,13 @@
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 #include "extern/kclient.h"
 #include "frame/channel_table.h"
 #include "frame_test_support.h"
 #include "include/ksymbol.h"
 #include "support/close_channels.h"
+#include "support/watchdog.h"
 
 namespace {
 
@@ -146,7 +149,34 @@ TEST_F(ChannelOpenTest, ReopenMovesTheContextAndKeepsThreadWindowAndEvent) {
     auto posted = WaitPosted(window_, kNotifyMsg);
     ASSERT_TRUE(posted);
     EXPECT_EQ(posted->wParam, 7u);
-    EXPECT_EQ(fake::ReplyStatusCalls(), 1) << "a second thread fetched a status";
+    // The re-open wakes the thread once to look under the new number; a second thread on
+    // the event would fetch more often.
+    EXPECT_TRUE(ksymtest::NothingPosted(window_));
+    EXPECT_LE(fake::ReplyStatusCalls(), 2) << "a second thread fetched a status";
+}
+
+TEST_F(ChannelOpenTest, AReopenWhileTheThreadFetchesUnderTheOldNumberLosesNoReply) {
+    const int32_t first = Open();
+    ASSERT_NE(first, -1);
+    // The thread wakes for a reply and is held inside its fetch, under the old number.
+    fake::BlockReplyStatus(true);
+    const std::vector<uint8_t> reply = {0xE8, 0x03};
+    fake::QueueReply(first, COMM_MESSAGEREADY, 2, reply);
+    ASSERT_TRUE(ksymtest::Eventually([] { return fake::ReplyStatusCalls() == 1; }));
+    // Meanwhile the channel moves, and the waiting reply with it (the client signals
+    // nothing, as its queue is not empty).
+    const int32_t moved = KSymOpenChannel("sim", 0x10000000 + first, window_, kNotifyMsg);
+    ASSERT_NE(moved, -1);
+    Forget(first);
+    open_.push_back(moved);
+    fake::BlockReplyStatus(false);
+    // The fetch under the old number finds nothing, which nobody is told of; the reply
+    // comes under the new one.
+    const auto posted = WaitPosted(window_, kNotifyMsg);
+    ASSERT_TRUE(posted) << "the moved reply was never fetched: the channel is deaf";
+    EXPECT_EQ(posted->wParam, static_cast<WPARAM>(COMM_MESSAGEREADY));
+    EXPECT_EQ(posted->lParam, 2);
+    EXPECT_TRUE(ksymtest::NothingPosted(window_)) << "a message for the empty fetch";
 }
 
 TEST_F(ChannelOpenTest, ReopenOfAnUnknownChannelFailsWith19AndChangesNothing) {
@@ -154,6 +184,12 @@ TEST_F(ChannelOpenTest, ReopenOfAnUnknownChannelFailsWith19AndChangesNothing) {
     const size_t calls = fake::OpenCalls().size();
     EXPECT_EQ(KSymOpenChannel("sim", 0x10000000 + 999, window_, kNotifyMsg), -1);
     EXPECT_EQ(KClientGetLastError(), KSYM_ERR_NO_SYMBOLS);
+    // Far below the base no difference is a channel number (nor may it overflow).
+    for (const int32_t reopen : {INT32_MIN, INT32_MIN + 0x0FFFFFFF, -1}) {
+        KClientSetLastError(0);
+        EXPECT_EQ(KSymOpenChannel("sim", reopen, window_, kNotifyMsg), -1) << reopen;
+        EXPECT_EQ(KClientGetLastError(), KSYM_ERR_NO_SYMBOLS) << reopen;
+    }
     EXPECT_EQ(fake::OpenCalls().size(), calls);
     EXPECT_NE(ksym::FindChannelContext(channel), nullptr);
 }
