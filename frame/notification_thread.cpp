@@ -63,12 +63,14 @@ bool StopNotificationThread(ChannelContext& context) {
     while (context.stopRequested.load() == 1 && GetTickCount() - start < kAckWaitMs) {
         Sleep(kAckPollMs);
     }
-    if (context.stopRequested.load() == 1) {
-        return false;
+    return context.stopRequested.load() != 1;
+}
+
+void CloseChannelEvent(ChannelContext& context) {
+    if (context.channelEvent != nullptr) {
+        CloseHandle(context.channelEvent);
+        context.channelEvent = nullptr;
     }
-    CloseHandle(context.channelEvent);
-    context.channelEvent = nullptr;
-    return true;
 }
 
 } // namespace ksym

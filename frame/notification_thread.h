@@ -17,10 +17,15 @@ unsigned __stdcall NotificationThread(void* context);
 bool StartNotificationThread(const ContextRef& context, int priority);
 
 // Asks the thread to end and polls every 100 ms, for up to 5000 ms, for its
-// acknowledgement. Once acknowledged, channelEvent is closed and forgotten. Otherwise the
-// thread is still busy (or there is none): the event stays with the context, which the
-// thread keeps alive until it ends. True when the thread acknowledged.
+// acknowledgement. True when the thread acknowledged: it no longer uses channelEvent.
+// Otherwise the thread is still busy (or there is none), and the event must stay with the
+// context, which the thread keeps alive until it ends.
 bool StopNotificationThread(ChannelContext& context);
+
+// Closes channelEvent of a context whose thread acknowledged its stop, once the client
+// library has closed the channel and so can no longer signal it (Windows hands a closed
+// handle's value to the next object made, so a late signal would wake a stranger).
+void CloseChannelEvent(ChannelContext& context);
 
 } // namespace ksym
 

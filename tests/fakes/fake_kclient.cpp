@@ -44,6 +44,7 @@ struct State {
     std::vector<DebugLine> debugLines;
     std::vector<OpenCall> openCalls;
     std::vector<int32_t> closed;
+    std::vector<bool> eventsOpenAtClose;
     std::vector<int32_t> dwordQueries;
 };
 
@@ -121,6 +122,7 @@ void Reset() {
     s.debugLines.clear();
     s.openCalls.clear();
     s.closed.clear();
+    s.eventsOpenAtClose.clear();
     s.dwordQueries.clear();
     s.unblocked.notify_all();
 }
@@ -187,6 +189,11 @@ std::vector<int32_t> ClosedChannels() {
     return S().closed;
 }
 
+std::vector<bool> EventsOpenAtClose() {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    return S().eventsOpenAtClose;
+}
+
 std::vector<int32_t> DWordQueries() {
     std::lock_guard<std::mutex> lock(S().mutex);
     return S().dwordQueries;
@@ -246,7 +253,19 @@ KCLIENT_API int32_t KClientCloseChannel(int32_t channel) {
     const fake::CallScope scope;
     std::lock_guard<std::mutex> lock(S().mutex);
     S().closed.push_back(channel);
-    return S().channels.erase(channel) != 0 ? 1 : 0;
+    auto found = S().channels.find(channel);
+    if (found == S().channels.end()) {
+        return 0;
+    }
+    // A zero wait fails only on a handle that is no longer open; a signal it takes is put back.
+    const HANDLE event = found->second.event;
+    const DWORD probe = event == nullptr ? WAIT_FAILED : WaitForSingleObject(event, 0);
+    if (probe == WAIT_OBJECT_0) {
+        SetEvent(event);
+    }
+    S().eventsOpenAtClose.push_back(probe != WAIT_FAILED);
+    S().channels.erase(found);
+    return 1;
 }
 
 KCLIENT_API int32_t KClientWrite(int32_t channel, const void* telegram, uint32_t length) {

@@ -82,6 +82,9 @@ FAKE_API std::vector<Telegram> Telegrams();
 FAKE_API std::vector<DebugLine> DebugLines();
 FAKE_API std::vector<OpenCall> OpenCalls();
 FAKE_API std::vector<int32_t> ClosedChannels();
+// For each KClientCloseChannel of an open channel, in order: whether the event the channel
+// was opened with was still an open handle then (the client may signal it until it closes).
+FAKE_API std::vector<bool> EventsOpenAtClose();
 FAKE_API std::vector<int32_t> DWordQueries(); // indexes asked for, in order
 FAKE_API int ReplyStatusCalls();
 FAKE_API bool IsOpen(int32_t channel);

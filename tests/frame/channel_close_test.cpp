@@ -1,5 +1,6 @@
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "extern/kclient.h"
 #include "frame/channel_table.h"
@@ -17,12 +18,17 @@ class ChannelCloseTest : public FrameTest {};
 TEST_F(ChannelCloseTest, IdleChannelClosesSoonAfterTheThreadAcknowledges) {
     const int32_t channel = KSymOpenChannel("sim", 0, window_, kNotifyMsg);
     ASSERT_NE(channel, -1);
+    KClientSetLastError(77);
     const DWORD start = GetTickCount();
     EXPECT_EQ(KSymCloseChannel(channel), 1); // what the client library returned
     const DWORD took = GetTickCount() - start;
     EXPECT_LT(took, 1500u) << "the close waited for no acknowledgement";
+    EXPECT_EQ(KClientGetLastError(), 77) << "the close records nothing";
     EXPECT_EQ(ksym::FindChannelContext(channel), nullptr);
     EXPECT_FALSE(fake::IsOpen(channel));
+    // The client may signal the channel's event until it has closed the channel: the event
+    // must still be open then (on Windows its handle value would go to the next object).
+    EXPECT_EQ(fake::EventsOpenAtClose(), std::vector<bool>{true});
     // A closed channel is unknown: only the client library is asked, and it says 0.
     EXPECT_EQ(KSymCloseChannel(channel), 0);
 }

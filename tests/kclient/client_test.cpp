@@ -166,6 +166,23 @@ TEST(ClientTest, EveryQueuedReplyIsFetchedAlthoughWakingCoalesces) {
     EXPECT_EQ(WaitForSingleObject(channel.event(), 200), WAIT_TIMEOUT);
 }
 
+// Once a channel is closed its event is the caller's again (who may close it, and Windows
+// then gives the value to the next object made): nothing of the client may signal it.
+TEST(ClientTest, AClosedChannelNeverSignalsItsEventAgain) {
+    for (const char* station : {"sim:latency=30", "sim:latency=30;fault=fatal"}) {
+        SCOPED_TRACE(station);
+        HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        const int32_t channel = KClientOpenChannelEx(station, 0, nullptr, 0, event);
+        ASSERT_NE(channel, -1);
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(KClientWrite(channel, kLogoutRequest.data(), 1), 1);
+        }
+        ASSERT_EQ(KClientCloseChannel(channel), 1);
+        EXPECT_EQ(WaitForSingleObject(event, 300), WAIT_TIMEOUT) << "a late reply signalled";
+        CloseHandle(event);
+    }
+}
+
 TEST(ClientTest, WritesFromSeveralThreadsAreAllAnswered) {
     SimChannel channel("sim:latency=1");
     constexpr int kThreads = 4;
