@@ -33,17 +33,27 @@ int32_t LoadSymbols(int32_t channel, const char* prefix, SymbolEntry*** symbolsO
     if (context->blockSize == 0) {
         context->blockSize = ksym::kNoBlockLimit;
     }
-    const ksym::LoadScope scope(*context);
+    ksym::LoadScope scope(*context);
     if (!scope.began() || ksym::LoadSymbolTable(channel, *context) == 0) {
         KClientSetLastError(ksym::kErrNoSymbols);
         return 0;
     }
     if (symbolsOut != nullptr) {
         ksym::FilterSymbols(*context, prefix);
-        *symbolsOut = context->filtered;
     }
-    if (countOut != nullptr) {
-        *countOut = context->filteredCount;
+    // A close on another thread while the file was read or indexed leaves the table to this
+    // load, which then hands out nothing: the table goes with the load.
+    const bool handedOut = scope.Finish([&] {
+        if (symbolsOut != nullptr) {
+            *symbolsOut = context->filtered;
+        }
+        if (countOut != nullptr) {
+            *countOut = context->filteredCount;
+        }
+    });
+    if (!handedOut) {
+        KClientSetLastError(ksym::kErrNoSymbols);
+        return 0;
     }
     KClientSetLastError(ksym::kErrNone);
     return 1;

@@ -23,6 +23,7 @@ constexpr uint32_t kProjectNameSize = 260;
 constexpr size_t kMaxSymbolFilePath = 255;
 std::atomic<uint32_t> projectIdWaitMs{5000};
 std::atomic<uint32_t> uploadWaitMs{60000};
+std::atomic<void (*)()> readHook{nullptr};
 
 // An event handle closed when it goes out of scope.
 class ScopedEvent {
@@ -162,6 +163,9 @@ std::string PartFilePath(const std::string& path) {
 }
 
 int ReadSymbolFile(std::string path, ChannelContext& context) {
+    if (void (*hook)() = readHook.load()) {
+        hook();
+    }
     try {
         KBufferedFileSerDev device(&path[0], SD_READ);
         return device.GetStatus() == 0 ? ReadSdbFile(device, context) : 0;
@@ -184,11 +188,23 @@ LoadScope::~LoadScope() {
         return;
     }
     std::lock_guard<std::mutex> lock(context_.loaderLock);
+    EndLocked();
+}
+
+void LoadScope::EndLocked() {
+    if (!began_) {
+        return;
+    }
+    began_ = false;
     context_.loading = false;
     if (context_.closed.load()) {
         // The close left the table to this load; nobody can use it any more.
         ClearSymbolTable(context_);
     }
+}
+
+void SetLoaderReadHook(void (*hook)()) {
+    readHook.store(hook);
 }
 
 void SetLoaderWaits(uint32_t projectIdMs, uint32_t uploadMs) {

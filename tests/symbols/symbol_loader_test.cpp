@@ -504,6 +504,43 @@ TEST_F(SymbolLoaderTest, ACloseDuringEitherWaitEndsTheLoadAtOnce) {
     }
 }
 
+// A channel closed on another thread after the exchange, while the loader reads the file it
+// got (the local one the station confirmed, or the one just uploaded): the load hands
+// nothing out and fails with 19, and what it read goes with it (the address sanitizer
+// watches for a table handed out and freed).
+TEST_F(SymbolLoaderTest, ACloseWhileTheFileIsReadHandsNothingOut) {
+    for (const bool localFile : {true, false}) {
+        SCOPED_TRACE(localFile ? "the confirmed local file" : "the uploaded file");
+        Reopen();
+        DeleteFileA(path_.c_str());
+        if (localFile) {
+            ksymtest::WriteFile(path_, SmallProject(kLocalId));
+        }
+        ScriptedStation station(channel_, Station(SmallProject(kStationId), 2, kLocalId));
+        static int32_t closing = -1;
+        closing = channel_;
+        ksym::SetLoaderReadHook([] {
+            std::thread closer([] { KSymCloseChannel(closing); });
+            closer.join();
+        });
+        SymbolEntry** symbols = reinterpret_cast<SymbolEntry**>(0x10);
+        int32_t count = -5;
+        int32_t loaded = -1;
+        {
+            ksymtest::Watchdog watchdog("a load closed while it reads its file",
+                                        std::chrono::seconds(20));
+            loaded = Load(&symbols, &count);
+        }
+        const int32_t error = KClientGetLastError();
+        ksym::SetLoaderReadHook(nullptr);
+        EXPECT_EQ(loaded, 0) << "symbols of a closed channel were handed out";
+        EXPECT_EQ(error, KSYM_ERR_NO_SYMBOLS);
+        EXPECT_EQ(symbols, reinterpret_cast<SymbolEntry**>(0x10)) << "an output was written";
+        EXPECT_EQ(count, -5);
+        EXPECT_EQ(ksym::FindChannelContext(closing), nullptr);
+    }
+}
+
 TEST_F(SymbolLoaderTest, FilesValueAbsentGivesTheDefaultFolderAndIsStored) {
     ForgetConfiguration();
     const std::string folder = WindowsDirectory() + "\\Korvan Files";
