@@ -120,6 +120,7 @@ bool Socket::Connect(const std::string& host, const std::string& port, uint32_t 
         // Telegrams are small and answered one by one: send each at once.
         setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
         handle_ = static_cast<intptr_t>(s);
+        SetSendTimeout(kSendTimeoutMs);
         connected = true;
     }
     freeaddrinfo(found);
@@ -134,12 +135,18 @@ bool Socket::SendAll(const uint8_t* bytes, size_t length) {
         return false;
     }
     while (length != 0) {
+        // Room in the window within the time-out, or the peer has stopped taking anything.
+        if (Poll(ToNative(handle_), POLLOUT, sendTimeoutMs_) <= 0) {
+            return false;
+        }
         const int chunk = length > 0x10000 ? 0x10000 : static_cast<int>(length);
 #ifdef _WIN32
+        // Blocking, but bounded by SO_SNDTIMEO.
         const int sent = send(ToNative(handle_), reinterpret_cast<const char*>(bytes), chunk, 0);
 #else
-        const long sent = send(ToNative(handle_), bytes, static_cast<size_t>(chunk), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
+        const long sent =
+            send(ToNative(handle_), bytes, static_cast<size_t>(chunk), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
             continue;
         }
 #endif
@@ -150,6 +157,18 @@ bool Socket::SendAll(const uint8_t* bytes, size_t length) {
         length -= static_cast<size_t>(sent);
     }
     return true;
+}
+
+void Socket::SetSendTimeout(uint32_t timeoutMs) {
+    sendTimeoutMs_ = timeoutMs;
+    if (handle_ == -1) {
+        return;
+    }
+#ifdef _WIN32
+    const DWORD limit = timeoutMs;
+    setsockopt(ToNative(handle_), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit),
+               sizeof limit);
+#endif
 }
 
 long Socket::Receive(uint8_t* buffer, size_t capacity, uint32_t timeoutMs) {

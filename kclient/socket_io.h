@@ -21,8 +21,12 @@ public:
     // Connects to host:port within timeoutMs; false with `error` set when that fails.
     bool Connect(const std::string& host, const std::string& port, uint32_t timeoutMs,
                  std::string& error);
-    // Sends every byte; false when the connection failed.
+    // Sends every byte; false when the connection failed, or when the window stayed full
+    // for the send time-out: a station that stops reading does not hold a sender (and
+    // whoever waits for it) without limit. The stream is then of no further use.
     bool SendAll(const uint8_t* bytes, size_t length);
+    // How long a send may wait for room in a full window (kSendTimeoutMs by default).
+    void SetSendTimeout(uint32_t timeoutMs);
     // Waits at most timeoutMs for bytes (forever for kForever): the count received, 0 at the
     // end of the stream, -1 on an error, -2 when the time ran out.
     long Receive(uint8_t* buffer, size_t capacity, uint32_t timeoutMs);
@@ -30,9 +34,12 @@ public:
     void Shutdown();
 
     static constexpr uint32_t kForever = 0xFFFFFFFFu;
+    // The connection's own time limit, as for its opening.
+    static constexpr uint32_t kSendTimeoutMs = 5000;
 
 private:
     intptr_t handle_ = -1;
+    uint32_t sendTimeoutMs_ = kSendTimeoutMs;
 };
 
 } // namespace kclient

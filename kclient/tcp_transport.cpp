@@ -15,6 +15,7 @@ namespace {
 // The one session each connection carries.
 constexpr uint16_t kSession = 0;
 constexpr size_t kReceiveChunk = 64 * 1024;
+constexpr uint32_t kCloseFrameTimeoutMs = 200;
 
 } // namespace
 
@@ -91,6 +92,8 @@ TcpTransport::~TcpTransport() {
     {
         std::lock_guard<std::mutex> lock(sendMutex_);
         if (!broken_.load()) {
+            // A courtesy to the station: not worth more than a moment when it stopped reading.
+            socket_.SetSendTimeout(kCloseFrameTimeoutMs);
             const std::vector<uint8_t> close =
                 plcsim::EncodeFrame(plcsim::FrameKind::Close, kSession, nullptr, 0);
             socket_.SendAll(close.data(), close.size());

@@ -15,9 +15,9 @@
 namespace kclient {
 
 // Each transport owns one connection with one session on it. When the connection breaks
-// (the server went away, or the stream broke the framing) the channel receives
-// COMM_FATALERROR once, and every later Send fails until the channel is re-opened, which
-// connects anew.
+// (the server went away, the stream broke the framing, or the server took nothing of a
+// frame for Socket::kSendTimeoutMs) the channel receives COMM_FATALERROR once, and every
+// later Send fails until the channel is re-opened, which connects anew.
 //
 // Threads: Send runs on callers' threads under sendMutex_; the receive thread alone reads
 // the socket and delivers; the destructor (the channel's last owner) shuts the socket down

@@ -3,8 +3,14 @@
 // channels at once, and two client processes sharing the controller's memory.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -19,8 +25,10 @@
 #include "plcsim/controller.h"
 #include "plcsim/memory.h"
 #include "support/close_channels.h"
+#include "plcsim/station_frame.h"
 #include "plcsim/station_server.h"
 #include "support/message_wait.h"
+#include "support/watchdog.h"
 
 namespace {
 
@@ -161,6 +169,67 @@ TEST_F(TcpEndToEnd, TwoHundredChannelsOverOneServerAndNoMore) {
     ASSERT_EQ(KSymLogin(channels_.back()), 1);
     ASSERT_TRUE(WaitPosted(window_, kNotifyMsg));
     EXPECT_EQ(KSymLoginResult(channels_.back()), 1);
+}
+
+// A station that opens the session and then never reads again: once its window is full, a
+// telegram that finds no room within the send time-out breaks the connection (reported
+// once), so that neither the sender nor the close after it waits without limit.
+TEST_F(TcpEndToEnd, AStationThatStopsReadingHoldsNeitherTheSenderNorTheClose) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    const int small = 4096; // the station's window stays small
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::atomic<bool> done{false};
+    std::thread station([&] {
+        const int connection = accept(listener, nullptr, nullptr);
+        uint8_t open[64];
+        if (connection < 0 || recv(connection, open, sizeof open, 0) <= 0) {
+            return;
+        }
+        const std::vector<uint8_t> payload = plcsim::OpenedPayload(false, 0, "SAMPLE.PRO");
+        const std::vector<uint8_t> opened =
+            plcsim::EncodeFrame(plcsim::FrameKind::Opened, 0, payload.data(), payload.size());
+        send(connection, opened.data(), opened.size(), MSG_NOSIGNAL);
+        while (!done) {
+            Sleep(10); // and reads nothing more
+        }
+        close(connection);
+    });
+    station_ = "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const int32_t channel = Open();
+    ASSERT_NE(channel, -1) << KClientGetErrorText();
+    const std::vector<uint8_t> telegram(1u << 20, 0x3C);
+    {
+        ksymtest::Watchdog watchdog("writes to a station that stopped reading",
+                                    std::chrono::seconds(90));
+        int32_t written = 1;
+        for (int i = 0; i < 64 && written != 0; ++i) {
+            const DWORD start = GetTickCount();
+            written =
+                KClientWrite(channel, telegram.data(), static_cast<uint32_t>(telegram.size()));
+            EXPECT_LT(GetTickCount() - start, 9000u) << "a send waited beyond its limit";
+        }
+        EXPECT_EQ(written, 0) << "64 MiB went to a station that reads nothing";
+        const auto posted = WaitPosted(window_, kNotifyMsg);
+        ASSERT_TRUE(posted);
+        EXPECT_EQ(posted->wParam, static_cast<WPARAM>(COMM_FATALERROR));
+        EXPECT_EQ(posted->lParam, static_cast<LPARAM>(KCLIENT_ERR_CONNECT));
+        EXPECT_TRUE(NothingPosted(window_)) << "the break was reported twice";
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(KSymCloseChannel(channel), 1);
+        EXPECT_LT(GetTickCount() - start, 3000u);
+        channels_.clear();
+    }
+    done = true;
+    station.join();
+    close(listener);
 }
 
 // Runs ksym with the arguments on a machine of its own (`machine` names its folder below the
