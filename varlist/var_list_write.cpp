@@ -65,13 +65,17 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymWriteVarList(int32_t channel, HVARLIST
     if (!ksym::ChannelFreeForList(*list)) {
         return 0;
     }
+    // A missing value is the caller's mistake, told by the client's code for a null buffer
+    // (the codes are shared), so that no earlier code lingers for it.
     if (buffers == nullptr && list->varCount != 0) {
+        KClientSetLastError(KCLIENT_ERR_INVALID_ARGUMENT);
         return 0;
     }
     return ksym::Guarded<int32_t>(0, [&] {
         const std::vector<uint8_t> telegram =
             BuildWriteTelegram(*list, list->context->swapBytes, buffers);
         if (telegram.empty()) {
+            KClientSetLastError(KCLIENT_ERR_INVALID_ARGUMENT);
             return 0;
         }
         return ksym::SendTelegram(channel, telegram.data(), list->writeLengths[0]);

@@ -90,7 +90,8 @@ TEST_F(VarListTest, WriteRefusalsAndTheirCodes) {
     EXPECT_EQ(Context(channel)->pendingRead.load(), List(reading));
     KSymDeleteVarList(channel, reading);
 
-    // Not taken whole by the client: 0 without a code of its own. Missing buffers: 0.
+    // Not taken whole by the client: 0 without a code of its own. Missing buffers: 0, with
+    // the code for a null buffer, so that no earlier code lingers.
     fake::SetWriteLimit(5);
     KClientSetLastError(0);
     EXPECT_EQ(KSymWriteVars(channel, count, 1, buffers), 0);
@@ -98,9 +99,13 @@ TEST_F(VarListTest, WriteRefusalsAndTheirCodes) {
     fake::SetWriteLimit(-1);
     EXPECT_EQ(KSymWriteVars(channel, count, 1, buffers), 1);
     const size_t sent = Sent(channel).size();
+    KClientSetLastError(KSYM_ERR_READ_PENDING);
     EXPECT_EQ(KSymWriteVarList(channel, single, nullptr), 0);
+    EXPECT_EQ(KClientGetLastError(), KCLIENT_ERR_INVALID_ARGUMENT);
     const void* missing[] = {nullptr};
+    KClientSetLastError(KSYM_ERR_READ_PENDING);
     EXPECT_EQ(KSymWriteVarList(channel, single, missing), 0);
+    EXPECT_EQ(KClientGetLastError(), KCLIENT_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(Sent(channel).size(), sent);
     KSymDeleteVarList(channel, single);
     KSymDeleteVarList(channel, multi);
