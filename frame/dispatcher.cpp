@@ -64,10 +64,32 @@ void PassOn(ChannelContext& context, int32_t status, uint32_t value) {
     Post(context, status, value);
 }
 
+// A claimed reply in the dispatcher's hands: the wire is made free when the step is over,
+// however it ends (also when it runs out of memory), unless it put the next telegram on it.
+class ReplyInHand {
+public:
+    explicit ReplyInHand(ChannelContext& context) : context_(context) {}
+    ~ReplyInHand() { Done(); }
+    ReplyInHand(const ReplyInHand&) = delete;
+    ReplyInHand& operator=(const ReplyInHand&) = delete;
+
+    void Done() {
+        if (!done_) {
+            done_ = true;
+            ReplyStepDone(context_);
+        }
+    }
+
+private:
+    ChannelContext& context_;
+    bool done_ = false;
+};
+
 // The reply step of the read the dispatcher claimed, then the next telegram or the read's
 // one message: its completion, also when it was ended while its reply was in hand (it is
 // over then, and nothing of it is on the wire any more).
 void OnReadReply(ChannelContext& context, int32_t channel, const ReadTicket& ticket) {
+    ReplyInHand inHand(context);
     VarList& list = *ticket.list;
     const uint32_t varCount = list.varCount;
     if (TakeReadReply(channel, list, ticket.serial, list.receiveBuffer.data()) == ReplyStep::More) {
@@ -75,16 +97,14 @@ void OnReadReply(ChannelContext& context, int32_t channel, const ReadTicket& tic
         case NextTelegram::Sent:
             return; // its reply comes next
         case NextTelegram::NotSent:
-            // The read stays in progress (28 until a list of the channel is deleted).
-            ReplyStepDone(context);
-            return;
+            return; // the read stays in progress (28 until a list of the channel is deleted)
         case NextTelegram::ReadEnded:
             break;
         }
     }
     // The wire is free before the message goes out, so that a caller who got it can read
     // again at once.
-    ReplyStepDone(context);
+    inHand.Done();
     PostReadComplete(context, varCount);
 }
 
