@@ -125,26 +125,36 @@ TEST_F(RequestEndToEnd, ReopensWhileRepliesAreDeliveredLeaveNoReplyBehind) {
     EXPECT_TRUE(NothingPosted(window_));
 }
 
-// A read of three telegrams ended by deleting another list: it ends in one message (its
-// completion, or the reply of its telegram on the wire), after which the channel reads at
-// once, and every value read is the list's own.
+// A read of three telegrams ended by deleting another list, with or without the caller
+// holding the reading list (its reply step then waits for the caller, and goes on when the
+// caller lets go): it ends in one message (its completion, or the reply of its telegram on
+// the wire), after which the channel reads at once, and every value read is the list's own.
 TEST_F(RequestEndToEnd, AReadEndedByDeletingAnotherListEndsInOneMessage) {
     Open("sim:block=64");
     HVARLIST reading = Define(SevenWords(0));
     ASSERT_NE(reading, nullptr);
     Watchdog watchdog("reads ended by deletions", kLoopLimit);
-    for (int i = 0; i < 300; ++i) {
-        HVARLIST other = Define({"%MB1"});
-        ASSERT_NE(other, nullptr);
-        ASSERT_EQ(KSymSendVarList(channel_, reading), 1) << i << ": " << KClientGetLastError();
-        // Now and then a little later, so that the deletion meets every step of the read.
-        std::this_thread::sleep_for(std::chrono::microseconds(37 * (i % 11)));
-        ASSERT_EQ(KSymDeleteVarList(channel_, other), 1);
-        const Posted ended = Next(i);
-        ASSERT_EQ(ended.wParam, static_cast<WPARAM>(COMM_MESSAGEREADY)) << i;
-        // Its one message came: nothing of it is on the wire any more.
-        ASSERT_EQ(KSymSendVarList(channel_, reading), 1) << i << ": " << KClientGetLastError();
-        ExpectOwnValues(reading, 0, i);
+    for (const bool holding : {false, true}) {
+        SCOPED_TRACE(holding ? "holding the list" : "not holding it");
+        for (int i = 0; i < 250; ++i) {
+            HVARLIST other = Define({"%MB1"});
+            ASSERT_NE(other, nullptr);
+            if (holding) {
+                KSymEnterVarListAccess(channel_, reading);
+            }
+            ASSERT_EQ(KSymSendVarList(channel_, reading), 1) << i << ": " << KClientGetLastError();
+            // Now and then a little later, so that the deletion meets every step of the read.
+            std::this_thread::sleep_for(std::chrono::microseconds(37 * (i % 11)));
+            ASSERT_EQ(KSymDeleteVarList(channel_, other), 1);
+            if (holding) {
+                KSymLeaveVarListAccess(channel_, reading);
+            }
+            const Posted ended = Next(i);
+            ASSERT_EQ(ended.wParam, static_cast<WPARAM>(COMM_MESSAGEREADY)) << i;
+            // Its one message came: nothing of it is on the wire any more.
+            ASSERT_EQ(KSymSendVarList(channel_, reading), 1) << i << ": " << KClientGetLastError();
+            ExpectOwnValues(reading, 0, i);
+        }
     }
     EXPECT_TRUE(NothingPosted(window_));
     KSymDeleteVarList(channel_, reading);
@@ -180,28 +190,6 @@ TEST_F(RequestEndToEnd, ANewReadNeverTakesAnEndedReadsReplies) {
     EXPECT_GT(refused, 0) << "no read was ever ended with a telegram on the wire";
     KSymDeleteVarList(channel_, ended);
     KSymDeleteVarList(channel_, next);
-}
-
-// The caller holds the reading list while its reply arrives, deletes another list, and lets
-// go: the step that waited finds its read ended and ends it with one message.
-TEST_F(RequestEndToEnd, AReadEndedWhileTheCallerHoldsItsListEndsInOneMessage) {
-    Open("sim:block=64");
-    HVARLIST reading = Define(SevenWords(0));
-    ASSERT_NE(reading, nullptr);
-    Watchdog watchdog("held reads ended by deletions", kLoopLimit);
-    for (int i = 0; i < 200; ++i) {
-        HVARLIST other = Define({"%MB1"});
-        KSymEnterVarListAccess(channel_, reading);
-        ASSERT_EQ(KSymSendVarList(channel_, reading), 1) << i << ": " << KClientGetLastError();
-        std::this_thread::sleep_for(std::chrono::microseconds(50 * (i % 7)));
-        ASSERT_EQ(KSymDeleteVarList(channel_, other), 1);
-        KSymLeaveVarListAccess(channel_, reading);
-        EXPECT_EQ(Next(i).wParam, static_cast<WPARAM>(COMM_MESSAGEREADY)) << i;
-        ASSERT_EQ(KSymSendVarList(channel_, reading), 1) << i << ": " << KClientGetLastError();
-        ExpectOwnValues(reading, 0, i);
-    }
-    EXPECT_TRUE(NothingPosted(window_));
-    KSymDeleteVarList(channel_, reading);
 }
 
 #ifdef _WIN32
