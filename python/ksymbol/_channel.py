@@ -25,7 +25,8 @@ _ERROR_TEXTS = {
     18: "the library ran out of room",
     19: "no symbols are loaded, or a name is unknown",
     20: "no variable list",
-    28: "a read is still in progress on the channel",
+    28: "a read is still in progress on the channel, or an abandoned read's answer is "
+        "still on its way",
     29: "the variables do not fit one write telegram",
     31: "a variable does not fit one reply telegram",
     32: "the variables do not fit one write telegram",
@@ -350,6 +351,29 @@ class Channel:
             if status == N.COMM_MESSAGEREADY and (complete is None or value == complete):
                 return value
 
+    def _send_read(self, number, handle, what):
+        """Sends the first telegram of a read. The library refuses a read (28) while the
+        answer to the telegram of an abandoned read is still on its way, so that no read
+        takes that answer for its own: the answer is waited out within the time-out (its
+        notification is nobody's any more), TimeoutError when it does not come."""
+        n = self._native
+        deadline = time.monotonic() + self.timeout
+        while n.KSymSendVarList(number, handle) == 0:
+            code = n.KClientGetLastError()
+            if code != N.KSYM_ERR_READ_PENDING:
+                raise KSymError("KSymSendVarList(%s): the read could not be sent: %s" % (
+                    what, _error_text(code)), code, "KSymSendVarList")
+            if time.monotonic() >= deadline:
+                self._stray = True
+                raise TimeoutError("KSymSendVarList: the controller's answer to an abandoned "
+                                   "read is still outstanding after %g s (%s)" % (
+                                       self.timeout, what))
+            note = self._take(min(deadline, time.monotonic() + 0.02))
+            if note is not None and note[0] == N.COMM_FATALERROR:
+                self._broken = True
+                raise ConnectionError("KSymSendVarList: the exchange with the controller "
+                                      "failed (%s)" % (what,))
+
     # ---- reading ----
 
     def var_list(self, names):
@@ -561,10 +585,7 @@ class VarList:
             number = channel._prepare()
             if self._handle is None:
                 self._define()
-            if n.KSymSendVarList(number, self._handle) == 0:
-                code = n.KClientGetLastError()
-                raise KSymError("KSymSendVarList(%s): the read could not be sent: %s" % (
-                    ", ".join(self.names), _error_text(code)), code, "KSymSendVarList")
+            channel._send_read(number, self._handle, ", ".join(self.names))
             try:
                 channel._await("KSymSendVarList", ", ".join(self.names),
                                10 * len(self.names) + 6)
