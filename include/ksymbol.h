@@ -5,8 +5,10 @@
  * Requests are sent on the caller's thread; replies arrive on the channel's notification
  * thread, which posts uNotifyMsg to hNotifyWnd with wParam = the reply status
  * (COMM_MESSAGEREADY, COMM_FATALERROR or another status of the client library) and lParam
- * = its value. Failures are reported by the result, and the reason is recorded in the
- * client library's last-error cell (KClientGetLastError), see the KSYM_ERR_ codes.
+ * = its value (never 0). Every request ends in exactly one such message, whatever deletion
+ * or re-open runs beside it; a closed channel posts nothing more. Failures are reported by
+ * the result, and the reason is recorded in the client library's last-error cell
+ * (KClientGetLastError), see the KSYM_ERR_ codes.
  *
  * Every function uses the C calling convention and 32-bit arguments and results (handles
  * and pointers are pointer-sized). This header compiles as C99 and as C++.
@@ -48,16 +50,20 @@ extern "C" {
 #define KSYM_ERR_NONE 0
 #define KSYM_ERR_NO_CONTEXT_SPACE 18 /* no channel context could be made (200 in use) */
 /* Memory (or another resource of the process) ran out inside a call: the call failed with
- * its failure result and changed nothing the caller can see. Every function may record it;
- * no exception ever leaves the library. */
+ * its failure result and changed nothing the caller can see. Every function but
+ * KSymCloseChannel may record it; no exception ever leaves the library. From a ...Result
+ * function it means the reply could not be taken in, so the request's outcome is unknown. */
 #define KSYM_ERR_NO_MEMORY 18
-#define KSYM_ERR_NO_SYMBOLS 19     /* no context; symbols not obtained; unknown name */
-#define KSYM_ERR_NULL_VARLIST 20   /* the hVarList argument is null */
-#define KSYM_ERR_READ_PENDING 28   /* a read is still in progress on the channel */
+#define KSYM_ERR_NO_SYMBOLS 19   /* no context; symbols not obtained; unknown name; closed */
+#define KSYM_ERR_NULL_VARLIST 20 /* the hVarList argument is null */
+/* A read is still in progress on the channel, or the answer to the telegram of a read that
+ * was ended early is still on its way (for at most 5000 ms): replies carry no request
+ * number, so no new read may begin before it, or it would take that answer for its own. */
+#define KSYM_ERR_READ_PENDING 28
 #define KSYM_ERR_MULTI_TELEGRAM 29 /* the list to be written needs several telegrams */
 #define KSYM_ERR_TOO_BIG_READ 31   /* a variable does not fit one reply telegram */
 #define KSYM_ERR_TOO_BIG_WRITE 32  /* a variable (or the list) does not fit one write */
-#define KSYM_ERR_NO_THREAD 35      /* the notification thread could not be started */
+#define KSYM_ERR_NO_THREAD 35      /* the notification thread (or its event) could not be made */
 
 /* ---- Notification codes in the posted message's wParam ---- */
 #ifndef COMM_FATALERROR
@@ -118,7 +124,8 @@ KSYM_API uint32_t KSYM_CALL KSymVersion(void);
  * null: the embedded simulator) and starts its notification thread, above normal priority.
  * reopen 0 opens a new channel; 0x10000000 + the number of an open channel re-opens it
  * under a new number that the client library issues (its context, symbols, window and
- * thread carry on; a read in progress is abandoned). blockSize is the largest telegram in
+ * thread carry on; a read in progress is abandoned and ends in its one message, and replies
+ * on their way move to the new number). blockSize is the largest telegram in
  * bytes; 0 takes the station's, and when it has none there is no limit.
  * Returns the channel number, or -1: the client library's error code stands, or
  * KSYM_ERR_NO_CONTEXT_SPACE, or KSYM_ERR_NO_THREAD; a re-open of a channel the library does
@@ -138,11 +145,13 @@ KSYM_API int32_t KSYM_CALL KSymKOpenChannel(const char* first, int32_t second, i
 /* Ends the channel's notification thread, releases the channel's symbols and project record
  * and closes the channel at the client library; returns what KClientCloseChannel returns.
  * Waits up to 5000 ms for the thread to acknowledge; a thread that is still busy then (for
- * example with a reply for a list whose lock the caller holds) finishes on its own and
- * ends, and the library's record of the channel goes with it. A symbol load waiting on
- * another thread for this channel ends at once and fails. The channel number and the
- * symbols handed out are invalid afterwards; lists of the channel stay valid handles that
- * only count, lock and delete. Records nothing. */
+ * example with a reply for a list whose lock the caller holds) finishes on its own, posts
+ * nothing and ends, and the library's record of the channel goes with it. The channel's
+ * event is closed after the client library closed the channel. A symbol load of this
+ * channel on another thread ends and fails with KSYM_ERR_NO_SYMBOLS, handing out nothing.
+ * The channel number and the symbols handed out are invalid afterwards; lists of the
+ * channel stay valid handles that only count, lock and delete (sending or writing them
+ * records KSYM_ERR_NO_SYMBOLS). Records nothing. */
 KSYM_API int32_t KSYM_CALL KSymCloseChannel(int32_t channel);
 
 /* ---- Symbols ---- */
@@ -158,14 +167,16 @@ KSYM_API int32_t KSYM_CALL KSymLoadSymbols(int32_t channel, const char* prefix,
  * (when given) their number (0 when symbolsOut is null). Both stay owned by the library
  * and valid until the next load or KSymDeleteSymbols on the channel, or its closing.
  * Returns 1, or 0 with KSYM_ERR_NO_CONTEXT_SPACE (outputs set to null and 0) or
- * KSYM_ERR_NO_SYMBOLS (outputs untouched). Blocks up to 5 s plus 60 s for the station;
+ * KSYM_ERR_NO_SYMBOLS (outputs untouched; also when the channel is closed on another thread
+ * during the load). Blocks up to 5 s plus 60 s for the station;
  * needs a channel opened through one of the open functions. `swap` is stored as the
  * channel's byte-order flag. */
 KSYM_API int32_t KSYM_CALL KSymLoadSymbolsEx(int32_t channel, const char* prefix,
                                              SymbolEntry*** symbolsOut, int32_t* countOut,
                                              int32_t swap);
 /* Releases the channel's symbol table and project record; the channel stays open. Returns
- * 1, or 0 when the library has no context for the channel (records nothing then). */
+ * 1, or 0 when the library has no context for the channel (records nothing then; 0 with
+ * KSYM_ERR_NO_MEMORY only should a resource of the process fail). */
 KSYM_API int32_t KSYM_CALL KSymDeleteSymbols(int32_t channel);
 
 /* ---- Variable lists ---- */
@@ -196,8 +207,12 @@ KSYM_API HVARLIST KSYM_CALL KSymDefineVarListByDesc(int32_t channel,
                                                     const KSymVarDesc* const* descriptors,
                                                     uint32_t count);
 /* Withdraws the list from its channel, ends any read in progress on the channel and makes
- * the handle invalid; waits for nothing. A reply step that is running on the list finishes
- * first and drops what it read; the list's memory goes when the last of them lets go.
+ * the handle invalid; waits for nothing. The ended read still ends in one message: its
+ * completion when its reply was being taken in, else the answer to its telegram on the wire
+ * when that arrives (COMM_MESSAGEREADY with the reply's length, or COMM_FATALERROR); until
+ * then KSymSendVarList refuses with KSYM_ERR_READ_PENDING. A reply step that is running on
+ * the list finishes first and sends nothing more; the list's memory goes when the last of
+ * them lets go.
  * Deleting a list whose lock this thread holds (KSymEnterVarListAccess) gives those holds up
  * too: do not call KSymLeaveVarListAccess for it afterwards. Another thread that holds the
  * list's lock keeps the list alive until its KSymLeaveVarListAccess. Returns 1, or 0 with
@@ -217,8 +232,9 @@ KSYM_API void KSYM_CALL KSymLeaveVarListAccess(int32_t channel, HVARLIST hVarLis
 /* Starts a read of the list's values: sends its first telegram; the notification thread
  * sends the others as the replies come in and then posts COMM_MESSAGEREADY with lParam
  * 10 x count + 6. Returns 1 when the first telegram was sent, else 0: KSYM_ERR_NULL_VARLIST,
- * KSYM_ERR_READ_PENDING (a read of any list is in progress on the channel), or the client
- * library refused the telegram (the channel then refuses reads until a list of it is
+ * KSYM_ERR_READ_PENDING (a read of any list is in progress on the channel, or an ended read's
+ * answer is still on its way), KSYM_ERR_NO_SYMBOLS (the list's channel was closed), or the
+ * client library refused the telegram (the channel then refuses reads until a list of it is
  * deleted). `channel` must be the channel the list was defined on. */
 KSYM_API int32_t KSYM_CALL KSymSendVarList(int32_t channel, HVARLIST hVarList);
 /* Hands out the list's value records, in list order, and the number of values the current
@@ -235,7 +251,9 @@ KSYM_API int32_t KSYM_CALL KSymGetValues(int32_t channel, HVARLIST hVarList, Var
  * value in host byte order, as many bytes as the variable is long (1 for a bit). The
  * controller's answer is announced by COMM_MESSAGEREADY; read it with KSymWriteResult.
  * Returns 1 when the telegram was sent, else 0: KSYM_ERR_NULL_VARLIST,
- * KSYM_ERR_MULTI_TELEGRAM (the list needs more than one telegram), KSYM_ERR_READ_PENDING. */
+ * KSYM_ERR_MULTI_TELEGRAM (the list needs more than one telegram), KSYM_ERR_READ_PENDING,
+ * KSYM_ERR_NO_SYMBOLS (the list's channel was closed), KCLIENT_ERR_INVALID_ARGUMENT (2: buffers
+ * or one of its entries is null), or the client library's code when it refused the telegram. */
 KSYM_API int32_t KSYM_CALL KSymWriteVarList(int32_t channel, HVARLIST hVarList,
                                             const void* const* buffers);
 /* Defines a list of the named variables, writes it as KSymWriteVarList and deletes it.
