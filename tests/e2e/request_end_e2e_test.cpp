@@ -3,7 +3,6 @@
 // is looped so that the replies land in every window of the steps, under a watchdog.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -191,40 +190,5 @@ TEST_F(RequestEndToEnd, ANewReadNeverTakesAnEndedReadsReplies) {
     KSymDeleteVarList(channel_, ended);
     KSymDeleteVarList(channel_, next);
 }
-
-#ifdef _WIN32
-// Windows gives a closed handle's value to the next object made. Channels closed while
-// their replies are still on the way must not wake another channel's symbol load through
-// a handle value that now stands for the loader's event: a load woken early would upload
-// (refused here) or fail.
-TEST_F(RequestEndToEnd, ClosesWithRepliesOnTheWayWakeNoOtherChannelsLoad) {
-    Open("sim:latency=10");
-    ASSERT_TRUE(ksymtest::SimControl(channel_, window_, "fault=refuse")); // no upload from now
-    std::atomic<bool> stop{false};
-    std::thread closer([&] {
-        const HWND window = CreateWindowExA(0, "STATIC", "closer", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                            nullptr, nullptr, nullptr);
-        for (int i = 0; !stop; ++i) {
-            const std::string station = "sim:latency=" + std::to_string(95 + i % 16);
-            const int32_t channel = KSymOpenChannel(station.c_str(), 0, window, kNotifyMsg);
-            if (channel != -1) {
-                KSymLogin(channel);
-                KSymCloseChannel(channel);
-            }
-        }
-        DestroyWindow(window);
-    });
-    Watchdog watchdog("loads beside closing channels", kLoopLimit);
-    int loads = 0;
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < 3000) {
-        EXPECT_EQ(KSymLoadSymbols(channel_, nullptr, nullptr, nullptr), 1) << "load " << loads;
-        ++loads;
-    }
-    stop = true;
-    closer.join();
-    EXPECT_GT(loads, 10);
-}
-#endif
 
 } // namespace
