@@ -48,7 +48,7 @@ inline FrameLayout ReadFrameLayout(const uint8_t* stream, size_t size) {
             break;
         }
         const uint8_t kind = stream[at + 4];
-        if (kind < 1 || kind > 6 || stream[at + 5] != 0) {
+        if (kind < 1 || kind > 7 || stream[at + 5] != 0) {
             layout.broken = true;
             break;
         }

@@ -16,6 +16,9 @@ namespace {
 constexpr uint16_t kSession = 0;
 constexpr size_t kReceiveChunk = 64 * 1024;
 constexpr uint32_t kCloseFrameTimeoutMs = 200;
+// A connection that carried nothing for this long gets a keep-alive frame, well within the
+// idle time after which a station closes it.
+constexpr uint32_t kKeepAliveMs = 60000;
 
 } // namespace
 
@@ -117,6 +120,15 @@ bool TcpTransport::Send(const uint8_t* telegram, uint32_t length) {
     return true;
 }
 
+void TcpTransport::SendKeepAlive() {
+    const std::vector<uint8_t> frame =
+        plcsim::EncodeFrame(plcsim::FrameKind::KeepAlive, kSession, nullptr, 0);
+    std::lock_guard<std::mutex> lock(sendMutex_);
+    if (!broken_.load() && !closing_.load() && !socket_.SendAll(frame.data(), frame.size())) {
+        Break();
+    }
+}
+
 uint32_t TcpTransport::SwapFlag() const {
     const bool hostBig = plcsim::HostOrder() == plcsim::ByteOrder::Big;
     return bigEndian_ != hostBig ? 1u : 0u;
@@ -136,7 +148,11 @@ void TcpTransport::ReceiveLoop() {
     std::vector<uint8_t> chunk(kReceiveChunk);
     plcsim::Frame frame;
     for (;;) {
-        const long got = socket_.Receive(chunk.data(), chunk.size(), Socket::kForever);
+        const long got = socket_.Receive(chunk.data(), chunk.size(), kKeepAliveMs);
+        if (got == -2) {
+            SendKeepAlive();
+            continue;
+        }
         if (got <= 0) {
             break; // the end of the stream, an error, or our own shutdown
         }

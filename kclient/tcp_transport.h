@@ -20,7 +20,8 @@ namespace kclient {
 // later Send fails until the channel is re-opened, which connects anew.
 //
 // Threads: Send runs on callers' threads under sendMutex_; the receive thread alone reads
-// the socket and delivers; the destructor (the channel's last owner) shuts the socket down
+// the socket and delivers, and after a minute without traffic sends a keep-alive frame
+// (under sendMutex_ too); the destructor (the channel's last owner) shuts the socket down
 // and joins the receive thread.
 class TcpTransport : public Transport {
 public:
@@ -42,6 +43,8 @@ private:
     explicit TcpTransport(std::weak_ptr<Channel> sink) : sink_(std::move(sink)) {}
     bool OpenSession(uint32_t timeoutMs, std::string& message);
     void ReceiveLoop();
+    // Tells the station that an idle connection is still wanted (on the receive thread).
+    void SendKeepAlive();
     // Marks the connection broken; the first call tells the channel.
     void Break();
 

@@ -38,6 +38,17 @@ struct Config {
     // Every write is refused with the controller's refusal status, nothing written (plcsim
     // --read-only: a station that may be looked at but not changed).
     bool readOnly = false;
+    // The control service (0xF0) answers. The embedded simulator's always does (only its own
+    // process reaches it); a station server's only with plcsim --control, as a switch for
+    // tests on loopback: otherwise it is an unknown service like any other.
+    bool control = true;
+    // What the control service's project=PATH may name. Empty `projectFolder` with
+    // `anyProject`: any file (the embedded simulator). Otherwise only "sample", the project
+    // the controller started with (`projectPath` as given), or a plain file name inside
+    // `projectFolder` (plcsim --project-dir), so that a peer cannot make the station load,
+    // and then offer for upload, a file of its choosing.
+    bool anyProject = true;
+    std::string projectFolder;
 };
 
 // Parses options separated by ';': project=PATH (a symbol file or a project description),

@@ -335,6 +335,19 @@ std::vector<uint8_t> Controller::WriteReply(const uint8_t* request, size_t lengt
     return StatusReply(kStatusOk);
 }
 
+std::string Controller::ControlProjectPath(const std::string& named) const {
+    // Fixed at Configure; read without the lock.
+    if (config_.anyProject || named == config_.projectPath) {
+        return named;
+    }
+    const bool plainName = !named.empty() && named != "." && named != ".." &&
+                           named.find_first_of("/\\") == std::string::npos;
+    if (config_.projectFolder.empty() || !plainName) {
+        return std::string();
+    }
+    return config_.projectFolder + "/" + named;
+}
+
 Outcome Controller::Control(const uint8_t* text, size_t length) {
     ControlCommand command;
     bool accepted =
@@ -342,7 +355,8 @@ Outcome Controller::Control(const uint8_t* text, size_t length) {
     Project project;
     if (accepted && command.kind == ControlCommand::Kind::LoadProject) {
         std::string error;
-        accepted = LoadProject(command.path, project, error);
+        const std::string path = ControlProjectPath(command.path);
+        accepted = !path.empty() && LoadProject(path, project, error);
     } else if (accepted && command.kind == ControlCommand::Kind::SampleProject) {
         project = SampleProject();
     }
@@ -392,7 +406,8 @@ Outcome Controller::Control(const uint8_t* text, size_t length) {
 }
 
 Outcome Controller::Handle(Session& session, const uint8_t* request, size_t length) {
-    if (length != 0 && request[0] == kControl) {
+    // The switch is fixed at Configure.
+    if (length != 0 && request[0] == kControl && config_.control) {
         return Control(request + 1, length - 1);
     }
     std::lock_guard<std::mutex> lock(mutex_);

@@ -87,7 +87,7 @@ public:
     //
     // Control: 0xF0 and one command as text (see control_command.h); the reply is a status
     // word, 0 accepted, 1 refused. It is answered whatever faults are on, so that a test can
-    // always switch them off again.
+    // always switch them off again; with Config::control off it is an unknown service.
     //
     // The faults silent, fatal and empty drop every other request unprocessed; short cuts
     // the reply of a processed one by a byte, shortread that of a read (one byte, with either
@@ -135,6 +135,9 @@ private:
     bool Accessible(uint16_t area, uint32_t offset, uint32_t size) const;
     // Locks by itself: loading a project file is done before the lock is taken.
     Outcome Control(const uint8_t* text, size_t length);
+    // The file a control command's project=NAME may load (see Config::anyProject), empty
+    // when it may load none. Reads only what Configure fixed, without the lock.
+    std::string ControlProjectPath(const std::string& named) const;
     // The held project's plant starts over on the clock (nothing with values=pattern).
     void RestartPlant();
 

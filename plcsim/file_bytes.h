@@ -9,8 +9,14 @@
 
 namespace plcsim {
 
-// Replaces `bytes` with the file's content; false when it cannot be opened or read.
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
+// The largest file read as a project (a symbol file of millions of symbols stays below).
+inline constexpr uint64_t kMaxProjectFileBytes = 256ull * 1024 * 1024;
+
+// Replaces `bytes` with the content of the regular file at `path`, at most `maxBytes` long;
+// false when it cannot be opened or read, is no regular file (a device, a pipe, a folder:
+// nothing that could block the reader or never end), or is longer.
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes,
+                   uint64_t maxBytes = kMaxProjectFileBytes);
 
 } // namespace plcsim
 

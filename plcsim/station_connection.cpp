@@ -25,6 +25,8 @@ bool StationConnection::Take(const Frame& frame) {
                      OpenedPayload(config.order == ByteOrder::Big, config.blockSize,
                                    controller_.GetProject().fileName));
     }
+    case FrameKind::KeepAlive:
+        return true;
     case FrameKind::Close:
         if (session == sessions_.end()) {
             return false;

@@ -33,6 +33,9 @@ public:
     // command, an answer that cannot be sent, or a wait the server ended.
     bool Take(const Frame& frame);
 
+    // True while a session is open on the connection.
+    bool HasSessions() const { return !sessions_.empty(); }
+
 private:
     Controller& controller_;
     SendFrame send_;

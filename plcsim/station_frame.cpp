@@ -20,7 +20,7 @@ uint32_t GetLe(const uint8_t* at, int width) {
 
 bool KnownKind(uint8_t kind) {
     return kind >= static_cast<uint8_t>(FrameKind::Open) &&
-           kind <= static_cast<uint8_t>(FrameKind::Close);
+           kind <= static_cast<uint8_t>(FrameKind::KeepAlive);
 }
 
 } // namespace
@@ -38,6 +38,9 @@ std::vector<uint8_t> EncodeFrame(FrameKind kind, uint16_t session, const uint8_t
     }
     return frame;
 }
+
+FrameReader::FrameReader(uint32_t maxBody)
+    : maxBody_(maxBody < kMaxFrameBody ? maxBody : kMaxFrameBody) {}
 
 void FrameReader::Feed(const uint8_t* bytes, size_t length) {
     if (broken_ || length == 0) {
@@ -62,8 +65,11 @@ FrameReader::Result FrameReader::Next(Frame& frame) {
     }
     const uint8_t* at = buffer_.data() + start_;
     const uint32_t body = GetLe(at, 4);
-    if (body < kFrameHeader || body > kMaxFrameBody) {
+    if (body < kFrameHeader || body > maxBody_) {
         broken_ = true;
+        buffer_.clear();
+        buffer_.shrink_to_fit();
+        start_ = 0;
         return Result::Broken;
     }
     if (available - kFrameLengthField < body) {

@@ -21,13 +21,14 @@
 namespace plcsim {
 
 enum class FrameKind : uint8_t {
-    Open = 1,    // client: a new session; the server answers Opened
-    Opened = 2,  // server: payload = byte order (0 little, 1 big), block size (4 bytes LE),
-                 // then the project's file name
-    Request = 3, // client: one telegram
-    Reply = 4,   // server: the reply to a request, possibly empty
-    Fatal = 5,   // server: the controller reported a fatal error instead of answering
-    Close = 6,   // client: the session ends; no answer
+    Open = 1,      // client: a new session; the server answers Opened
+    Opened = 2,    // server: payload = byte order (0 little, 1 big), block size (4 bytes LE),
+                   // then the project's file name
+    Request = 3,   // client: one telegram
+    Reply = 4,     // server: the reply to a request, possibly empty
+    Fatal = 5,     // server: the controller reported a fatal error instead of answering
+    Close = 6,     // client: the session ends; no answer
+    KeepAlive = 7, // client: nothing but a sign of life on an idle connection; no answer
 };
 
 inline constexpr size_t kFrameLengthField = 4;
@@ -51,13 +52,20 @@ class FrameReader {
 public:
     enum class Result { Frame, NeedMore, Broken };
 
+    // A frame body above `maxBody` (at most kMaxFrameBody) breaks the stream: a reader holds
+    // at most one frame of that size, and what one receive brought beyond it.
+    explicit FrameReader(uint32_t maxBody = kMaxFrameBody);
+
     // Appends received bytes.
     void Feed(const uint8_t* bytes, size_t length);
     // The next complete frame, NeedMore when it has not arrived whole, Broken (for good)
     // when the stream breaks the framing.
     Result Next(Frame& frame);
+    // True while bytes of a frame that has not arrived whole are held.
+    bool Holding() const { return !broken_ && buffer_.size() > start_; }
 
 private:
+    uint32_t maxBody_;
     std::vector<uint8_t> buffer_;
     size_t start_ = 0; // bytes of buffer_ already handed out
     bool broken_ = false;

@@ -9,9 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "plcsim/station_connection.h"
@@ -24,6 +26,31 @@ namespace {
 // How often the acceptor collects the connections that have ended, when nothing arrives.
 constexpr int kReapIntervalMs = 200;
 constexpr size_t kReceiveChunk = 64 * 1024;
+// After accept failed for want of descriptors or memory: the first pause, and the longest.
+constexpr uint32_t kFirstAcceptPauseMs = 10;
+constexpr uint32_t kLongestAcceptPauseMs = 1000;
+// Room for a control command beyond a small block size.
+constexpr uint32_t kLeastFramePayload = 4096;
+
+// The largest frame body the station takes: a telegram of its block size (or of any size
+// when it has none), and never less than a control command needs.
+uint32_t MaxFrameBody(uint32_t blockSize) {
+    if (blockSize == 0 || blockSize >= kMaxFramePayload) {
+        return kMaxFrameBody;
+    }
+    return kFrameHeader + (blockSize < kLeastFramePayload ? kLeastFramePayload : blockSize);
+}
+
+// Whether accept failed because the process or the system ran out of something, rather
+// than because one peer gave up meanwhile.
+bool OutOfResources(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+int Milliseconds(std::chrono::steady_clock::duration d) {
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
+    return ms <= 0 ? 0 : ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
 
 void CloseFd(int& fd) {
     if (fd >= 0) {
@@ -62,8 +89,8 @@ std::string FormatAddress(const sockaddr_storage& address, uint16_t port) {
 
 } // namespace
 
-StationServer::StationServer(std::shared_ptr<Controller> controller)
-    : controller_(std::move(controller)) {}
+StationServer::StationServer(std::shared_ptr<Controller> controller, StationLimits limits)
+    : controller_(std::move(controller)), limits_(limits) {}
 
 StationServer::~StationServer() {
     Stop();
@@ -194,6 +221,8 @@ void StationServer::Reap() {
 }
 
 void StationServer::AcceptLoop() {
+    uint32_t pauseMs = 0; // while accept fails for want of resources
+    bool full = false;    // the limit of connections reached, and told
     while (!stopping_.load()) {
         pollfd fds[2] = {{listener_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
         const int ready = ::poll(fds, 2, kReapIntervalMs);
@@ -206,17 +235,37 @@ void StationServer::AcceptLoop() {
         }
         int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
-            continue; // the peer gave up meanwhile, or descriptors ran out for now
+            const int error = errno;
+            if (OutOfResources(error)) {
+                // The waiting client stays in the backlog and the listener stays readable:
+                // without a pause this loop would spin until a descriptor is free.
+                if (pauseMs == 0 && report_) {
+                    report_(std::string("cannot take further connections for now: ") +
+                            std::strerror(error) + "; waiting for some to end");
+                }
+                pauseMs = pauseMs == 0 ? kFirstAcceptPauseMs
+                                       : std::min(pauseMs * 2, kLongestAcceptPauseMs);
+                Pause(pauseMs);
+            }
+            continue; // otherwise the peer gave up meanwhile
         }
+        pauseMs = 0;
         const int yes = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof(yes));
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
         std::lock_guard<std::mutex> lock(mutex_);
         if (connections_.size() >= kMaxStationConnections) {
+            if (!full && report_) {
+                report_("the limit of " + std::to_string(kMaxStationConnections) +
+                        " connections is reached; further clients are turned away until "
+                        "some end");
+            }
+            full = true;
             CloseFd(connection->fd);
             continue;
         }
+        full = false;
         Connection& served = *connection;
         if (!connection->thread.Start([this, &served] { Serve(served); })) {
             CloseFd(connection->fd);
@@ -247,8 +296,9 @@ bool StationServer::Pause(uint32_t ms) const {
 }
 
 void StationServer::Serve(Connection& connection) {
+    using Clock = std::chrono::steady_clock;
     const int fd = connection.fd;
-    FrameReader reader;
+    FrameReader reader(MaxFrameBody(controller_->GetConfig().blockSize));
     StationConnection frames(
         *controller_,
         [fd](FrameKind kind, uint16_t session, const std::vector<uint8_t>& payload) {
@@ -257,33 +307,62 @@ void StationServer::Serve(Connection& connection) {
         [this](uint32_t ms) { return Pause(ms); });
     std::vector<uint8_t> received(kReceiveChunk);
     bool open = true;
-    while (open && !stopping_.load()) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) {
+    const std::chrono::milliseconds idle(limits_.idleMs);
+    const std::chrono::milliseconds hurry(limits_.frameMs);
+    Clock::time_point lastBytes = Clock::now();
+    Clock::time_point frameBegun = lastBytes;       // of a frame not yet complete
+    Clock::time_point sessionlessSince = lastBytes; // no session open since
+    try {
+        while (open && !stopping_.load()) {
+            // Silent too long; in the middle of a frame, or without a session, the shorter
+            // limit holds too.
+            Clock::time_point due = lastBytes + idle;
+            if (reader.Holding()) {
+                due = std::min(due, frameBegun + hurry);
+            }
+            if (!frames.HasSessions()) {
+                due = std::min(due, sessionlessSince + hurry);
+            }
+            pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+            const int ready = ::poll(fds, 2, Milliseconds(due - Clock::now()));
+            if (ready < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                break;
+            }
+            if (ready == 0 || (fds[1].revents & POLLIN) != 0) {
+                break; // the time ran out, or the server stops
+            }
+            const ssize_t n = ::recv(fd, received.data(), received.size(), 0);
+            if (n < 0 && errno == EINTR) {
                 continue;
             }
-            break;
+            if (n <= 0) {
+                break;
+            }
+            const bool wasHolding = reader.Holding();
+            const bool hadSessions = frames.HasSessions();
+            lastBytes = Clock::now();
+            reader.Feed(received.data(), static_cast<size_t>(n));
+            Frame frame;
+            FrameReader::Result result = FrameReader::Result::NeedMore;
+            while (open && (result = reader.Next(frame)) == FrameReader::Result::Frame) {
+                open = frames.Take(frame);
+            }
+            if (open && result == FrameReader::Result::Broken) {
+                open = false;
+            }
+            if (!wasHolding || !reader.Holding()) {
+                // A frame left unfinished now began with these bytes at the latest.
+                frameBegun = lastBytes;
+            }
+            if (hadSessions && !frames.HasSessions()) {
+                sessionlessSince = lastBytes;
+            }
         }
-        if ((fds[1].revents & POLLIN) != 0) {
-            break;
-        }
-        const ssize_t n = ::recv(fd, received.data(), received.size(), 0);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        reader.Feed(received.data(), static_cast<size_t>(n));
-        Frame frame;
-        FrameReader::Result result = FrameReader::Result::NeedMore;
-        while (open && (result = reader.Next(frame)) == FrameReader::Result::Frame) {
-            open = frames.Take(frame);
-        }
-        if (open && result == FrameReader::Result::Broken) {
-            open = false;
-        }
+    } catch (const std::bad_alloc&) {
+        // A frame too big for the memory left: this connection ends, the server goes on.
     }
     // The peer sees the end at once; the descriptor is closed when the thread is collected.
     ::shutdown(fd, SHUT_RDWR);

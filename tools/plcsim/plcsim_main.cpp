@@ -1,12 +1,13 @@
 // plcsim: a simulated controller served as a station on TCP (docs/station-protocol.md).
 //
 // Exit codes: 0 after SIGINT or SIGTERM, 1 when the address cannot be listened on, 2 for a
-// bad option (including a project file that cannot be loaded, and an address beyond
-// loopback without --allow-remote).
+// bad option (including a project file that cannot be loaded, an address beyond loopback
+// without --allow-remote, and --control with --allow-remote).
 #include <CLI/CLI.hpp>
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +56,23 @@ int Fail(int code, const std::string& message) {
     return code;
 }
 
+// Each connection costs a descriptor: the soft limit goes up to what the connections need,
+// as far as the hard limit lets it; a limit that still falls short is said at start.
+void RaiseDescriptorLimit() {
+    constexpr rlim_t kWanted = plcsim::kMaxStationConnections + 64;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= kWanted) {
+        return;
+    }
+    limit.rlim_cur =
+        limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= kWanted ? kWanted : limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < kWanted) {
+        std::cerr << "plcsim: the descriptor limit " << limit.rlim_cur << " allows fewer than "
+                  << plcsim::kMaxStationConnections << " connections at once\n";
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -73,6 +91,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> absent;
     bool readOnly = false;
     bool allowRemote = false;
+    bool control = false;
+    std::string projectDir;
+    uint32_t idleSeconds = 300;
+    uint32_t frameSeconds = 10;
     app.add_option("--listen", listen,
                    "HOST:PORT to listen on; port 0 picks a free one; loopback only unless "
                    "--allow-remote")
@@ -81,6 +103,20 @@ int main(int argc, char** argv) {
                  "allow a --listen host beyond loopback: anyone who can reach it may use the "
                  "station");
     app.add_flag("--read-only", readOnly, "refuse every write, as a controller refuses one");
+    app.add_flag("--control", control,
+                 "answer the simulator's control service (0xF0: faults, project switches, the "
+                 "clock), a switch for tests on loopback; refused with --allow-remote");
+    app.add_option("--project-dir", projectDir,
+                   "a folder whose files the control service's project=NAME may load "
+                   "(otherwise only the start project and the sample)");
+    app.add_option("--idle-timeout", idleSeconds,
+                   "seconds a connection with a session may stay silent (clients send a "
+                   "keep-alive every minute)")
+        ->check(CLI::Range(1u, 86400u));
+    app.add_option("--frame-timeout", frameSeconds,
+                   "seconds a frame may take once begun, and a connection may go without a "
+                   "session")
+        ->check(CLI::Range(1u, 3600u));
     app.add_option("--project", project,
                    "the SDB file or project description of the project (default: the sample)");
     app.add_option("--order", order, "the controller's byte order: big or little");
@@ -135,6 +171,13 @@ int main(int argc, char** argv) {
         return Fail(2, error);
     }
     config.readOnly = readOnly;
+    config.control = control;
+    config.anyProject = false;
+    config.projectFolder = projectDir;
+    if (control && allowRemote) {
+        return Fail(2, "--control is for tests on loopback: it may not be given with "
+                       "--allow-remote (the control service switches the station for all)");
+    }
     auto controller = std::make_shared<plcsim::Controller>();
     if (!controller->Configure(config, error)) {
         return Fail(2, error);
@@ -152,7 +195,13 @@ int main(int argc, char** argv) {
         return Fail(1, error);
     }
 
-    plcsim::StationServer server(controller);
+    RaiseDescriptorLimit();
+    plcsim::StationLimits limits;
+    limits.idleMs = idleSeconds * 1000;
+    limits.frameMs = frameSeconds * 1000;
+    plcsim::StationServer server(controller, limits);
+    server.SetReporter(
+        [](const std::string& text) { std::cerr << "plcsim: " << text << std::endl; });
     if (!server.Start(host, port, error)) {
         return Fail(1, error);
     }
