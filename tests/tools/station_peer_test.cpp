@@ -3,17 +3,11 @@
 // wait is bounded; the station is stopped by its process id.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,80 +15,36 @@
 #include "plcsim/sdb_writer.h"
 #include "plcsim/station_frame.h"
 #include "plcsim_process.h"
+#include "raw_socket.h"
 #include "support/watchdog.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = ksymtest::RawClock;
+using ksymtest::CpuSeconds;
+using ksymtest::ElapsedMs;
 using ksymtest::KsymCli;
+using ksymtest::ResidentKb;
 using ksymtest::Station;
 using plcsim::FrameKind;
 namespace fs = std::filesystem;
 
 constexpr auto kNoHang = std::chrono::seconds(60);
 
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
-// A field of a process's /proc/PID/status, in kB.
-uint64_t ResidentKb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stoull(line.substr(6));
-        }
-    }
-    return 0;
-}
-
-// The processor time a process has used, user and system, in seconds.
-double CpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long long ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i >= 14) {
-            ticks += std::stoull(field); // utime, stime
-        }
-    }
-    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// A connection of the test's own to a station.
+// A station peer: frames over a connection of the test's own.
 class RawPeer {
 public:
-    explicit RawPeer(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        connected_ = connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~RawPeer() { close(fd_); }
-    RawPeer(const RawPeer&) = delete;
-    RawPeer& operator=(const RawPeer&) = delete;
+    explicit RawPeer(uint16_t port) : socket_(port) {}
 
-    bool connected() const { return connected_; }
-
+    bool connected() const { return socket_.connected(); }
     bool Send(const std::vector<uint8_t>& bytes) {
-        size_t sent = 0;
-        while (sent < bytes.size()) {
-            const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) {
-                return false;
-            }
-            sent += static_cast<size_t>(n);
-        }
-        return true;
+        return socket_.Send(bytes.data(), bytes.size());
     }
     bool SendFrame(FrameKind kind, const std::string& payload = {}) {
         return Send(plcsim::EncodeFrame(kind, 0, reinterpret_cast<const uint8_t*>(payload.data()),
                                         payload.size()));
     }
+    bool ClosedWithin(int ms) { return socket_.ClosedWithin(ms); }
 
     // The next frame from the station within `ms`; none when it closed or fell silent.
     std::optional<plcsim::Frame> Receive(int ms) {
@@ -106,31 +56,12 @@ public:
             }
             uint8_t chunk[4096];
             const long left = -ElapsedMs(due);
-            pollfd wait{fd_, POLLIN, 0};
-            if (left <= 0 || poll(&wait, 1, static_cast<int>(left)) <= 0) {
-                return std::nullopt;
-            }
-            const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+            const long n =
+                left <= 0 ? -1 : socket_.Receive(chunk, sizeof chunk, static_cast<int>(left));
             if (n <= 0) {
                 return std::nullopt;
             }
             reader_.Feed(chunk, static_cast<size_t>(n));
-        }
-    }
-
-    // True when the station closes the connection within `ms`.
-    bool ClosedWithin(int ms) {
-        const Clock::time_point due = Clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            const long left = -ElapsedMs(due);
-            pollfd wait{fd_, POLLIN, 0};
-            if (left <= 0 || poll(&wait, 1, static_cast<int>(left)) <= 0) {
-                return false;
-            }
-            uint8_t chunk[4096];
-            if (recv(fd_, chunk, sizeof chunk, 0) <= 0) {
-                return true;
-            }
         }
     }
 
@@ -155,8 +86,7 @@ public:
     }
 
 private:
-    int fd_;
-    bool connected_ = false;
+    ksymtest::RawSocket socket_;
     plcsim::FrameReader reader_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -93,25 +94,54 @@ bool NumberParam(const Request& req, Response& res, const char* key, uint64_t mi
     return true;
 }
 
-// The name parameters of a read or watch: 1 to kMaxNamesPerRequest names, none empty or
-// longer than kMaxNameLength. False (answered 400) otherwise.
+// The name parameters of a read or watch, each as often as it is given: 1 to
+// kMaxNamesPerRequest names, none empty, longer than kMaxNameLength or holding a NUL (which
+// would cut the name short on its way to the library). False (answered 400) otherwise.
 bool NameParams(const Request& req, Response& res, std::vector<std::string>& names) {
-    const size_t count = req.get_param_value_count("name");
-    if (count == 0 || count > kMaxNamesPerRequest) {
+    names = QueryValues(req.target, "name");
+    if (names.empty() || names.size() > kMaxNamesPerRequest) {
         SendError(res, 400, "name is given 1 to " + std::to_string(kMaxNamesPerRequest) + " times",
                   kExitBadArgument);
         return false;
     }
-    for (size_t i = 0; i < count; ++i) {
-        std::string name = req.get_param_value("name", i);
-        if (name.empty() || name.size() > kMaxNameLength) {
-            SendError(res, 400, "a name has 1 to " + std::to_string(kMaxNameLength) + " characters",
+    for (const std::string& name : names) {
+        if (name.empty() || name.size() > kMaxNameLength ||
+            name.find('\0') != std::string::npos) {
+            SendError(res, 400,
+                      "a name has 1 to " + std::to_string(kMaxNameLength) +
+                          " characters, none of them NUL",
                       kExitBadArgument);
             return false;
         }
-        names.push_back(std::move(name));
     }
     return true;
+}
+
+// The token a request carries: Authorization: Bearer, else the cookie, else ?token=
+// (`fromQuery` then set).
+std::string TokenOf(const Request& req, bool& fromQuery) {
+    fromQuery = false;
+    const std::string authorization = req.get_header_value("Authorization");
+    if (authorization.rfind("Bearer ", 0) == 0) {
+        return authorization.substr(7);
+    }
+    const std::string cookie = CookieValue(req.get_header_value("Cookie"), kTokenCookie);
+    if (!cookie.empty()) {
+        return cookie;
+    }
+    const std::vector<std::string> query = QueryValues(req.target, "token");
+    fromQuery = query.size() == 1;
+    return fromQuery ? query.front() : std::string();
+}
+
+// Compares without stopping at the first difference, so that the time taken tells nothing
+// of how much of a guess was right.
+bool SameToken(const std::string& given, const std::string& token) {
+    unsigned char difference = given.size() == token.size() ? 0 : 1;
+    for (size_t i = 0; i < token.size(); ++i) {
+        difference |= static_cast<unsigned char>(token[i] ^ (i < given.size() ? given[i] : 0));
+    }
+    return difference == 0;
 }
 
 // A subscription's first record, or the failure answered. Null when answered.
@@ -241,7 +271,7 @@ void PostWrite(WatchHub& hub, const RouteSettings& settings, const Request& req,
     }
     // A browser sends a JSON body to another origin only after asking whether it may, which
     // this server never allows: a page elsewhere cannot write through a visitor's browser.
-    if (req.get_header_value("Content-Type").rfind(kJson, 0) != 0) {
+    if (!IsJsonContentType(req.get_header_value("Content-Type"))) {
         SendError(res, 415, "the body must be application/json", kExitBadArgument);
         return;
     }
@@ -266,6 +296,15 @@ void PostWrite(WatchHub& hub, const RouteSettings& settings, const Request& req,
     }
     const HubResult result =
         hub.Write(std::move(assignments), std::chrono::milliseconds(2 * settings.timeoutMs + 1000));
+    if (result.exitCode == kExitNoAnswer) {
+        // Withdrawn unsent: nothing happened, and trying again is safe. Sent: whether the
+        // controller carried it out is unknown, and the client must look before it retries.
+        SendJson(res, result.outcomeUnknown ? 504 : 503,
+                 {{"error", result.why},
+                  {"code", result.exitCode},
+                  {"outcome", result.outcomeUnknown ? "unknown" : "not written"}});
+        return;
+    }
     if (result.exitCode != kExitOk) {
         SendFailure(res, result);
         return;
@@ -317,15 +356,96 @@ std::string HostOfHeader(const std::string& header) {
     return colon == std::string::npos ? header : header.substr(0, colon);
 }
 
+std::vector<std::string> QueryValues(const std::string& target, const std::string& key) {
+    std::vector<std::string> values;
+    const size_t question = target.find('?');
+    if (question == std::string::npos) {
+        return values;
+    }
+    size_t at = question + 1;
+    while (at <= target.size()) {
+        size_t end = target.find('&', at);
+        if (end == std::string::npos) {
+            end = target.size();
+        }
+        const std::string pair = target.substr(at, end - at);
+        const size_t equals = pair.find('=');
+        const std::string name = httplib::detail::decode_url(pair.substr(0, equals), true);
+        if (name == key) {
+            values.push_back(equals == std::string::npos
+                                 ? std::string()
+                                 : httplib::detail::decode_url(pair.substr(equals + 1), true));
+        }
+        at = end + 1;
+    }
+    return values;
+}
+
+bool IsJsonContentType(const std::string& header) {
+    const size_t end = header.find(';');
+    std::string type = header.substr(0, end);
+    while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) {
+        type.pop_back();
+    }
+    const std::string json = kJson;
+    if (type.size() != json.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < type.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(type[i])) != json[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string CookieValue(const std::string& header, const std::string& name) {
+    size_t at = 0;
+    while (at < header.size()) {
+        size_t end = header.find(';', at);
+        if (end == std::string::npos) {
+            end = header.size();
+        }
+        size_t begin = at;
+        while (begin < end && header[begin] == ' ') {
+            ++begin;
+        }
+        const size_t equals = header.find('=', begin);
+        if (equals < end && header.compare(begin, equals - begin, name) == 0 &&
+            equals - begin == name.size()) {
+            return header.substr(equals + 1, end - equals - 1);
+        }
+        at = end + 1;
+    }
+    return std::string();
+}
+
 void AddRoutes(httplib::Server& server, WatchHub& hub, const RouteSettings& settings) {
     using Handled = httplib::Server::HandlerResponse;
     server.set_pre_routing_handler([&settings](const Request& req, Response& res) {
         // A page elsewhere may name this server through a host name of its own that
-        // resolves here; on loopback only, such requests are not served.
-        if (settings.loopbackOnly && !IsLoopbackHost(HostOfHeader(req.get_header_value("Host")))) {
+        // resolves here; on a loopback address, such requests are not served.
+        if (settings.loopbackListen &&
+            !IsLoopbackHost(HostOfHeader(req.get_header_value("Host")))) {
             SendError(res, 403, "this server answers only requests to a loopback host",
                       kExitBadArgument);
             return Handled::Handled;
+        }
+        // Beyond loopback nobody is served without the token.
+        if (!settings.token.empty()) {
+            bool fromQuery = false;
+            if (!SameToken(TokenOf(req, fromQuery), settings.token)) {
+                res.set_header("WWW-Authenticate", "Bearer");
+                SendError(res, 401,
+                          "this server needs its token: open the address it printed, or send "
+                          "Authorization: Bearer TOKEN",
+                          kExitBadArgument);
+                return Handled::Handled;
+            }
+            if (fromQuery) {
+                res.set_header("Set-Cookie", std::string(kTokenCookie) + "=" + settings.token +
+                                                 "; Path=/; HttpOnly; SameSite=Strict");
+            }
         }
         res.set_header(
             "Content-Security-Policy",

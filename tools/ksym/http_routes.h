@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace httplib {
 class Server;
@@ -34,11 +35,19 @@ inline constexpr uint32_t kMaxIntervalMs = 3600000;
 inline constexpr uint32_t kDefaultIntervalMs = 1000;
 
 struct RouteSettings {
-    bool readOnly = false;     // every write is answered 403
-    bool loopbackOnly = true;  // requests naming another host than loopback are answered 403
+    bool readOnly = false; // every write is answered 403
+    // The server listens on loopback: requests naming another host than loopback are
+    // answered 403 (a page elsewhere whose name was made to resolve here cannot use it).
+    bool loopbackListen = true;
+    // Beyond loopback: every request must carry this token (Authorization: Bearer, the
+    // cookie kTokenCookie, or ?token= once, which then sets the cookie); 401 otherwise.
+    std::string token;
     uint32_t timeoutMs = 5000; // the controller's answer time, as the options give it
     std::string chartPath;     // the plotting library's file; 404 when it is missing
 };
+
+// The cookie a browser keeps the token in after its first visit.
+inline constexpr char kTokenCookie[] = "ksym_token";
 
 // Adds the routes, the error answers and the host check to `server`. `hub` and `settings`
 // must outlive it.
@@ -46,6 +55,17 @@ void AddRoutes(httplib::Server& server, WatchHub& hub, const RouteSettings& sett
 
 // The host a Host header names, without its port and brackets.
 std::string HostOfHeader(const std::string& header);
+
+// The values of `key` in the query of a request target, every one as it came (the HTTP
+// library drops repeated pairs), decoded.
+std::vector<std::string> QueryValues(const std::string& target, const std::string& key);
+
+// Whether a Content-Type header names JSON: the media type application/json, any case,
+// parameters after ';' allowed, nothing else.
+bool IsJsonContentType(const std::string& header);
+
+// The value of cookie `name` in a Cookie header; empty when it has none.
+std::string CookieValue(const std::string& header, const std::string& name);
 
 } // namespace ksymtool
 

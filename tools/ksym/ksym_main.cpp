@@ -66,8 +66,11 @@ int main(int argc, char** argv) {
                       "loopback only unless --allow-remote");
     serve->add_flag("--read-only", serveOptions.readOnly, "refuse every write (403)");
     serve->add_flag("--allow-remote", serveOptions.allowRemote,
-                    "allow a --listen host beyond loopback: anyone who can reach the port can "
-                    "read and, without --read-only, write");
+                    "allow a --listen host beyond loopback; every request then needs the "
+                    "server's token, which it makes at start and prints in its address");
+    serve->add_option("--token-file", serveOptions.tokenFile,
+                      "beyond loopback: the token is the first line of this file (16 to 256 "
+                      "printable characters) instead of one made at start");
 #endif
 
     CLI::App* info = app.add_subcommand("info", "show the controller's project identification");

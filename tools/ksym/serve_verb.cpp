@@ -3,9 +3,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
 #include <thread>
 
 #include "tools/common/listen_address.h"
+#include "tools/ksym/http_guard.h"
 #include "tools/ksym/http_routes.h"
 #include "tools/ksym/session.h"
 #include "tools/ksym/verbs.h"
@@ -18,6 +22,42 @@ namespace {
 // Watches hold a worker each for as long as they run, so the pool is larger than the
 // library's default; the hub bounds the watches below it.
 constexpr size_t kServerThreads = WatchHub::kMaxSubscriptions + 8;
+
+// A token nobody can guess: 128 bits from the system's random source, in hex.
+std::string NewToken() {
+    std::random_device source;
+    std::string token;
+    static const char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 8; ++i) {
+        const unsigned value = source() & 0xFFFFu;
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            token.push_back(kHex[(value >> shift) & 0xFu]);
+        }
+    }
+    return token;
+}
+
+// The first line of `path` as a token: 16 to 256 printable characters, none of them space,
+// ';' or ','. False with `why` otherwise.
+bool ReadToken(const std::string& path, std::string& token, std::string& why) {
+    std::ifstream file(path);
+    if (!file || !std::getline(file, token)) {
+        why = "cannot read the token file " + path;
+        return false;
+    }
+    while (!token.empty() && (token.back() == '\r' || token.back() == ' ')) {
+        token.pop_back();
+    }
+    bool printable = token.size() >= 16 && token.size() <= 256;
+    for (char c : token) {
+        printable = printable && c > ' ' && c < 127 && c != ';' && c != ',';
+    }
+    if (!printable) {
+        why = "the token file must begin with a token of 16 to 256 printable characters "
+              "(no space, ';' or ',')";
+    }
+    return printable;
+}
 
 // Where Debian installs the plotting library; KSYM_CHART_JS names another file.
 std::string ChartPath() {
@@ -39,6 +79,23 @@ int RunServe(const Options& options, const ServeOptions& serve) {
         std::fprintf(stderr, "ksym: %s\n", refusal.c_str());
         return kExitBadArgument;
     }
+    // The host check follows the address itself, not the option: on loopback a request must
+    // name a loopback host; beyond it, it must carry the token.
+    const bool loopback = IsLoopbackHost(host);
+    std::string token;
+    if (!loopback) {
+        std::string why;
+        if (!serve.tokenFile.empty() && !ReadToken(serve.tokenFile, token, why)) {
+            std::fprintf(stderr, "ksym: %s\n", why.c_str());
+            return kExitBadArgument;
+        }
+        if (token.empty()) {
+            token = NewToken();
+        }
+        std::fprintf(stderr,
+                     "ksym: warning: every request needs the server's token, but plain HTTP "
+                     "carries it in the clear: anyone who can watch the network can take it\n");
+    }
     InstallInterruptHandler(true);
 
     WatchHub hub(options);
@@ -48,16 +105,19 @@ int RunServe(const Options& options, const ServeOptions& serve) {
     }
     RouteSettings settings;
     settings.readOnly = serve.readOnly;
-    settings.loopbackOnly = !serve.allowRemote;
+    settings.loopbackListen = loopback;
+    settings.token = token;
     settings.timeoutMs = options.timeoutMs;
     settings.chartPath = ChartPath();
 
-    httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+    HttpLimits limits;
+    limits.workers = kServerThreads;
+    GuardedServer server(limits);
     server.set_payload_max_length(kMaxBodyBytes);
-    server.set_keep_alive_timeout(2);
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
+    if (!server.StartGuard()) {
+        std::fprintf(stderr, "ksym: cannot start the server's threads\n");
+        return kExitListenFailed;
+    }
     AddRoutes(server, hub, settings);
     const int bound =
         port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
@@ -66,15 +126,18 @@ int RunServe(const Options& options, const ServeOptions& serve) {
         return kExitListenFailed;
     }
     const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    std::printf("ksym serving http://%s:%d/\n", shown.c_str(), bound);
+    // A token from a file is the user's own, and not printed.
+    const std::string query = token.empty() || !serve.tokenFile.empty() ? "" : "?token=" + token;
+    std::printf("ksym serving http://%s:%d/%s\n", shown.c_str(), bound, query.c_str());
     std::fflush(stdout);
 
     std::thread listener([&server] { server.listen_after_bind(); });
     while (PauseUnlessInterrupted(1000)) {
     }
-    // The hub first: it ends the watch streams, whose workers the server's stop waits for.
+    // The hub first: it ends the watch streams; then every connection ends, whatever its
+    // client does.
     hub.Stop();
-    server.stop();
+    server.StopAll();
     listener.join();
     return kExitOk;
 }

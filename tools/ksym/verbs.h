@@ -38,10 +38,12 @@ int RunWrite(const Options& options, const std::vector<std::string>& assignments
 struct ServeOptions {
     std::string listen = "127.0.0.1:8080";
     bool readOnly = false;    // every write is refused
-    bool allowRemote = false; // a listen host beyond loopback is allowed
+    bool allowRemote = false; // a listen host beyond loopback is allowed, with a token
+    std::string tokenFile;    // the token beyond loopback; empty: one made at start
 };
 // Serves the station's variables over HTTP (see http_routes.h) until SIGINT or SIGTERM,
-// after printing "ksym serving http://HOST:PORT/".
+// after printing "ksym serving http://HOST:PORT/" (beyond loopback with "?token=TOKEN" when
+// the server made its token).
 int RunServe(const Options& options, const ServeOptions& serve);
 
 // The controller's project identification, and the loaded symbol table's project id.

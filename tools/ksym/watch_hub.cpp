@@ -1,6 +1,7 @@
 #include "tools/ksym/watch_hub.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <future>
 #include <map>
@@ -81,8 +82,12 @@ void Subscription::End(HubResult result) {
 }
 
 struct WatchHub::WriteJob {
+    enum State { kQueued, kTaken, kWithdrawn };
     std::vector<std::pair<std::string, std::string>> assignments;
     std::promise<HubResult> done;
+    // kQueued until the station thread takes it up or its waiter withdraws it; whichever
+    // comes first decides.
+    std::atomic<int> state{kQueued};
 };
 
 // The station thread's own state: the session, the list of the union of the names, and
@@ -121,7 +126,10 @@ public:
                 continue;
             }
             for (const std::shared_ptr<WriteJob>& job : jobs) {
-                job->done.set_value(Write(job->assignments));
+                int queued = WriteJob::kQueued;
+                if (job->state.compare_exchange_strong(queued, WriteJob::kTaken)) {
+                    job->done.set_value(Write(job->assignments));
+                }
             }
             Resolve(subscriptions);
             ReadDue(subscriptions);
@@ -462,7 +470,17 @@ HubResult WatchHub::Write(std::vector<std::pair<std::string, std::string>> assig
     }
     wake_.notify_all();
     if (done.wait_for(timeout) != std::future_status::ready) {
-        return {kExitNoAnswer, kNoAnswer};
+        int queued = WriteJob::kQueued;
+        if (job->state.compare_exchange_strong(queued, WriteJob::kWithdrawn)) {
+            return {kExitNoAnswer,
+                    "the station was busy for too long: the write was withdrawn before it was "
+                    "sent, nothing was written",
+                    false};
+        }
+        return {kExitNoAnswer,
+                "the write was sent, but the controller did not confirm it in time: its "
+                "outcome is unknown",
+                true};
     }
     return done.get();
 }

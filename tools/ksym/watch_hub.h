@@ -41,6 +41,9 @@ using HubClock = std::chrono::steady_clock;
 struct HubResult {
     int exitCode = kExitOk;
     std::string why;
+    // A write that timed out (kExitNoAnswer): true when it had gone to the station, so that
+    // nobody can tell whether it was carried out; false when it was withdrawn unsent.
+    bool outcomeUnknown = false;
 };
 
 class Subscription {
@@ -112,7 +115,9 @@ public:
     void Unsubscribe(const std::shared_ptr<Subscription>& subscription);
 
     // Writes NAME and value-text pairs, checked by each variable's type before anything is
-    // sent, as ksym write does. Waits at most `timeout`; kExitNoAnswer after it.
+    // sent, as ksym write does. Waits at most `timeout`; kExitNoAnswer after it, with the
+    // write withdrawn when the station thread had not taken it up yet (it is never sent
+    // then), else outcomeUnknown.
     HubResult Write(std::vector<std::pair<std::string, std::string>> assignments,
                     std::chrono::milliseconds timeout);
 
