@@ -1,8 +1,10 @@
 """Channels to a controller, variable lists, watches and the controller services."""
 
 import collections
+import copy
 import ctypes
 import datetime
+import math
 import queue
 import threading
 import time
@@ -17,9 +19,12 @@ NOTIFY_MSG = N.WM_USER + 1
 STOP_MSG = N.WM_USER + 2
 
 # After a time-out, the late answer of the abandoned request is waited for this long (at most
-# the channel's time-out) before the next request goes out, so that it cannot be taken for
-# the next request's answer.
+# the channel's time-out) before the next request goes out; when it has not come by then,
+# the channel is opened afresh, so that it can never be taken for a later request's answer.
 STRAY_GRACE = 1.0
+# How long a finaliser waits for a thread that is inside a call on the channel; after that
+# it leaves the native objects to the process's end.
+FINALIZE_WAIT = 5.0
 
 _ERROR_TEXTS = {
     18: "the library ran out of room",
@@ -93,6 +98,16 @@ def _error_text(code):
     return "%s (error %d)" % (_ERROR_TEXTS.get(code, "the request failed"), code)
 
 
+def _unchanged(before, now):
+    """Whether a value read again is the one read before: NaN stays NaN, arrays compare
+    element by element."""
+    if isinstance(before, float) and isinstance(now, float):
+        return before == now or (math.isnan(before) and math.isnan(now))
+    if isinstance(before, list) and isinstance(now, list):
+        return len(before) == len(now) and all(map(_unchanged, before, now))
+    return before == now
+
+
 class _Variable:
     __slots__ = ("name", "type", "shape")
 
@@ -143,17 +158,38 @@ class _MessageThread(threading.Thread):
             self.join(5.0)
 
 
-def _close_native(native, state):
-    """Closes what a channel holds, in order: its lists, the channel, then the window."""
+def _close_lists_and_channel(native, state):
+    """Deletes a channel's lists and closes it; the caller holds the channel's lock."""
     if state["channel"] != -1:
         for handle in list(state["lists"]):
             native.KSymDeleteVarList(state["channel"], handle)
         state["lists"].clear()
+        state["dropped"].clear()
         native.KSymCloseChannel(state["channel"])
         state["channel"] = -1
-    thread = state.pop("thread", None)
-    if thread is not None:
-        thread.stop()
+
+
+def _close_native(native, state, lock):
+    """Closes what a channel holds, in order: its lists, the channel, then the window. It
+    takes the channel's lock, so that no call of another thread is inside the library on
+    them meanwhile; when it cannot have it in time (a thread is stuck in a call as the
+    interpreter exits), it leaves them to the process's end rather than pull them from under
+    that call."""
+    if not lock.acquire(timeout=FINALIZE_WAIT):
+        return
+    try:
+        _close_lists_and_channel(native, state)
+        thread = state.pop("thread", None)
+        if thread is not None:
+            thread.stop()
+    finally:
+        lock.release()
+
+
+def _drop_list(state, handle):
+    """A VarList's finaliser: its native list is deleted by the channel's next call, under
+    the channel's lock (a finaliser must not wait for it)."""
+    state["dropped"].append(handle)
 
 
 class Channel:
@@ -184,23 +220,37 @@ class Channel:
             raise KSymError("CreateWindowExA: no message window could be made", 0,
                             "CreateWindowExA")
         self._messages = thread.messages
-        self._state = {"channel": -1, "lists": set(), "thread": thread}
-        self._finalizer = weakref.finalize(self, _close_native, n, self._state)
+        self._window = window
+        # Lists whose VarList went without close() (their finalisers put them here).
+        self._state = {"channel": -1, "lists": set(), "dropped": [], "thread": thread}
+        self._finalizer = weakref.finalize(self, _close_native, n, self._state, self._lock)
+        # Counts the openings of the native channel: a list defined before the last one is
+        # gone with the channel it was defined on.
+        self._generation = 0
+        try:
+            self._open()
+        except Exception:
+            self._finalizer()
+            raise
+
+    def _open(self):
+        """Opens the native channel and loads its symbols."""
+        n = self._native
+        station = self.station
         address = None if station is None else _encode_name(station)
-        channel = n.KSymOpenChannel(address, 0, window, NOTIFY_MSG)
+        channel = n.KSymOpenChannel(address, 0, self._window, NOTIFY_MSG)
         if channel == -1:
             code = n.KClientGetLastError()
             text = _decode_name(n.KClientGetErrorText() or b"")
-            self._finalizer()
             raise OpenError("KSymOpenChannel(%r): %s" % (
                 station, (text + " (error %d)" % code) if text else _error_text(code)),
                 code, "KSymOpenChannel")
         self._state["channel"] = channel
+        self._generation += 1
         symbols = ctypes.POINTER(ctypes.POINTER(N.SymbolEntry))()
         count = ctypes.c_int32(0)
         if n.KSymLoadSymbols(channel, None, ctypes.byref(symbols), ctypes.byref(count)) == 0:
             code = n.KClientGetLastError()
-            self._finalizer()
             raise KSymError("KSymLoadSymbols(%r): the symbol file could not be obtained from "
                             "the station or read: %s" % (station, _error_text(code)), code,
                             "KSymLoadSymbols")
@@ -213,6 +263,20 @@ class Channel:
             self._symbols.append(symbol)
             # Of names that differ only by case, the first in the file is the one reached.
             self._by_name.setdefault(_upper(symbol.name), symbol)
+
+    def _renew(self):
+        """Opens the native channel afresh, after a time-out whose late answer did not come
+        in the grace: the old channel's replies, however late, go with it. The lists of the
+        old channel are deleted; their VarList objects define theirs anew."""
+        _close_lists_and_channel(self._native, self._state)
+        while self._take(0) is not None:
+            pass  # the old channel's notifications; a closed channel posts no more
+        try:
+            self._open()
+        except (OpenError, KSymError) as error:
+            self._broken = True
+            raise ConnectionError("the channel to %r could not be opened afresh after a "
+                                  "time-out: %s" % (self.station, error)) from error
 
     # ---- life ----
 
@@ -241,12 +305,20 @@ class Channel:
             self.station, "closed" if self.closed else "number %d" % self.number)
 
     def _channel(self):
+        """The native channel number for a call; the caller holds the lock. Deletes the lists
+        of VarList objects that went without close() first."""
         if self.closed:
             raise ValueError("the channel is closed")
         if self._broken:
             raise ConnectionError("the connection to the station %r broke; open a new "
                                   "channel" % (self.station,))
-        return self._state["channel"]
+        state = self._state
+        while state["dropped"]:
+            handle = state["dropped"].pop()
+            if handle in state["lists"]:
+                state["lists"].discard(handle)
+                self._native.KSymDeleteVarList(state["channel"], handle)
+        return state["channel"]
 
     # ---- symbols ----
 
@@ -310,10 +382,12 @@ class Channel:
             return None
 
     def _prepare(self):
-        """Before a request: drops notifications nobody waits for any more, after a time-out
-        waits a little for the abandoned request's late answer, and reports a connection
-        that broke meanwhile."""
-        channel = self._channel()
+        """Before a request: drops notifications nobody waits for any more, and reports a
+        connection that broke meanwhile. After a time-out it waits a little for the abandoned
+        request's late answer (the library ends every request in one message); when that
+        does not come, it opens the channel afresh: a request never goes out on a channel
+        that may still carry another's answer."""
+        self._channel()
         deadline = time.monotonic() + (min(STRAY_GRACE, self.timeout) if self._stray else 0)
         while True:
             note = self._take(deadline)
@@ -328,8 +402,10 @@ class Channel:
                 # The late answer came; anything after it is the queue's leftovers.
                 self._stray = False
                 deadline = time.monotonic()
-        self._stray = False
-        return channel
+        if self._stray:
+            self._stray = False
+            self._renew()
+        return self._channel()
 
     def _await(self, function, what, complete=None):
         """Waits for the answer to the request just sent: COMM_MESSAGEREADY (with lParam
@@ -351,28 +427,6 @@ class Channel:
             if status == N.COMM_MESSAGEREADY and (complete is None or value == complete):
                 return value
 
-    def _send_read(self, number, handle, what):
-        """Sends the first telegram of a read. The library refuses a read (28) while the
-        answer to the telegram of an abandoned read is still on its way, so that no read
-        takes that answer for its own: the answer is waited out within the time-out (its
-        notification is nobody's any more), TimeoutError when it does not come."""
-        n = self._native
-        deadline = time.monotonic() + self.timeout
-        while n.KSymSendVarList(number, handle) == 0:
-            code = n.KClientGetLastError()
-            if code != N.KSYM_ERR_READ_PENDING:
-                raise KSymError("KSymSendVarList(%s): the read could not be sent: %s" % (
-                    what, _error_text(code)), code, "KSymSendVarList")
-            if time.monotonic() >= deadline:
-                self._stray = True
-                raise TimeoutError("KSymSendVarList: the controller's answer to an abandoned "
-                                   "read is still outstanding after %g s (%s)" % (
-                                       self.timeout, what))
-            note = self._take(min(deadline, time.monotonic() + 0.02))
-            if note is not None and note[0] == N.COMM_FATALERROR:
-                self._broken = True
-                raise ConnectionError("KSymSendVarList: the exchange with the controller "
-                                      "failed (%s)" % (what,))
 
     # ---- reading ----
 
@@ -403,9 +457,11 @@ class Channel:
                 reads += 1
                 for name in names:
                     value = got[name]
-                    if changes_only and reads > 1 and name in last and last[name] == value:
+                    if changes_only and reads > 1 and name in last and \
+                            _unchanged(last[name], value):
                         continue
-                    last[name] = value
+                    # A copy is kept: what is handed out is the caller's to change.
+                    last[name] = copy.deepcopy(value)
                     yield Change(now, name, value)
                 if count is not None and reads >= count:
                     break
@@ -537,6 +593,8 @@ class VarList:
         self._channel = channel
         self.names = list(names)
         self._handle = None
+        self._generation = 0
+        self._finalizer = None
         with channel._lock:
             self._variables = channel._variables("KSymDefineVarList", self.names)
             self._define()
@@ -551,9 +609,17 @@ class VarList:
         if not handle:
             raise channel._refused("KSymDefineVarList", self.names)
         self._handle = handle
+        self._generation = channel._generation
         channel._state["lists"].add(handle)
+        if self._finalizer is not None:
+            self._finalizer.detach()
+        # Dropped without close(), the list goes with the channel's next call.
+        self._finalizer = weakref.finalize(self, _drop_list, channel._state, handle)
 
     def _delete(self):
+        if self._finalizer is not None:
+            self._finalizer.detach()
+            self._finalizer = None
         if self._handle is not None:
             state = self._channel._state
             if self._handle in state["lists"]:
@@ -583,9 +649,12 @@ class VarList:
         n = channel._native
         with channel._lock:
             number = channel._prepare()
-            if self._handle is None:
-                self._define()
-            channel._send_read(number, self._handle, ", ".join(self.names))
+            if self._handle is None or self._generation != channel._generation:
+                self._define()  # first, or after the channel was opened afresh
+            if n.KSymSendVarList(number, self._handle) == 0:
+                code = n.KClientGetLastError()
+                raise KSymError("KSymSendVarList(%s): the read could not be sent: %s" % (
+                    ", ".join(self.names), _error_text(code)), code, "KSymSendVarList")
             try:
                 channel._await("KSymSendVarList", ", ".join(self.names),
                                10 * len(self.names) + 6)

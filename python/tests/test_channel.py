@@ -2,6 +2,12 @@
 the command-line tool, errors, time-outs, broken connections, threads and leaks."""
 
 import datetime
+import gc
+import math
+import os
+import subprocess
+import sys
+import textwrap
 import threading
 import time
 
@@ -144,14 +150,6 @@ def test_a_time_out_abandons_the_read_and_a_later_read_is_current():
             assert sim_control(channel, "clear=silent")
             channel.write({speed: 601})
             assert values.read() == {speed: 601}
-    # Later than the grace for a late answer: the library holds the next read until the
-    # answer of the abandoned one came, which must not pass for the next read's either.
-    with ksymbol.Channel("sim:latency=1500", timeout=0.1) as channel:
-        with channel.var_list([speed]) as values:
-            with pytest.raises(TimeoutError):
-                values.read()
-            channel.timeout = 4.0
-            assert values.read() == {speed: 600}
     # A station slower than the time-out: its late answer must not pass for a later one.
     with ksymbol.Channel("sim:latency=400", timeout=0.1) as channel:
         with pytest.raises(TimeoutError):
@@ -161,6 +159,57 @@ def test_a_time_out_abandons_the_read_and_a_later_read_is_current():
         assert channel.read(speed, "Line1.Mode") == {speed: 602, "Line1.Mode": 1}
         channel.write({speed: 603})
         assert channel.read(speed) == {speed: 603}
+
+
+def test_a_late_answer_never_passes_for_a_later_requests_however_late(plcsim):
+    # Later than the time-out and than the grace for a late answer: the channel is opened
+    # afresh for the next request, on which no old answer can arrive.
+    station = plcsim("--latency", "1500", "--read-only", "--values", "pattern",
+                     "--chunk", "65535")
+    with ksymbol.Channel(station.address, timeout=0.3) as channel:
+        with channel.var_list(["%MB20"]) as values:
+            with pytest.raises(TimeoutError):
+                channel.read("%MB10")  # it holds 161
+            channel.timeout = 3.0
+            # The station is read-only: the answer to the write is its refusal, not the read's.
+            with pytest.raises(ksymbol.KSymError, match="refused"):
+                channel.write({"%MB30": 1})
+            assert channel.read("%MB20") == {"%MB20": 231}
+            assert values.read() == {"%MB20": 231}, "a list of the old channel"
+
+
+def test_dropped_lists_go_and_watches_keep_nan_and_their_own_arrays():
+    power, setpoints = "Line2.Station1.Heater.Power", "Line2.Station1.Setpoints"
+    with ksymbol.Channel() as channel:
+        for _ in range(200):
+            channel.var_list(["Line1.Mode"])  # dropped without close()
+        gc.collect()
+        assert channel.read("Line1.Mode") == {"Line1.Mode": 1}
+        assert len(channel._state["lists"]) == 0, "lists of dropped VarList objects stayed"
+        channel.write({power: float("nan")})
+        watch = channel.watch([power, setpoints], interval=0.02, changes_only=True, count=5)
+        first = [next(watch), next(watch)]
+        assert math.isnan(first[0].value) and first[1].value == [650, 700, 725, 750]
+        first[1].value.append(0)  # the caller's to change; the watch compares its own copy
+        assert list(watch) == [], "an unchanged NaN or array was reported again"
+
+
+def test_an_exit_while_a_daemon_thread_reads_ends_the_process_cleanly():
+    script = textwrap.dedent("""
+        import threading, time, ksymbol
+        channel = ksymbol.Channel()
+        def reader():
+            while True:
+                channel.read("Line1.Mode", "%MW4")
+        threading.Thread(target=reader, daemon=True).start()
+        time.sleep(0.1)
+    """)
+    environment = dict(os.environ, PYTHONPATH=os.path.join(os.path.dirname(__file__), ".."))
+    for _ in range(8):
+        done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                              timeout=20, env=environment)
+        assert done.returncode == 0, done.stderr
+        assert "critical section" not in done.stderr, done.stderr
 
 
 def test_a_station_stopped_during_a_watch_raises_connection_error(plcsim):
