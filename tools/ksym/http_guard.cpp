@@ -50,8 +50,7 @@ constexpr int kSliceMs = 100;
 constexpr int kReaderSliceMs = 500;
 
 int MsUntil(Clock::time_point due) {
-    const auto ms =
-        std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
     return ms <= 0 ? 0 : ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
 }
 
@@ -124,9 +123,7 @@ public:
     }
     bool failed() const { return failed_; }
 
-    bool is_readable() const override {
-        return connection_.Unread() != 0 || WaitFor(POLLIN, due_);
-    }
+    bool is_readable() const override { return connection_.Unread() != 0 || WaitFor(POLLIN, due_); }
     bool is_writable() const override {
         return !failed_ &&
                WaitFor(POLLOUT, Clock::now() + std::chrono::milliseconds(limits_.writeMs));
@@ -460,9 +457,8 @@ void GuardedServer::Serve(std::unique_ptr<GuardedConnection> connection) {
     }
     // The next request's head comes to the head reader, not to a waiting worker.
     connection->begun = connection->Unread() != 0;
-    connection->due = Clock::now() + std::chrono::milliseconds(connection->begun
-                                                                    ? limits_.headMs
-                                                                    : limits_.keepAliveMs);
+    connection->due = Clock::now() + std::chrono::milliseconds(
+                                         connection->begun ? limits_.headMs : limits_.keepAliveMs);
     Wait(std::move(connection));
 }
 

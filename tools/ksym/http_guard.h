@@ -33,10 +33,10 @@
 namespace ksymtool {
 
 struct HttpLimits {
-    size_t maxHeadBytes = 16 * 1024; // request line and header fields of one request
-    size_t maxHeadLines = 100;       // lines of one head, the request line included
-    uint32_t headMs = 10000;         // a head must arrive whole within this
-    uint32_t keepAliveMs = 5000;     // an idle connection waits this long for its next request
+    size_t maxHeadBytes = 16 * 1024;     // request line and header fields of one request
+    size_t maxHeadLines = 100;           // lines of one head, the request line included
+    uint32_t headMs = 10000;             // a head must arrive whole within this
+    uint32_t keepAliveMs = 5000;         // an idle connection waits this long for its next request
     size_t maxBodyWireBytes = 80 * 1024; // what one body may take on the wire, framing included
     uint32_t bodyMs = 10000;             // the rest of a request (its body) after its head
     uint32_t writeMs = 5000;             // a client that takes nothing of a reply for this long

@@ -105,8 +105,7 @@ bool NameParams(const Request& req, Response& res, std::vector<std::string>& nam
         return false;
     }
     for (const std::string& name : names) {
-        if (name.empty() || name.size() > kMaxNameLength ||
-            name.find('\0') != std::string::npos) {
+        if (name.empty() || name.size() > kMaxNameLength || name.find('\0') != std::string::npos) {
             SendError(res, 400,
                       "a name has 1 to " + std::to_string(kMaxNameLength) +
                           " characters, none of them NUL",
