@@ -18,13 +18,25 @@ fi
 if [ "${1:-}" != tool ] && [ "${KSYM_SKIP_LINUX32:-0}" != 1 ]; then
     packages+=(g++-multilib qemu-user)
 fi
-# The Windows builds: the cross compilers, and wine to run the 64-bit tests.
+# The Windows builds: the cross compilers, and wine to run their tests (wine32 from the i386
+# architecture for the 32-bit programs).
+windows=0
 if [ "${1:-}" != tool ] && [ "${KSYM_SKIP_WINDOWS:-0}" != 1 ]; then
-    packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
+    windows=1
+    # llvm-dlltool makes the import libraries for Microsoft's linker; clang and lld-link
+    # link a program by that linker's rules in the archive's test.
+    packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 llvm clang lld-14
+               unzip)
 fi
 # The fuzz targets (scripts/fuzz.sh): clang with its libFuzzer runtime.
 if [ "${1:-}" != tool ] && [ "${KSYM_WITH_FUZZ:-0}" = 1 ]; then
     packages+=(clang libclang-rt-14-dev)
+fi
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+if [ $windows -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "setup: adding the i386 architecture (for wine32)"
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
 missing=()
 for package in "${packages[@]}"; do
@@ -35,8 +47,6 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 echo "setup: installing ${missing[*]}"
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 "${sudo_cmd[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}"

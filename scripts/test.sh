@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: a format check of the sources, the native build, the
 # address and thread sanitizer builds, the i386 Linux build (every test run through
-# qemu-user), the 32-bit Windows build (its libraries and programs built and its DLL's tables
-# checked; this machine cannot run 32-bit Windows code) and the 64-bit Windows build, whose
-# tests run under wine64 in a fresh prefix. Right after the dev build's tests, the Python
-# package's tests run against that build (stage "python"). Each stage says how long it took.
+# qemu-user), the 32-bit Windows build, whose tests run under wine32, and the 64-bit Windows
+# build, whose tests run under wine64, each in a fresh prefix of its own. Right after the dev
+# build's tests, the Python package's tests run against that build (stage "python"). Each
+# stage says how long it took.
 #   scripts/test.sh [PRESET...]   (default: dev asan tsan linux32 mingw32 mingw64)
 #   scripts/test.sh python        only the Python tests, against an existing dev build
 #   KSYM_SKIP_WINDOWS=1 scripts/test.sh   leaves the Windows builds out, and says so
@@ -37,6 +37,33 @@ stage() {
     echo "== $name: done in $((SECONDS - start)) s"
 }
 
+# The tests of a Windows build under wine, in a fresh prefix (one machine with one registry):
+# the programs run one after the other, since several of them change the library's
+# configuration key. Then, in the same prefix, its ksym.exe against a native plcsim station
+# (the dev build's, when there is one), and its archive (cpack, kept under build/PRESET/package)
+# as a user unpacks and builds against it.
+#   wine_tests PRESET WINE
+wine_tests() {
+    local preset=$1 wine=$2 status=0 start=$SECONDS
+    echo "== $preset: test under $(basename "$wine")"
+    WINEPREFIX=$(mktemp -d /tmp/ksym-wine.XXXXXX)
+    export WINEPREFIX WINEDEBUG=-all
+    "$wine" wineboot -i >/dev/null 2>&1 || true
+    ctest --preset "$preset" -j 1 || status=$?
+    if [ $status -eq 0 ]; then
+        echo "== $preset: the archive, and ksym.exe against a native station"
+        (cd "build/$preset" && cpack >/dev/null) || status=$?
+        KSYM_EXE="build/$preset/bin/ksym.exe" KSYM_PLCSIM=build/dev/tools/plcsim/plcsim \
+            KSYM_ARCHIVE=$(ls "build/$preset"/package/KSymbol-*.zip) KSYM_WINE="$wine" \
+            /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/windows || status=$?
+    fi
+    /usr/bin/wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+    unset WINEPREFIX
+    echo "== $preset: test: done in $((SECONDS - start)) s"
+    return $status
+}
+
 # The Python package's tests (python/tests) against the dev build's library and programs,
 # with Debian's Python and pytest.
 python_tests() {
@@ -60,28 +87,14 @@ for preset in "${presets[@]}"; do
         ;;
     mingw32)
         echo "== mingw32: build"
-        # The libraries, the programs and the DLL's table checks: its tests cannot run here,
-        # and the mingw64 and linux32 builds compile the same test sources.
-        stage "mingw32: build" scripts/build.sh mingw32 ksymbol kclient kutil ksym sdbtool \
-            ksymbol_exports
+        stage "mingw32: build" scripts/build.sh mingw32
         echo "== mingw32: built; layouts checked at compile time, export and import tables checked"
+        wine_tests mingw32 /usr/bin/wine
         ;;
     mingw64)
         echo "== mingw64: build"
         stage "mingw64: build" scripts/build.sh mingw64
-        echo "== mingw64: test under wine64"
-        WINEPREFIX=$(mktemp -d /tmp/ksym-wine.XXXXXX)
-        export WINEPREFIX WINEDEBUG=-all
-        start=$SECONDS
-        /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-        status=0
-        # One prefix is one machine with one registry: the programs run one after the other,
-        # since several of them change the library's configuration key.
-        ctest --preset mingw64 -j 1 || status=$?
-        /usr/bin/wineserver -k >/dev/null 2>&1 || true
-        rm -rf "$WINEPREFIX"
-        echo "== mingw64: test: done in $((SECONDS - start)) s"
-        [ $status -eq 0 ] || exit $status
+        wine_tests mingw64 /usr/lib/wine/wine64
         ;;
     python)
         echo "== python: test"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Checks that a Windows build of KSymbol takes every client function from KClient.dll and
-# every utility function from KUtil.dll, and names no other module of ours.
+# every utility function from KUtil.dll, and names no other module of ours; and that of
+# KClient.dll it takes only the twelve functions of the client's interface, so that any
+# client library that exports those serves it.
 # Usage: OBJDUMP=... check_imports.sh KSymbol.dll
 set -euo pipefail
 library=$1
@@ -9,8 +11,15 @@ objdump=${OBJDUMP:-objdump}
 imports=$("$objdump" -p "$library" |
     awk '/DLL Name:/ {dll=$3; next} dll && /^\t[0-9a-f]+\t *[0-9]+ +[A-Za-z_?]/ {print dll, $NF}
          /^$/ {if (dll) dll=""}')
+interface=" KClientOpenChannelEx KClientKOpenChannelEx KClientCloseChannel KClientWrite
+ KClientRead KClientDllKGetDataSize KClientGetReplyStatus KClientGetDWord KClientGetProjectName
+ KClientSetLastError KClientGetLastError KClientDllKDebugOut "
 status=0
 while read -r dll name; do
+    if [ "$dll" = KClient.dll ] && [[ "$interface" != *" $name"[[:space:]]* ]]; then
+        echo "$name is taken from KClient.dll, beyond the client's interface"
+        status=1
+    fi
     case "$name" in
     KClient*) [ "$dll" = KClient.dll ] || { echo "$name comes from $dll, not KClient.dll"; status=1; } ;;
     KUtil* | *KSerDev* | *KString*) [ "$dll" = KUtil.dll ] || { echo "$name comes from $dll, not KUtil.dll"; status=1; } ;;

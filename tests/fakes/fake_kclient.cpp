@@ -350,10 +350,17 @@ KCLIENT_API int32_t KClientGetLastError(void) {
     return fake::lastError;
 }
 
+// The client library's functions beyond the twelve KSymbol calls. A build of the fake with
+// KFAKE_INTERFACE_ONLY leaves them out, so that a KSymbol that called one could not load
+// beside it.
+#ifndef KFAKE_INTERFACE_ONLY
 KCLIENT_API const char* KClientGetErrorText(void) {
     const fake::CallScope scope;
     return "";
 }
+
+KCLIENT_API void KClientSetDebugTarget(const char*) {}
+#endif
 
 KCLIENT_API void KClientDllKDebugOut(int32_t channel, const char* format, ...) {
     const fake::CallScope scope;
@@ -365,7 +372,5 @@ KCLIENT_API void KClientDllKDebugOut(int32_t channel, const char* format, ...) {
     std::lock_guard<std::mutex> lock(S().mutex);
     S().debugLines.push_back(fake::DebugLine{channel, text});
 }
-
-KCLIENT_API void KClientSetDebugTarget(const char*) {}
 
 } // extern "C"

@@ -49,41 +49,6 @@ inline std::vector<uint8_t> VarListProject() {
     return plcsim::WriteSdb(project);
 }
 
-// Test byte of the station's memory.
-inline uint8_t MemoryByte(uint16_t area, uint32_t offset) {
-    return static_cast<uint8_t>(offset * 13u + area * 71u + 5u);
-}
-
-// The read reply a station gives to `request` (host-order fields when swap is 0): status 0,
-// the reply word, then each item present with its bytes of MemoryByte (a bit: 1).
-inline std::vector<uint8_t> ReadReplyFor(const std::vector<uint8_t>& request, int32_t swap,
-                                         uint32_t replyWord) {
-    auto field = [&](size_t at, uint32_t width) {
-        uint32_t value = 0;
-        std::memcpy(&value, request.data() + at, width);
-        KUtilSwap(swap, &value, width);
-        return value;
-    };
-    std::vector<uint8_t> reply;
-    PutWord(reply, 0, 2, swap);
-    PutWord(reply, replyWord, 4, swap);
-    const uint32_t items = field(2, 4);
-    for (uint32_t i = 0; i < items; ++i) {
-        const size_t at = 6 + 10 * static_cast<size_t>(i);
-        const auto area = static_cast<uint16_t>(field(at, 2));
-        const uint32_t offset = field(at + 2, 4);
-        const uint32_t size = field(at + 6, 4);
-        reply.push_back(1);
-        if (size == 0) {
-            reply.push_back(1);
-        }
-        for (uint32_t k = 0; k < size; ++k) {
-            reply.push_back(MemoryByte(area, offset + k));
-        }
-    }
-    return reply;
-}
-
 // A channel opened through the library on the fake client, with the test project's symbols.
 class VarListTest : public FrameTest {
 protected:
