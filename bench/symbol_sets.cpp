@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 
 namespace ksymbench {
 
@@ -59,7 +59,7 @@ std::vector<std::string> AnagramNames(size_t count) {
 }
 
 std::vector<uint8_t> SdbImageFor(const std::vector<std::string>& names) {
-    plcsim::SdbProject project;
+    formats::SdbProject project;
     project.projectId = 0x2026120B;
     project.types = {{1, 1, "BOOL", 0, 0, {}, 0},
                      {2, 2, "INT", 0, 0, {}, 0},
@@ -72,7 +72,7 @@ std::vector<uint8_t> SdbImageFor(const std::vector<std::string>& names) {
         project.variables.push_back({names[i], type, 0, 3, offset});
         offset += project.types[type].size;
     }
-    return plcsim::WriteSdb(project);
+    return formats::WriteSdb(project);
 }
 
 std::vector<size_t> RandomPicks(size_t count, size_t size) {

@@ -1,5 +1,5 @@
 // The station framing read straight from its documented layout (docs/station-protocol.md),
-// independently of plcsim::FrameReader: what the targets that feed framed streams compare
+// independently of formats::FrameReader: what the targets that feed framed streams compare
 // the reader's and the client's results with.
 #ifndef KSYM_FUZZ_FRAME_LAYOUT_H
 #define KSYM_FUZZ_FRAME_LAYOUT_H

@@ -13,27 +13,27 @@
 #include "fuzz/reply_sequence.h"
 #include "fuzz/seeds.h"
 #include "fuzz/var_reply_input.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 
 namespace {
 
-using plcsim::SdbType;
-using plcsim::SdbWriter;
+using formats::SdbType;
+using formats::SdbWriter;
 
 // A project with one type of every kind the reader tells apart, and names that differ only
 // in case, so that the index keeps the first of them.
-plcsim::SdbProject SmallProject(uint32_t version) {
-    plcsim::SdbProject project;
+formats::SdbProject SmallProject(uint32_t version) {
+    formats::SdbProject project;
     project.projectId = 0x2026120B;
     project.version = version;
     project.types = {
         {2, 2, "INT", 0, 0, {}, 0},
-        {plcsim::kSdbCodeString, 21, "STRING20", 0, 0, {}, 0},
-        {plcsim::kSdbCodeArray, 20, "INTARR10", 0, 10, {}, 0},
-        {plcsim::kSdbCodeDataBlock, 64, "DB64", 0, 0, {}, 0},
-        {plcsim::kSdbCodeArray, 128, "DBARR2", 3, 2, {}, 0},
-        {plcsim::kSdbCodeExtra23, 6, "TIMER", 0, 0, {}, 5},
-        {plcsim::kSdbCodePlain8, 8, "EIGHT", 0, 0, {}, 0},
+        {formats::kSdbCodeString, 21, "STRING20", 0, 0, {}, 0},
+        {formats::kSdbCodeArray, 20, "INTARR10", 0, 10, {}, 0},
+        {formats::kSdbCodeDataBlock, 64, "DB64", 0, 0, {}, 0},
+        {formats::kSdbCodeArray, 128, "DBARR2", 3, 2, {}, 0},
+        {formats::kSdbCodeExtra23, 6, "TIMER", 0, 0, {}, 5},
+        {formats::kSdbCodePlain8, 8, "EIGHT", 0, 0, {}, 0},
     };
     project.variables = {
         {"Line1.Speed", 0, 0x0102, 3, 0},     {"Line1.Name", 1, 0, 3, 2},
@@ -47,15 +47,15 @@ plcsim::SdbProject SmallProject(uint32_t version) {
 // Unknown sections on the way, a skipped type record and a skipped variable record.
 std::vector<uint8_t> WithSkippedRecords() {
     SdbWriter w;
-    w.BeginSection(plcsim::kSdbHeaderSection, 1, 0xCAFE0001);
+    w.BeginSection(formats::kSdbHeaderSection, 1, 0xCAFE0001);
     w.BeginSection(77, 0, 0);
     w.AddRaw({1, 2, 3});
-    w.BeginSection(plcsim::kSdbTypesSection, 1, 3);
+    w.BeginSection(formats::kSdbTypesSection, 1, 3);
     w.AddType({4, 4, "DINT", 0, 0, {}, 0});
     w.AddSkippedType(6, {9, 9, 9, 9});
-    w.AddType({plcsim::kSdbCodeArray, 16, "DINTARR4", 0, 4, {}, 0});
+    w.AddType({formats::kSdbCodeArray, 16, "DINTARR4", 0, 4, {}, 0});
     w.BeginSection(88, 0, 0);
-    w.BeginSection(plcsim::kSdbVariablesSection, 1, 4);
+    w.BeginSection(formats::kSdbVariablesSection, 1, 4);
     w.AddVariable({"V.Dint", 0, 0x6100, 2, 0});
     w.AddVariable({"V.Skipped", 1, 0x6101, 2, 4});
     w.AddSkippedVariable(6, {1, 2, 3, 4});
@@ -65,42 +65,42 @@ std::vector<uint8_t> WithSkippedRecords() {
 
 std::vector<uint8_t> EmptyTables() {
     SdbWriter w;
-    w.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
-    w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
-    w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+    w.BeginSection(formats::kSdbHeaderSection, 1, 5);
+    w.BeginSection(formats::kSdbTypesSection, 1, 0);
+    w.BeginSection(formats::kSdbVariablesSection, 1, 0);
     return w.Take();
 }
 
 // A file with one type that claims `itemCount` items and `variableCount` variables.
 std::vector<uint8_t> LyingCounts(uint32_t itemCount, uint32_t variableCount) {
     SdbWriter w;
-    w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-    w.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+    w.BeginSection(formats::kSdbHeaderSection, 1, 1);
+    w.BeginSection(formats::kSdbTypesSection, 1, 1);
     const size_t array = w.Size();
-    w.AddType({plcsim::kSdbCodeArray, 4, "A", 0, 0, {}, 0});
-    w.Patch32(array + plcsim::kSdbTypeFixedSize + 2 + 4, itemCount);
-    w.BeginSection(plcsim::kSdbVariablesSection, 1, variableCount);
+    w.AddType({formats::kSdbCodeArray, 4, "A", 0, 0, {}, 0});
+    w.Patch32(array + formats::kSdbTypeFixedSize + 2 + 4, itemCount);
+    w.BeginSection(formats::kSdbVariablesSection, 1, variableCount);
     w.AddVariable({"X", 0, 0, 1, 0});
     return w.Take();
 }
 
 // Two arrays whose bases point at each other: the element size never resolves.
 std::vector<uint8_t> ArrayLoop() {
-    plcsim::SdbProject project;
-    project.types = {{plcsim::kSdbCodeArray, 4, "A", 1, 1, {}, 0},
-                     {plcsim::kSdbCodeArray, 4, "B", 0, 1, {}, 0}};
+    formats::SdbProject project;
+    project.types = {{formats::kSdbCodeArray, 4, "A", 1, 1, {}, 0},
+                     {formats::kSdbCodeArray, 4, "B", 0, 1, {}, 0}};
     project.variables = {{"X", 0, 0, 1, 0}};
-    return plcsim::WriteSdb(project);
+    return formats::WriteSdb(project);
 }
 
 // An unknown section of length 0 before the types: the reader must not stall on it.
 std::vector<uint8_t> ZeroLengthSection() {
     SdbWriter w;
-    w.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
+    w.BeginSection(formats::kSdbHeaderSection, 1, 5);
     const size_t odd = w.BeginSection(99, 0, 0);
     w.SetLength(odd, 0);
-    w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
-    w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+    w.BeginSection(formats::kSdbTypesSection, 1, 0);
+    w.BeginSection(formats::kSdbVariablesSection, 1, 0);
     return w.Take();
 }
 
@@ -143,7 +143,7 @@ std::vector<uint8_t> Part(const std::vector<uint8_t>& bytes, size_t from, size_t
 
 // The small project uploaded in three chunks, the last with more = 0.
 ksymfuzz::ReplySequence ThreeChunkUpload(int32_t swap) {
-    const std::vector<uint8_t> file = plcsim::WriteSdb(SmallProject(1));
+    const std::vector<uint8_t> file = formats::WriteSdb(SmallProject(1));
     const size_t third = file.size() / 3;
     ksymfuzz::ReplySequence sequence;
     sequence.swapBytes = swap;
@@ -304,9 +304,9 @@ int main(int argc, char** argv) {
     const std::string reply = std::string(argv[1]) + "/loader_reply/";
     const std::string var = std::string(argv[1]) + "/var_reply/";
 
-    const std::vector<uint8_t> small = plcsim::WriteSdb(SmallProject(1));
+    const std::vector<uint8_t> small = formats::WriteSdb(SmallProject(1));
     bool ok = Write(sdb + "small_v1.sdb", small) &&
-              Write(sdb + "small_v0.sdb", plcsim::WriteSdb(SmallProject(0))) &&
+              Write(sdb + "small_v0.sdb", formats::WriteSdb(SmallProject(0))) &&
               Write(sdb + "skipped_records.sdb", WithSkippedRecords()) &&
               Write(sdb + "empty_tables.sdb", EmptyTables()) &&
               Write(sdb + "cut_in_a_name.sdb", Part(small, 0, small.size() - 3)) &&
@@ -361,7 +361,7 @@ bool WriteSeed(const std::string& path, const std::vector<uint8_t>& bytes) {
         return false;
     }
     std::string error;
-    if (!plcsim::WriteFileBytes(path, bytes, error)) {
+    if (!formats::WriteFileBytes(path, bytes, error)) {
         std::fprintf(stderr, "make_seeds: %s\n", error.c_str());
         return false;
     }

@@ -20,8 +20,8 @@
 #include "fuzz/fuzz_check.h"
 #include "plcsim/memory.h"
 #include "plcsim/plant.h"
-#include "plcsim/sdb_description.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_description.h"
+#include "formats/sdb_writer.h"
 #include "symbols/sdb_reader.h"
 #include "symbols/symbol_table.h"
 
@@ -30,21 +30,21 @@ namespace {
 // Small areas keep every input quick; variables beyond them must be left alone.
 constexpr uint32_t kAreaSize = 512;
 
-std::string ReaderTypeName(const plcsim::SdbProject& project, uint32_t index) {
-    const plcsim::SdbType& type = project.types[index];
-    if (type.code == plcsim::kSdbCodeDataBlock) {
+std::string ReaderTypeName(const formats::SdbProject& project, uint32_t index) {
+    const formats::SdbType& type = project.types[index];
+    if (type.code == formats::kSdbCodeDataBlock) {
         return "DATA";
     }
-    if (type.code == plcsim::kSdbCodeArray) {
+    if (type.code == formats::kSdbCodeArray) {
         const uint32_t base = project.types[type.baseIndex].code;
-        if (base == plcsim::kSdbCodeArray || base == plcsim::kSdbCodeDataBlock) {
+        if (base == formats::kSdbCodeArray || base == formats::kSdbCodeDataBlock) {
             return "DATA";
         }
     }
     return type.name;
 }
 
-void CheckReadBack(const plcsim::SdbProject& project, std::vector<uint8_t> file) {
+void CheckReadBack(const formats::SdbProject& project, std::vector<uint8_t> file) {
     const long size = static_cast<long>(file.size());
     file.push_back(0); // a memory device needs memory even for an empty file
     KMemSerDev device(reinterpret_cast<char*>(file.data()), size, SD_READ);
@@ -53,7 +53,7 @@ void CheckReadBack(const plcsim::SdbProject& project, std::vector<uint8_t> file)
     FUZZ_CHECK(static_cast<uint32_t>(context.projectId.load()) == project.projectId);
     FUZZ_CHECK(static_cast<size_t>(context.symbolCount) == project.variables.size());
     for (size_t i = 0; i < project.variables.size(); ++i) {
-        const plcsim::SdbVariable& declared = project.variables[i];
+        const formats::SdbVariable& declared = project.variables[i];
         const SymbolEntry& entry = context.symbols[i];
         FUZZ_CHECK(declared.name == entry.name);
         FUZZ_CHECK(ReaderTypeName(project, declared.typeIndex) == entry.typeName);
@@ -67,8 +67,8 @@ void CheckReadBack(const plcsim::SdbProject& project, std::vector<uint8_t> file)
 }
 
 // Whether a plant variable covers the byte (one without bytes is written at its offset too).
-bool Covered(const plcsim::PlantDescription& plant, uint16_t area, uint32_t offset) {
-    for (const plcsim::PlantVariable& variable : plant.variables) {
+bool Covered(const formats::PlantDescription& plant, uint16_t area, uint32_t offset) {
+    for (const formats::PlantVariable& variable : plant.variables) {
         const uint64_t end =
             static_cast<uint64_t>(variable.offset) + std::max<uint32_t>(variable.shape.size, 1);
         if (variable.area == area && offset >= variable.offset && offset < end) {
@@ -78,8 +78,8 @@ bool Covered(const plcsim::PlantDescription& plant, uint16_t area, uint32_t offs
     return false;
 }
 
-void RunPlant(const std::shared_ptr<const plcsim::PlantDescription>& description,
-              plcsim::ByteOrder order) {
+void RunPlant(const std::shared_ptr<const formats::PlantDescription>& description,
+              formats::ByteOrder order) {
     plcsim::Memory memory(kAreaSize);
     plcsim::Plant plant(description);
     plant.Start(memory, order, 0);
@@ -89,7 +89,7 @@ void RunPlant(const std::shared_ptr<const plcsim::PlantDescription>& description
         plant.Advance(memory, order, now);
     }
     // A client's writes: every variable's first byte, and a bit of it.
-    for (const plcsim::PlantVariable& variable : description->variables) {
+    for (const formats::PlantVariable& variable : description->variables) {
         const uint8_t byte = 0xA5;
         memory.Write(variable.area, variable.offset, &byte, 1);
         plant.Written(memory, order, variable.area, variable.offset, 1, now);
@@ -112,15 +112,15 @@ void RunPlant(const std::shared_ptr<const plcsim::PlantDescription>& description
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    plcsim::SdbDescription description;
+    formats::SdbDescription description;
     std::string error;
-    if (!plcsim::ParseSdbDescription(text, description, error)) {
+    if (!formats::ParseSdbDescription(text, description, error)) {
         FUZZ_CHECK(!error.empty());
         return 0;
     }
-    CheckReadBack(description.project, plcsim::WriteSdb(description.project));
-    const auto plant = std::make_shared<const plcsim::PlantDescription>(description.plant);
-    RunPlant(plant, plcsim::ByteOrder::Little);
-    RunPlant(plant, plcsim::ByteOrder::Big);
+    CheckReadBack(description.project, formats::WriteSdb(description.project));
+    const auto plant = std::make_shared<const formats::PlantDescription>(description.plant);
+    RunPlant(plant, formats::ByteOrder::Little);
+    RunPlant(plant, formats::ByteOrder::Big);
     return 0;
 }

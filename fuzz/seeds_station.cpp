@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "fuzz/seeds.h"
-#include "plcsim/byte_order.h"
+#include "formats/byte_order.h"
 #include "plcsim/controller.h"
-#include "plcsim/station_frame.h"
+#include "formats/station_frame.h"
 
 namespace ksymseeds {
 
 namespace {
 
-using plcsim::ByteOrder;
-using plcsim::FrameKind;
+using formats::ByteOrder;
+using formats::FrameKind;
 using Bytes = std::vector<uint8_t>;
 
 struct ReadItem {
@@ -28,11 +28,11 @@ struct ReadItem {
 
 Bytes ReadTelegram(const std::vector<ReadItem>& items, ByteOrder order) {
     Bytes t = {plcsim::kRead, 0};
-    plcsim::Put(t, static_cast<uint32_t>(items.size()), 4, order);
+    formats::Put(t, static_cast<uint32_t>(items.size()), 4, order);
     for (const ReadItem& item : items) {
-        plcsim::Put(t, item.area, 2, order);
-        plcsim::Put(t, item.offset, 4, order);
-        plcsim::Put(t, item.size, 4, order);
+        formats::Put(t, item.area, 2, order);
+        formats::Put(t, item.offset, 4, order);
+        formats::Put(t, item.size, 4, order);
     }
     return t;
 }
@@ -40,11 +40,11 @@ Bytes ReadTelegram(const std::vector<ReadItem>& items, ByteOrder order) {
 // One item per value; the client adds as many spare bytes as there are items.
 Bytes WriteTelegram(const std::vector<std::pair<ReadItem, Bytes>>& items, ByteOrder order) {
     Bytes t = {plcsim::kWrite, 0};
-    plcsim::Put(t, static_cast<uint32_t>(items.size()), 4, order);
+    formats::Put(t, static_cast<uint32_t>(items.size()), 4, order);
     for (const auto& [item, value] : items) {
-        plcsim::Put(t, item.area, 2, order);
-        plcsim::Put(t, item.offset, 4, order);
-        plcsim::Put(t, item.size, 4, order);
+        formats::Put(t, item.area, 2, order);
+        formats::Put(t, item.offset, 4, order);
+        formats::Put(t, item.size, 4, order);
         t.insert(t.end(), value.begin(), value.end());
     }
     t.resize(t.size() + items.size(), 0);
@@ -58,16 +58,16 @@ Bytes UploadTelegram(ByteOrder order, const std::string& name = plcsim::kUploadF
     if (counted.size() % 2 != 0) {
         counted.push_back(0);
     }
-    plcsim::Put(t, static_cast<uint32_t>(counted.size()), 2, order);
+    formats::Put(t, static_cast<uint32_t>(counted.size()), 2, order);
     t.insert(t.end(), counted.begin(), counted.end());
     return t;
 }
 
 Bytes LoginTelegram(ByteOrder order) {
     Bytes t = {plcsim::kLogin};
-    plcsim::Put(t, 1, 4, order);
-    plcsim::Put(t, 0x2026, 4, order);
-    plcsim::Put(t, 7, 4, order);
+    formats::Put(t, 1, 4, order);
+    formats::Put(t, 0x2026, 4, order);
+    formats::Put(t, 7, 4, order);
     t.push_back(1);
     t.push_back(0);
     return t;
@@ -81,7 +81,7 @@ Bytes Control(const std::string& command) {
 }
 
 Bytes Frame(FrameKind kind, uint16_t session, const Bytes& payload) {
-    return plcsim::EncodeFrame(kind, session, payload.data(), payload.size());
+    return formats::EncodeFrame(kind, session, payload.data(), payload.size());
 }
 
 void Append(Bytes& to, const Bytes& more) {
@@ -113,7 +113,7 @@ Bytes StationStream(bool big, uint32_t chunk, const std::vector<Bytes>& requests
     plcsim::Session session;
     Bytes stream =
         Frame(FrameKind::Opened, 0,
-              plcsim::OpenedPayload(big, config.blockSize, controller.GetProject().fileName));
+              formats::OpenedPayload(big, config.blockSize, controller.GetProject().fileName));
     for (const Bytes& request : requests) {
         const plcsim::Outcome outcome = controller.Handle(session, request.data(), request.size());
         if (outcome.kind == plcsim::Outcome::Kind::Reply) {
@@ -191,15 +191,15 @@ bool WriteStationSeeds(const std::string& corpus) {
         Control("fault=fatal"), {plcsim::kProjectId}, Control("clear=fatal"), {plcsim::kProjectId}};
     Bytes mixed = StationStream(true, 64, {{plcsim::kProjectId}, UploadTelegram(big)});
     Append(mixed, Frame(FrameKind::Reply, 3, {1, 2, 3}));
-    Append(mixed, Frame(FrameKind::Opened, 0, plcsim::OpenedPayload(false, 0, "X")));
+    Append(mixed, Frame(FrameKind::Opened, 0, formats::OpenedPayload(false, 0, "X")));
     Append(mixed, Frame(FrameKind::Reply, 0, {}));
     Bytes breaking = StationStream(false, 256, {{plcsim::kProjectId}});
     Append(breaking, broken);
-    Bytes wrongSession = Frame(FrameKind::Opened, 1, plcsim::OpenedPayload(false, 1024, "A.PRO"));
+    Bytes wrongSession = Frame(FrameKind::Opened, 1, formats::OpenedPayload(false, 1024, "A.PRO"));
     Bytes badOrder = Frame(FrameKind::Opened, 0, {2, 0, 4, 0, 0});
     Bytes shortOpened = Frame(FrameKind::Opened, 0, {0, 0, 4, 0});
     Bytes replyFirst = Frame(FrameKind::Reply, 0, {0, 0});
-    Bytes cutOpened = Frame(FrameKind::Opened, 0, plcsim::OpenedPayload(false, 1024, "A.PRO"));
+    Bytes cutOpened = Frame(FrameKind::Opened, 0, formats::OpenedPayload(false, 1024, "A.PRO"));
     cutOpened.resize(cutOpened.size() - 2);
     ok = ok && WriteSeed(client + "served_session.bin", Pieces({}, served)) &&
          WriteSeed(client + "served_in_small_pieces.bin", Pieces({0, 4, 12}, served)) &&

@@ -30,12 +30,12 @@
 #include "fuzz/fuzz_check.h"
 #include "plcsim/controller.h"
 #include "plcsim/station_connection.h"
-#include "plcsim/station_frame.h"
+#include "formats/station_frame.h"
 
 namespace {
 
-using plcsim::Frame;
-using plcsim::FrameReader;
+using formats::Frame;
+using formats::FrameReader;
 
 using ksymfuzz::FrameLayout;
 using ksymfuzz::FrameSpan;
@@ -44,10 +44,10 @@ void CheckOpened(const std::vector<uint8_t>& payload) {
     bool bigEndian = false;
     uint32_t blockSize = 0;
     std::string name;
-    const bool parsed = plcsim::ParseOpened(payload, bigEndian, blockSize, name);
+    const bool parsed = formats::ParseOpened(payload, bigEndian, blockSize, name);
     FUZZ_CHECK(parsed == (payload.size() >= 5 && payload[0] <= 1));
     if (parsed) {
-        FUZZ_CHECK(plcsim::OpenedPayload(bigEndian, blockSize, name) == payload);
+        FUZZ_CHECK(formats::OpenedPayload(bigEndian, blockSize, name) == payload);
     }
 }
 
@@ -71,7 +71,7 @@ void Split(const uint8_t* stream, size_t size, const std::vector<size_t>& pieces
             FUZZ_CHECK(taken < expected.frames.size());
             const FrameSpan span = expected.frames[taken++];
             FUZZ_CHECK(span.at + span.length <= fed);
-            const std::vector<uint8_t> again = plcsim::EncodeFrame(
+            const std::vector<uint8_t> again = formats::EncodeFrame(
                 frame.kind, frame.session, frame.payload.data(), frame.payload.size());
             FUZZ_CHECK(again.size() == span.length);
             FUZZ_CHECK(std::equal(again.begin(), again.end(), stream + span.at));
@@ -86,7 +86,7 @@ void Split(const uint8_t* stream, size_t size, const std::vector<size_t>& pieces
     }
     // Broken for good: a valid frame fed now, and asked for again and again, changes nothing.
     const uint8_t empty[1] = {0};
-    const std::vector<uint8_t> valid = plcsim::EncodeFrame(plcsim::FrameKind::Reply, 0, empty, 1);
+    const std::vector<uint8_t> valid = formats::EncodeFrame(formats::FrameKind::Reply, 0, empty, 1);
     reader.Feed(valid.data(), valid.size());
     for (int i = 0; i < 3; ++i) {
         FUZZ_CHECK(reader.Next(frame) == FrameReader::Result::Broken);
@@ -94,7 +94,7 @@ void Split(const uint8_t* stream, size_t size, const std::vector<size_t>& pieces
 }
 
 struct Sent {
-    plcsim::FrameKind kind;
+    formats::FrameKind kind;
     uint16_t session;
     std::vector<uint8_t> payload;
 };
@@ -109,7 +109,7 @@ bool IsCut(const std::vector<uint8_t>& payload) {
 }
 
 void CheckServer(const uint8_t* stream, const FrameLayout& layout) {
-    using plcsim::FrameKind;
+    using formats::FrameKind;
     plcsim::Config config;
     config.manualClock = true;
     config.memorySize = 512;
@@ -117,7 +117,7 @@ void CheckServer(const uint8_t* stream, const FrameLayout& layout) {
     std::string error;
     FUZZ_CHECK(controller.Configure(config, error));
     const std::vector<uint8_t> opened =
-        plcsim::OpenedPayload(false, config.blockSize, controller.GetProject().fileName);
+        formats::OpenedPayload(false, config.blockSize, controller.GetProject().fileName);
     std::vector<Sent> sent;
     plcsim::StationConnection connection(
         controller,

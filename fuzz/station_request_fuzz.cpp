@@ -33,7 +33,7 @@
 
 #include "fuzz/control_filter.h"
 #include "fuzz/fuzz_check.h"
-#include "plcsim/byte_order.h"
+#include "formats/byte_order.h"
 #include "plcsim/controller.h"
 
 // Counts what operator new hands out while a request is handled. The target is one thread;
@@ -87,7 +87,7 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept {
 
 namespace {
 
-using plcsim::ByteOrder;
+using formats::ByteOrder;
 using plcsim::Controller;
 using plcsim::Fault;
 using plcsim::Outcome;
@@ -122,7 +122,7 @@ struct State {
 
 uint32_t Field(const std::vector<uint8_t>& bytes, size_t at, int width, ByteOrder order) {
     FUZZ_CHECK(bytes.size() >= at + static_cast<size_t>(width));
-    return plcsim::Get(bytes.data() + at, width, order);
+    return formats::Get(bytes.data() + at, width, order);
 }
 
 bool Accessible(const plcsim::Config& config, uint16_t area, uint32_t offset, uint32_t size) {
@@ -152,13 +152,13 @@ uint64_t ReadReplySize(const uint8_t* request, size_t length, ByteOrder order) {
     if (length < 6) {
         return 0;
     }
-    const uint32_t count = plcsim::Get(request + 2, 4, order);
+    const uint32_t count = formats::Get(request + 2, 4, order);
     if ((length - 6) / 10 < count) {
         return 0;
     }
     uint64_t size = 6;
     for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t itemSize = plcsim::Get(request + 6 + 10 * i + 6, 4, order);
+        const uint32_t itemSize = formats::Get(request + 6 + 10 * i + 6, 4, order);
         size += 1 + (itemSize == 0 ? 1 : static_cast<uint64_t>(itemSize));
         if (size > plcsim::kMaxReadReply) {
             return 0;
@@ -172,7 +172,7 @@ void CheckRead(State& state, const plcsim::Config& config, const uint8_t* reques
     const ByteOrder order = state.order;
     const uint64_t expected = ReadReplySize(request, length, order);
     const bool malformed = expected == 0;
-    const uint32_t count = malformed ? 0 : plcsim::Get(request + 2, 4, order);
+    const uint32_t count = malformed ? 0 : formats::Get(request + 2, 4, order);
     FUZZ_CHECK(reply.size() <= plcsim::kMaxReadReply);
     if (malformed) {
         FUZZ_CHECK(reply.size() == 2 && Field(reply, 0, 2, order) == plcsim::kStatusMalformed);
@@ -184,9 +184,9 @@ void CheckRead(State& state, const plcsim::Config& config, const uint8_t* reques
     size_t at = 6;
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t* item = request + 6 + 10 * i;
-        const auto area = static_cast<uint16_t>(plcsim::Get(item, 2, order));
-        const uint32_t offset = plcsim::Get(item + 2, 4, order);
-        const uint32_t size = plcsim::Get(item + 6, 4, order);
+        const auto area = static_cast<uint16_t>(formats::Get(item, 2, order));
+        const uint32_t offset = formats::Get(item + 2, 4, order);
+        const uint32_t size = formats::Get(item + 6, 4, order);
         const bool present = Accessible(config, area, offset, size);
         FUZZ_CHECK(reply[at++] == (present ? 1 : 0));
         if (size == 0) {
@@ -207,15 +207,15 @@ bool ApplyWrite(ByteOrder order, const uint8_t* request, size_t length, Areas& m
     if (length < 6) {
         return false;
     }
-    const uint32_t count = plcsim::Get(request + 2, 4, order);
+    const uint32_t count = formats::Get(request + 2, 4, order);
     size_t at = 6;
     for (uint32_t i = 0; i < count; ++i) {
         if (length - at < 10) {
             return false;
         }
-        const auto area = static_cast<uint16_t>(plcsim::Get(request + at, 2, order));
-        const uint32_t offset = plcsim::Get(request + at + 2, 4, order);
-        const uint32_t size = plcsim::Get(request + at + 6, 4, order);
+        const auto area = static_cast<uint16_t>(formats::Get(request + at, 2, order));
+        const uint32_t offset = formats::Get(request + at + 2, 4, order);
+        const uint32_t size = formats::Get(request + at + 6, 4, order);
         at += 10;
         const size_t valueSize = size == 0 ? 1 : size;
         if (length - at < valueSize || area >= plcsim::kMemoryAreas) {

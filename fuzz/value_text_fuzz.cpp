@@ -1,4 +1,4 @@
-// Feeds value texts to ksym's parsing (plcsim::ParseValue, the parser `ksym write` and the
+// Feeds value texts to ksym's parsing (formats::ParseValue, the parser `ksym write` and the
 // project descriptions' init lines use) and value bytes to its display (FormatValue,
 // ValueJson), for every shape a type name and size can give.
 //
@@ -24,8 +24,8 @@
 
 namespace {
 
-using plcsim::ValueKind;
-using plcsim::ValueShape;
+using formats::ValueKind;
+using formats::ValueShape;
 
 struct TypeName {
     const char* name;
@@ -71,8 +71,8 @@ bool SameValue(const ValueShape& shape, const std::vector<uint8_t>& a,
         return false;
     }
     if (shape.kind == ValueKind::kFloat) {
-        const double x = plcsim::LoadFloat(a.data(), shape.size);
-        const double y = plcsim::LoadFloat(b.data(), shape.size);
+        const double x = formats::LoadFloat(a.data(), shape.size);
+        const double y = formats::LoadFloat(b.data(), shape.size);
         if (std::isnan(x) || std::isnan(y)) {
             return std::isnan(x) && std::isnan(y);
         }
@@ -98,7 +98,7 @@ void CheckJson(const ValueShape& shape, const std::vector<uint8_t>& value) {
     const std::string dumped = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     FUZZ_CHECK(!dumped.empty());
     if (shape.kind == ValueKind::kFloat) {
-        const double number = plcsim::LoadFloat(value.data(), shape.size);
+        const double number = formats::LoadFloat(value.data(), shape.size);
         FUZZ_CHECK(json.is_number() == std::isfinite(number));
         if (json.is_number()) {
             const double shown = json.get<double>();

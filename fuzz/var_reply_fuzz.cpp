@@ -19,7 +19,7 @@
 #include "fuzz/reply_sequence.h"
 #include "fuzz/var_reply_input.h"
 #include "include/ksymbol.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 #include "symbols/sdb_reader.h"
 #include "symbols/symbol_table.h"
 #include "varlist/pending_read.h"
@@ -33,19 +33,19 @@ using ksymfuzz::FuzzVariable;
 // sizes: plain ones, arrays of them, a string, a data block, a type of size 0 and a symbol
 // whose name is a direct address.
 std::vector<uint8_t> SymbolFile() {
-    plcsim::SdbProject project;
+    formats::SdbProject project;
     project.projectId = 0x2026120C;
     project.types = {
         {1, 1, "BOOL", 0, 0, {}, 0},
         {2, 2, "INT", 0, 0, {}, 0},
         {4, 4, "DINT", 0, 0, {}, 0},
         {6, 8, "LREAL", 0, 0, {}, 0},
-        {plcsim::kSdbCodeArray, 20, "INTARR10", 1, 10, {}, 0},
-        {plcsim::kSdbCodeString, 21, "STR20", 0, 0, {}, 0},
-        {plcsim::kSdbCodeDataBlock, 48, "DB48", 0, 0, {}, 0},
-        {plcsim::kSdbCodeNone, 0, "NONE", 0, 0, {}, 0},
-        {plcsim::kSdbCodeArray, 12, "DINTARR3", 2, 3, {}, 0},
-        {plcsim::kSdbCodePlain8, 6, "RAW6", 0, 0, {}, 0},
+        {formats::kSdbCodeArray, 20, "INTARR10", 1, 10, {}, 0},
+        {formats::kSdbCodeString, 21, "STR20", 0, 0, {}, 0},
+        {formats::kSdbCodeDataBlock, 48, "DB48", 0, 0, {}, 0},
+        {formats::kSdbCodeNone, 0, "NONE", 0, 0, {}, 0},
+        {formats::kSdbCodeArray, 12, "DINTARR3", 2, 3, {}, 0},
+        {formats::kSdbCodePlain8, 6, "RAW6", 0, 0, {}, 0},
     };
     project.variables = {
         {"Line1.Start", 0, 0, 1, 0},     {"Line1.Speed", 1, 0, 1, 8},
@@ -55,7 +55,7 @@ std::vector<uint8_t> SymbolFile() {
         {"Line1.Counts", 8, 0, 3, 116},  {"Line2.Raw", 9, 0, 2, 0},
         {"%MD8", 1, 0, 2, 100},
     };
-    return plcsim::WriteSdb(project);
+    return formats::WriteSdb(project);
 }
 
 // A context for the channel with the symbol table read and indexed. Made anew for every

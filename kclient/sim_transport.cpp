@@ -1,7 +1,7 @@
 #include "kclient/sim_transport.h"
 
 #include "kclient/sim_worker.h"
-#include "plcsim/byte_order.h"
+#include "formats/byte_order.h"
 
 namespace kclient {
 
@@ -17,7 +17,7 @@ bool SimTransport::Send(const uint8_t* telegram, uint32_t length) {
 }
 
 uint32_t SimTransport::SwapFlag() const {
-    return controller_->GetConfig().order != plcsim::HostOrder() ? 1u : 0u;
+    return controller_->GetConfig().order != formats::HostOrder() ? 1u : 0u;
 }
 
 uint32_t SimTransport::BlockSize() const {

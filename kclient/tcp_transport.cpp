@@ -5,8 +5,8 @@
 
 #include "extern/kclient.h"
 #include "kclient/channel.h"
-#include "plcsim/byte_order.h"
-#include "plcsim/station_frame.h"
+#include "formats/byte_order.h"
+#include "formats/station_frame.h"
 
 namespace kclient {
 
@@ -53,24 +53,24 @@ std::unique_ptr<TcpTransport> TcpTransport::Connect(const std::string& address,
 
 bool TcpTransport::OpenSession(uint32_t timeoutMs, std::string& message) {
     const std::vector<uint8_t> open =
-        plcsim::EncodeFrame(plcsim::FrameKind::Open, kSession, nullptr, 0);
+        formats::EncodeFrame(formats::FrameKind::Open, kSession, nullptr, 0);
     if (!socket_.SendAll(open.data(), open.size())) {
         message = "the station closed the connection";
         return false;
     }
     // The answer to the open comes before anything else on the connection.
-    plcsim::FrameReader reader;
-    plcsim::Frame frame;
+    formats::FrameReader reader;
+    formats::Frame frame;
     std::vector<uint8_t> chunk(256);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const plcsim::FrameReader::Result result = reader.Next(frame);
-        if (result == plcsim::FrameReader::Result::Frame) {
+        const formats::FrameReader::Result result = reader.Next(frame);
+        if (result == formats::FrameReader::Result::Frame) {
             break;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (result == plcsim::FrameReader::Result::Broken || left.count() <= 0) {
+        if (result == formats::FrameReader::Result::Broken || left.count() <= 0) {
             message = "the station did not open a session";
             return false;
         }
@@ -82,8 +82,8 @@ bool TcpTransport::OpenSession(uint32_t timeoutMs, std::string& message) {
         }
         reader.Feed(chunk.data(), static_cast<size_t>(got));
     }
-    if (frame.kind != plcsim::FrameKind::Opened || frame.session != kSession ||
-        !plcsim::ParseOpened(frame.payload, bigEndian_, blockSize_, projectName_)) {
+    if (frame.kind != formats::FrameKind::Opened || frame.session != kSession ||
+        !formats::ParseOpened(frame.payload, bigEndian_, blockSize_, projectName_)) {
         message = "the station answered the session's opening wrongly";
         return false;
     }
@@ -98,7 +98,7 @@ TcpTransport::~TcpTransport() {
             // A courtesy to the station: not worth more than a moment when it stopped reading.
             socket_.SetSendTimeout(kCloseFrameTimeoutMs);
             const std::vector<uint8_t> close =
-                plcsim::EncodeFrame(plcsim::FrameKind::Close, kSession, nullptr, 0);
+                formats::EncodeFrame(formats::FrameKind::Close, kSession, nullptr, 0);
             socket_.SendAll(close.data(), close.size());
         }
     }
@@ -107,11 +107,11 @@ TcpTransport::~TcpTransport() {
 }
 
 bool TcpTransport::Send(const uint8_t* telegram, uint32_t length) {
-    if (broken_.load() || length > plcsim::kMaxFramePayload) {
+    if (broken_.load() || length > formats::kMaxFramePayload) {
         return false;
     }
     const std::vector<uint8_t> frame =
-        plcsim::EncodeFrame(plcsim::FrameKind::Request, kSession, telegram, length);
+        formats::EncodeFrame(formats::FrameKind::Request, kSession, telegram, length);
     std::lock_guard<std::mutex> lock(sendMutex_);
     if (!socket_.SendAll(frame.data(), frame.size())) {
         Break();
@@ -122,7 +122,7 @@ bool TcpTransport::Send(const uint8_t* telegram, uint32_t length) {
 
 void TcpTransport::SendKeepAlive() {
     const std::vector<uint8_t> frame =
-        plcsim::EncodeFrame(plcsim::FrameKind::KeepAlive, kSession, nullptr, 0);
+        formats::EncodeFrame(formats::FrameKind::KeepAlive, kSession, nullptr, 0);
     std::lock_guard<std::mutex> lock(sendMutex_);
     if (!broken_.load() && !closing_.load() && !socket_.SendAll(frame.data(), frame.size())) {
         Break();
@@ -130,7 +130,7 @@ void TcpTransport::SendKeepAlive() {
 }
 
 uint32_t TcpTransport::SwapFlag() const {
-    const bool hostBig = plcsim::HostOrder() == plcsim::ByteOrder::Big;
+    const bool hostBig = formats::HostOrder() == formats::ByteOrder::Big;
     return bigEndian_ != hostBig ? 1u : 0u;
 }
 
@@ -144,9 +144,9 @@ void TcpTransport::Break() {
 }
 
 void TcpTransport::ReceiveLoop() {
-    plcsim::FrameReader reader;
+    formats::FrameReader reader;
     std::vector<uint8_t> chunk(kReceiveChunk);
-    plcsim::Frame frame;
+    formats::Frame frame;
     for (;;) {
         const long got = socket_.Receive(chunk.data(), chunk.size(), kKeepAliveMs);
         if (got == -2) {
@@ -157,20 +157,20 @@ void TcpTransport::ReceiveLoop() {
             break; // the end of the stream, an error, or our own shutdown
         }
         reader.Feed(chunk.data(), static_cast<size_t>(got));
-        plcsim::FrameReader::Result result;
-        while ((result = reader.Next(frame)) == plcsim::FrameReader::Result::Frame) {
+        formats::FrameReader::Result result;
+        while ((result = reader.Next(frame)) == formats::FrameReader::Result::Frame) {
             std::shared_ptr<Channel> channel = sink_.lock();
             if (channel == nullptr || frame.session != kSession) {
                 continue;
             }
-            if (frame.kind == plcsim::FrameKind::Reply) {
+            if (frame.kind == formats::FrameKind::Reply) {
                 const auto size = static_cast<uint32_t>(frame.payload.size());
                 channel->Deliver(Reply{COMM_MESSAGEREADY, size, std::move(frame.payload)});
-            } else if (frame.kind == plcsim::FrameKind::Fatal) {
+            } else if (frame.kind == formats::FrameKind::Fatal) {
                 channel->Deliver(Reply{COMM_FATALERROR, KCLIENT_ERR_SEND, {}});
             }
         }
-        if (result == plcsim::FrameReader::Result::Broken) {
+        if (result == formats::FrameReader::Result::Broken) {
             break;
         }
     }

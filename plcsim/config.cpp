@@ -32,7 +32,7 @@ bool ApplyOption(const std::string& key, const std::string& value, Config& confi
         if (value != "big" && value != "little") {
             return false;
         }
-        config.order = value == "big" ? ByteOrder::Big : ByteOrder::Little;
+        config.order = value == "big" ? formats::ByteOrder::Big : formats::ByteOrder::Little;
         return true;
     }
     if (key == "values") {

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "plcsim/byte_order.h"
+#include "formats/byte_order.h"
 #include "plcsim/memory.h"
 
 namespace plcsim {
@@ -22,7 +22,7 @@ enum class Fault {
 };
 
 struct Config {
-    ByteOrder order = ByteOrder::Little;
+    formats::ByteOrder order = formats::ByteOrder::Little;
     uint32_t blockSize = 1024; // largest telegram; 0: none
     uint32_t chunkSize = 256;  // bytes of the symbol file per upload reply
     uint32_t latencyMs = 0;    // delay before each reply

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "plcsim/byte_order.h"
+#include "formats/byte_order.h"
 #include "plcsim/control_command.h"
 
 namespace plcsim {
@@ -34,9 +34,9 @@ struct Item {
     const uint8_t* value; // write items only
 };
 
-Item ItemAt(const uint8_t* p, ByteOrder order) {
-    return Item{static_cast<uint16_t>(Get(p, 2, order)), Get(p + 2, 4, order), Get(p + 6, 4, order),
-                nullptr};
+Item ItemAt(const uint8_t* p, formats::ByteOrder order) {
+    return Item{static_cast<uint16_t>(formats::Get(p, 2, order)), Get(p + 2, 4, order),
+                Get(p + 6, 4, order), nullptr};
 }
 
 bool EqualsIgnoringCase(const uint8_t* text, size_t length, const char* expected) {
@@ -150,7 +150,7 @@ bool Controller::LoggedIn() const {
 
 std::vector<uint8_t> Controller::StatusReply(uint16_t status) const {
     std::vector<uint8_t> reply;
-    Put(reply, status, 2, config_.order);
+    formats::Put(reply, status, 2, config_.order);
     return reply;
 }
 
@@ -158,7 +158,7 @@ std::vector<uint8_t> Controller::StatusReply(uint16_t status) const {
 std::vector<uint8_t> Controller::ProjectIdReply() const {
     std::vector<uint8_t> reply;
     const bool refuse = config_.faults.count(Fault::Refuse) != 0;
-    Put(reply, refuse ? kStatusRefused : kStatusOk, 2, config_.order);
+    formats::Put(reply, refuse ? kStatusRefused : kStatusOk, 2, config_.order);
     Put(reply, static_cast<uint32_t>(project_.id), 4, config_.order);
     Put(reply, project_.number, 4, config_.order);
     for (const std::string& text : project_.texts) {
@@ -174,7 +174,7 @@ bool Controller::UploadNamesFile(const uint8_t* request, size_t length) const {
     if (length < kUploadNameField || request[1] != 0) {
         return false;
     }
-    const size_t counted = Get(request + kUploadNameLengthField, 2, config_.order);
+    const size_t counted = formats::Get(request + kUploadNameLengthField, 2, config_.order);
     if (length - kUploadNameField != counted) {
         return false;
     }
@@ -195,7 +195,7 @@ std::vector<uint8_t> Controller::RefuseUpload(Session& session) const {
     session.upload.reset();
     session.position = 0;
     std::vector<uint8_t> reply;
-    Put(reply, kStatusRefused, 2, config_.order);
+    formats::Put(reply, kStatusRefused, 2, config_.order);
     Put(reply, 0, 2, config_.order); // more
     Put(reply, 0, 2, config_.order); // data length
     return reply;
@@ -209,7 +209,7 @@ std::vector<uint8_t> Controller::Chunk(Session& session) const {
     const bool more = length < left;
     std::vector<uint8_t> reply;
     reply.reserve(6 + length);
-    Put(reply, kStatusOk, 2, config_.order);
+    formats::Put(reply, kStatusOk, 2, config_.order);
     Put(reply, more ? 1 : 0, 2, config_.order);
     Put(reply, static_cast<uint32_t>(length), 2, config_.order);
     const auto first = file.begin() + static_cast<std::ptrdiff_t>(session.position);
@@ -260,11 +260,11 @@ bool Controller::Accessible(uint16_t area, uint32_t offset, uint32_t size) const
 }
 
 std::vector<uint8_t> Controller::ReadReply(const uint8_t* request, size_t length) {
-    const ByteOrder order = config_.order;
+    const formats::ByteOrder order = config_.order;
     if (length < kItemsField) {
         return StatusReply(kStatusMalformed);
     }
-    const uint32_t count = Get(request + 2, 4, order);
+    const uint32_t count = formats::Get(request + 2, 4, order);
     if ((length - kItemsField) / kItemHeader < count) {
         return StatusReply(kStatusMalformed);
     }
@@ -280,7 +280,7 @@ std::vector<uint8_t> Controller::ReadReply(const uint8_t* request, size_t length
     }
     std::vector<uint8_t> reply;
     reply.reserve(static_cast<size_t>(replySize));
-    Put(reply, kStatusOk, 2, order);
+    formats::Put(reply, kStatusOk, 2, order);
     Put(reply, ++readsAnswered_, 4, order);
     for (uint32_t i = 0; i < count; ++i) {
         const Item item = ItemAt(items + kItemHeader * i, order);
@@ -301,13 +301,13 @@ std::vector<uint8_t> Controller::ReadReply(const uint8_t* request, size_t length
 }
 
 std::vector<uint8_t> Controller::WriteReply(const uint8_t* request, size_t length) {
-    const ByteOrder order = config_.order;
+    const formats::ByteOrder order = config_.order;
     if (config_.faults.count(Fault::Refuse) != 0 || config_.readOnly || length < kItemsField) {
         return StatusReply(kStatusRefused);
     }
     // Every item is parsed and checked before the first is written. Each takes at least
     // eleven bytes of the request, so the loop ends with the request, whatever the count.
-    const uint32_t count = Get(request + 2, 4, order);
+    const uint32_t count = formats::Get(request + 2, 4, order);
     std::vector<Item> items;
     size_t position = kItemsField;
     for (uint32_t i = 0; i < count; ++i) {

@@ -15,8 +15,8 @@ constexpr uint32_t kMaxNumberSize = 8;
 
 // Converts a value's `size` bytes between the controller's order and the host's: each unit
 // is reversed when the two differ.
-void Reorder(uint8_t* bytes, size_t size, uint32_t unit, ByteOrder order) {
-    if (order == HostOrder() || unit < 2) {
+void Reorder(uint8_t* bytes, size_t size, uint32_t unit, formats::ByteOrder order) {
+    if (order == formats::HostOrder() || unit < 2) {
         return;
     }
     for (size_t at = 0; at + unit <= size; at += unit) {
@@ -25,7 +25,8 @@ void Reorder(uint8_t* bytes, size_t size, uint32_t unit, ByteOrder order) {
 }
 
 // Whether a variable's bytes meet the bytes a write covered.
-bool Overlaps(const PlantVariable& variable, uint16_t area, uint32_t offset, uint32_t size) {
+bool Overlaps(const formats::PlantVariable& variable, uint16_t area, uint32_t offset,
+              uint32_t size) {
     if (variable.area != area) {
         return false;
     }
@@ -42,43 +43,44 @@ int64_t NextPeriod(int64_t t, int64_t period) {
 
 } // namespace
 
-Plant::Plant(std::shared_ptr<const PlantDescription> description)
+Plant::Plant(std::shared_ptr<const formats::PlantDescription> description)
     : description_(std::move(description)),
       states_(description_ != nullptr ? description_->behaviours.size() : 0) {}
 
-double Plant::Read(const Memory& memory, ByteOrder order, uint32_t variable) const {
-    const PlantVariable& planted = description_->variables[variable];
+double Plant::Read(const Memory& memory, formats::ByteOrder order, uint32_t variable) const {
+    const formats::PlantVariable& planted = description_->variables[variable];
     const uint32_t size = planted.shape.size;
     uint8_t bytes[kMaxNumberSize];
     if (size == 0 || size > kMaxNumberSize ||
         !memory.Read(planted.area, planted.offset, size, bytes)) {
         return 0.0;
     }
-    Reorder(bytes, size, ByteOrderUnit(planted.shape), order);
-    return NumberOf(planted.shape, bytes);
+    Reorder(bytes, size, formats::ByteOrderUnit(planted.shape), order);
+    return formats::NumberOf(planted.shape, bytes);
 }
 
-void Plant::Write(Memory& memory, ByteOrder order, uint32_t variable, double number) const {
-    const PlantVariable& planted = description_->variables[variable];
+void Plant::Write(Memory& memory, formats::ByteOrder order, uint32_t variable,
+                  double number) const {
+    const formats::PlantVariable& planted = description_->variables[variable];
     const uint32_t size = planted.shape.size;
     uint8_t bytes[kMaxNumberSize];
     if (size == 0 || size > kMaxNumberSize) {
         return;
     }
-    StoreNumber(planted.shape, number, bytes);
-    Reorder(bytes, size, ByteOrderUnit(planted.shape), order);
+    formats::StoreNumber(planted.shape, number, bytes);
+    Reorder(bytes, size, formats::ByteOrderUnit(planted.shape), order);
     memory.Write(planted.area, planted.offset, bytes, size);
 }
 
-void Plant::Start(Memory& memory, ByteOrder order, int64_t now) {
+void Plant::Start(Memory& memory, formats::ByteOrder order, int64_t now) {
     if (description_ == nullptr) {
         return;
     }
     start_ = now;
-    for (const InitialValue& init : description_->inits) {
-        const PlantVariable& planted = description_->variables[init.variable];
+    for (const formats::InitialValue& init : description_->inits) {
+        const formats::PlantVariable& planted = description_->variables[init.variable];
         std::vector<uint8_t> bytes = init.bytes;
-        Reorder(bytes.data(), bytes.size(), ByteOrderUnit(planted.shape), order);
+        Reorder(bytes.data(), bytes.size(), formats::ByteOrderUnit(planted.shape), order);
         memory.Write(planted.area, planted.offset, bytes.data(), planted.shape.size);
     }
     for (size_t i = 0; i < states_.size(); ++i) {
@@ -90,7 +92,7 @@ void Plant::Start(Memory& memory, ByteOrder order, int64_t now) {
     }
 }
 
-void Plant::Advance(Memory& memory, ByteOrder order, int64_t now) {
+void Plant::Advance(Memory& memory, formats::ByteOrder order, int64_t now) {
     if (description_ == nullptr) {
         return;
     }
@@ -101,40 +103,40 @@ void Plant::Advance(Memory& memory, ByteOrder order, int64_t now) {
     }
 }
 
-void Plant::Written(Memory& memory, ByteOrder order, uint16_t area, uint32_t offset, uint32_t size,
-                    int64_t now) {
+void Plant::Written(Memory& memory, formats::ByteOrder order, uint16_t area, uint32_t offset,
+                    uint32_t size, int64_t now) {
     if (description_ == nullptr) {
         return;
     }
     for (size_t i = 0; i < states_.size(); ++i) {
-        const Behaviour& behaviour = description_->behaviours[i];
+        const formats::Behaviour& behaviour = description_->behaviours[i];
         if (!Overlaps(description_->variables[behaviour.target], area, offset, size)) {
             continue;
         }
         State& state = states_[i];
         switch (behaviour.kind) {
-        case Behaviour::Kind::Ramp:
-        case Behaviour::Kind::Sine:
+        case formats::Behaviour::Kind::Ramp:
+        case formats::Behaviour::Kind::Sine:
             state.holdUntil = start_ + NextPeriod(now - start_, behaviour.periodMs);
             break;
-        case Behaviour::Kind::Follow:
+        case formats::Behaviour::Kind::Follow:
             state.holding = true;
             state.lastSource = Read(memory, order, behaviour.source);
             state.lastCondition =
                 behaviour.conditional ? Read(memory, order, behaviour.condition) : 1.0;
             break;
-        case Behaviour::Kind::Counter:
-        case Behaviour::Kind::Toggle:
+        case formats::Behaviour::Kind::Counter:
+        case formats::Behaviour::Kind::Toggle:
             break; // their next step goes on from the written value
         }
     }
 }
 
-void Plant::Count(Memory& memory, ByteOrder order, const Behaviour& behaviour,
+void Plant::Count(Memory& memory, formats::ByteOrder order, const formats::Behaviour& behaviour,
                   int64_t ticks) const {
-    const PlantVariable& planted = description_->variables[behaviour.target];
-    const ValueShape& shape = planted.shape;
-    if (shape.kind == ValueKind::kFloat) {
+    const formats::PlantVariable& planted = description_->variables[behaviour.target];
+    const formats::ValueShape& shape = planted.shape;
+    if (shape.kind == formats::ValueKind::kFloat) {
         Write(memory, order, behaviour.target,
               Read(memory, order, behaviour.target) + behaviour.step * static_cast<double>(ticks));
         return;
@@ -147,14 +149,15 @@ void Plant::Count(Memory& memory, ByteOrder order, const Behaviour& behaviour,
     }
     Reorder(bytes, shape.size, shape.size, order);
     const auto step = static_cast<uint64_t>(static_cast<int64_t>(behaviour.step));
-    StoreUnsigned(LoadUnsigned(bytes, shape.size) + step * static_cast<uint64_t>(ticks), shape.size,
-                  bytes);
+    formats::StoreUnsigned(formats::LoadUnsigned(bytes, shape.size) +
+                               step * static_cast<uint64_t>(ticks),
+                           shape.size, bytes);
     Reorder(bytes, shape.size, shape.size, order);
     memory.Write(planted.area, planted.offset, bytes, shape.size);
 }
 
-void Plant::Follow(Memory& memory, ByteOrder order, const Behaviour& behaviour, State& state,
-                   int64_t now) {
+void Plant::Follow(Memory& memory, formats::ByteOrder order, const formats::Behaviour& behaviour,
+                   State& state, int64_t now) {
     const double source = Read(memory, order, behaviour.source);
     const double condition = behaviour.conditional ? Read(memory, order, behaviour.condition) : 1.0;
     if (state.holding && (source != state.lastSource || condition != state.lastCondition)) {
@@ -183,12 +186,12 @@ void Plant::Follow(Memory& memory, ByteOrder order, const Behaviour& behaviour, 
     state.lastWritten = Read(memory, order, behaviour.target);
 }
 
-void Plant::Step(Memory& memory, ByteOrder order, const Behaviour& behaviour, State& state,
-                 int64_t now) {
+void Plant::Step(Memory& memory, formats::ByteOrder order, const formats::Behaviour& behaviour,
+                 State& state, int64_t now) {
     const int64_t t = now - start_;
     const int64_t period = behaviour.periodMs;
     switch (behaviour.kind) {
-    case Behaviour::Kind::Ramp: {
+    case formats::Behaviour::Kind::Ramp: {
         if (now < state.holdUntil) {
             break;
         }
@@ -199,7 +202,7 @@ void Plant::Step(Memory& memory, ByteOrder order, const Behaviour& behaviour, St
               behaviour.from + (behaviour.to - behaviour.from) * part);
         break;
     }
-    case Behaviour::Kind::Sine: {
+    case formats::Behaviour::Kind::Sine: {
         if (now < state.holdUntil) {
             break;
         }
@@ -208,13 +211,13 @@ void Plant::Step(Memory& memory, ByteOrder order, const Behaviour& behaviour, St
               behaviour.mean + behaviour.amplitude * std::sin(angle));
         break;
     }
-    case Behaviour::Kind::Counter:
-    case Behaviour::Kind::Toggle: {
+    case formats::Behaviour::Kind::Counter:
+    case formats::Behaviour::Kind::Toggle: {
         const int64_t ticks = t / period - (state.last - start_) / period;
         if (ticks <= 0) {
             break;
         }
-        if (behaviour.kind == Behaviour::Kind::Counter) {
+        if (behaviour.kind == formats::Behaviour::Kind::Counter) {
             Count(memory, order, behaviour, ticks);
         } else if (ticks % 2 != 0) {
             Write(memory, order, behaviour.target,
@@ -222,7 +225,7 @@ void Plant::Step(Memory& memory, ByteOrder order, const Behaviour& behaviour, St
         }
         break;
     }
-    case Behaviour::Kind::Follow:
+    case formats::Behaviour::Kind::Follow:
         Follow(memory, order, behaviour, state, now);
         break;
     }

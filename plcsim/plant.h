@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "plcsim/byte_order.h"
+#include "formats/byte_order.h"
 #include "plcsim/memory.h"
-#include "plcsim/plant_description.h"
+#include "formats/plant_description.h"
 
 namespace plcsim {
 
@@ -19,17 +19,17 @@ namespace plcsim {
 class Plant {
 public:
     Plant() = default;
-    explicit Plant(std::shared_ptr<const PlantDescription> description);
+    explicit Plant(std::shared_ptr<const formats::PlantDescription> description);
 
     // Writes every initial value and starts every behaviour at `now` (values as at `now`).
-    void Start(Memory& memory, ByteOrder order, int64_t now);
+    void Start(Memory& memory, formats::ByteOrder order, int64_t now);
     // Brings every behaviour up to `now`; earlier times change nothing.
-    void Advance(Memory& memory, ByteOrder order, int64_t now);
+    void Advance(Memory& memory, formats::ByteOrder order, int64_t now);
     // The write service changed `size` bytes at `offset` of `area` (size 0: the byte of bit
     // `offset`): the behaviours of the variables written hold their new value until their
     // next event.
-    void Written(Memory& memory, ByteOrder order, uint16_t area, uint32_t offset, uint32_t size,
-                 int64_t now);
+    void Written(Memory& memory, formats::ByteOrder order, uint16_t area, uint32_t offset,
+                 uint32_t size, int64_t now);
 
 private:
     // What a behaviour remembers between two advances.
@@ -44,15 +44,16 @@ private:
         bool positioned = false;
     };
 
-    double Read(const Memory& memory, ByteOrder order, uint32_t variable) const;
-    void Write(Memory& memory, ByteOrder order, uint32_t variable, double number) const;
-    void Step(Memory& memory, ByteOrder order, const Behaviour& behaviour, State& state,
-              int64_t now);
-    void Count(Memory& memory, ByteOrder order, const Behaviour& behaviour, int64_t ticks) const;
-    void Follow(Memory& memory, ByteOrder order, const Behaviour& behaviour, State& state,
-                int64_t now);
+    double Read(const Memory& memory, formats::ByteOrder order, uint32_t variable) const;
+    void Write(Memory& memory, formats::ByteOrder order, uint32_t variable, double number) const;
+    void Step(Memory& memory, formats::ByteOrder order, const formats::Behaviour& behaviour,
+              State& state, int64_t now);
+    void Count(Memory& memory, formats::ByteOrder order, const formats::Behaviour& behaviour,
+               int64_t ticks) const;
+    void Follow(Memory& memory, formats::ByteOrder order, const formats::Behaviour& behaviour,
+                State& state, int64_t now);
 
-    std::shared_ptr<const PlantDescription> description_;
+    std::shared_ptr<const formats::PlantDescription> description_;
     std::vector<State> states_; // one per behaviour
     int64_t start_ = 0;         // the time of Start: behaviours count from there
 };

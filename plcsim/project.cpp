@@ -1,10 +1,10 @@
 #include "plcsim/project.h"
 
-#include "plcsim/byte_order.h"
-#include "plcsim/file_bytes.h"
+#include "formats/byte_order.h"
+#include "formats/file_bytes.h"
 #include "plcsim/sample_description.h"
-#include "plcsim/sdb_description.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_description.h"
+#include "formats/sdb_writer.h"
 
 namespace plcsim {
 
@@ -19,15 +19,17 @@ Project BuildSampleProject() {
     Project project;
     project.number = 7;
     project.texts = {"SAMPLE", "1.0.0", "Sample plant with two lines", "Quorvane", "2026-12-08"};
-    SdbDescription description;
+    formats::SdbDescription description;
     std::string error;
     // The embedded text is checked by the tests; should it ever not parse, the sample has no
     // name, identifier 0 and no file, which every client notices at once.
-    if (ParseSdbDescription(SampleDescriptionText(), description, error)) {
+    if (formats::ParseSdbDescription(SampleDescriptionText(), description, error)) {
         project.fileName = description.projectName;
         project.id = static_cast<int32_t>(description.project.projectId);
-        project.sdb = std::make_shared<const std::vector<uint8_t>>(WriteSdb(description.project));
-        project.plant = std::make_shared<const PlantDescription>(std::move(description.plant));
+        project.sdb =
+            std::make_shared<const std::vector<uint8_t>>(formats::WriteSdb(description.project));
+        project.plant =
+            std::make_shared<const formats::PlantDescription>(std::move(description.plant));
     }
     return project;
 }
@@ -41,33 +43,38 @@ Project SampleProject() {
 
 bool LoadProject(const std::string& sdbPath, Project& project, std::string& error) {
     std::vector<uint8_t> bytes;
-    if (!ReadFileBytes(sdbPath, bytes)) {
+    if (!formats::ReadFileBytes(sdbPath, bytes)) {
         error = "cannot read the symbol file " + sdbPath;
         return false;
     }
     const size_t slash = sdbPath.find_last_of("/\\");
     const std::string fileName = slash == std::string::npos ? sdbPath : sdbPath.substr(slash + 1);
     Project loaded = SampleProject();
-    if (bytes.size() < kSdbSectionHeaderSize ||
-        Get(&bytes[kKindField], 4, ByteOrder::Little) != kSdbHeaderSection ||
-        Get(&bytes[kVersionField], 4, ByteOrder::Little) > 1) {
+    if (bytes.size() < formats::kSdbSectionHeaderSize ||
+        formats::Get(&bytes[kKindField], 4, formats::ByteOrder::Little) !=
+            formats::kSdbHeaderSection ||
+        Get(&bytes[kVersionField], 4, formats::ByteOrder::Little) > 1) {
         // Not a symbol file: perhaps the description of one.
-        SdbDescription description;
+        formats::SdbDescription description;
         std::string why;
-        if (!ParseSdbDescription(std::string(bytes.begin(), bytes.end()), description, why)) {
+        if (!formats::ParseSdbDescription(std::string(bytes.begin(), bytes.end()), description,
+                                          why)) {
             error = "neither a symbol file (no valid header) nor a project description (" + why +
                     "): " + sdbPath;
             return false;
         }
         loaded.fileName = description.projectName;
         loaded.id = static_cast<int32_t>(description.project.projectId);
-        loaded.sdb = std::make_shared<const std::vector<uint8_t>>(WriteSdb(description.project));
-        loaded.plant = std::make_shared<const PlantDescription>(std::move(description.plant));
+        loaded.sdb =
+            std::make_shared<const std::vector<uint8_t>>(formats::WriteSdb(description.project));
+        loaded.plant =
+            std::make_shared<const formats::PlantDescription>(std::move(description.plant));
         loaded.texts[0] = fileName;
         project = std::move(loaded);
         return true;
     }
-    loaded.id = static_cast<int32_t>(Get(&bytes[kValueField], 4, ByteOrder::Little));
+    loaded.id =
+        static_cast<int32_t>(formats::Get(&bytes[kValueField], 4, formats::ByteOrder::Little));
     loaded.sdb = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
     loaded.plant = nullptr;
     loaded.fileName = fileName;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plcsim/plant_description.h"
+#include "formats/plant_description.h"
 
 namespace plcsim {
 
@@ -25,7 +25,7 @@ struct Project {
     std::array<std::string, 5> texts;
     // Initial values and behaviours, when the project comes from a description. Null: none,
     // the memory keeps its pattern.
-    std::shared_ptr<const PlantDescription> plant;
+    std::shared_ptr<const formats::PlantDescription> plant;
 };
 
 // The project a controller holds unless told otherwise: its name, identifier and symbol

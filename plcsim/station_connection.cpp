@@ -14,26 +14,26 @@ bool IsCutRequest(const std::vector<uint8_t>& request) {
     return std::memcmp(request.data(), kCut, length) == 0;
 }
 
-bool StationConnection::Take(const Frame& frame) {
+bool StationConnection::Take(const formats::Frame& frame) {
     auto session = sessions_.find(frame.session);
     switch (frame.kind) {
-    case FrameKind::Open: {
+    case formats::FrameKind::Open: {
         // An Open of a session already open starts it over.
         sessions_[frame.session] = Session{};
         const Config config = controller_.GetConfig();
-        return send_(FrameKind::Opened, frame.session,
-                     OpenedPayload(config.order == ByteOrder::Big, config.blockSize,
-                                   controller_.GetProject().fileName));
+        return send_(formats::FrameKind::Opened, frame.session,
+                     formats::OpenedPayload(config.order == formats::ByteOrder::Big,
+                                            config.blockSize, controller_.GetProject().fileName));
     }
-    case FrameKind::KeepAlive:
+    case formats::FrameKind::KeepAlive:
         return true;
-    case FrameKind::Close:
+    case formats::FrameKind::Close:
         if (session == sessions_.end()) {
             return false;
         }
         sessions_.erase(session);
         return true;
-    case FrameKind::Request: {
+    case formats::FrameKind::Request: {
         if (session == sessions_.end() || IsCutRequest(frame.payload)) {
             return false;
         }
@@ -44,10 +44,10 @@ bool StationConnection::Take(const Frame& frame) {
         const Outcome outcome =
             controller_.Handle(session->second, frame.payload.data(), frame.payload.size());
         if (outcome.kind == Outcome::Kind::Reply) {
-            return send_(FrameKind::Reply, frame.session, outcome.reply);
+            return send_(formats::FrameKind::Reply, frame.session, outcome.reply);
         }
         if (outcome.kind == Outcome::Kind::FatalError) {
-            return send_(FrameKind::Fatal, frame.session, {});
+            return send_(formats::FrameKind::Fatal, frame.session, {});
         }
         return true;
     }

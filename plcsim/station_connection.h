@@ -12,7 +12,7 @@
 
 #include "plcsim/controller.h"
 #include "plcsim/session.h"
-#include "plcsim/station_frame.h"
+#include "formats/station_frame.h"
 
 namespace plcsim {
 
@@ -20,8 +20,8 @@ namespace plcsim {
 class StationConnection {
 public:
     // Sends one frame to the peer; false when it cannot (the peer is gone).
-    using SendFrame =
-        std::function<bool(FrameKind kind, uint16_t session, const std::vector<uint8_t>& payload)>;
+    using SendFrame = std::function<bool(formats::FrameKind kind, uint16_t session,
+                                         const std::vector<uint8_t>& payload)>;
     // Waits `ms` before an answer; false when the server stops meanwhile.
     using Wait = std::function<bool(uint32_t ms)>;
 
@@ -31,7 +31,7 @@ public:
     // Takes one frame from the peer and answers it. False when the connection must end: a
     // frame of the server's kinds, a Request or Close of a session not open, the cut
     // command, an answer that cannot be sent, or a wait the server ended.
-    bool Take(const Frame& frame);
+    bool Take(const formats::Frame& frame);
 
     // True while a session is open on the connection.
     bool HasSessions() const { return !sessions_.empty(); }

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "plcsim/station_connection.h"
-#include "plcsim/station_frame.h"
+#include "formats/station_frame.h"
 
 namespace plcsim {
 
@@ -35,10 +35,11 @@ constexpr uint32_t kLeastFramePayload = 4096;
 // The largest frame body the station takes: a telegram of its block size (or of any size
 // when it has none), and never less than a control command needs.
 uint32_t MaxFrameBody(uint32_t blockSize) {
-    if (blockSize == 0 || blockSize >= kMaxFramePayload) {
-        return kMaxFrameBody;
+    if (blockSize == 0 || blockSize >= formats::kMaxFramePayload) {
+        return formats::kMaxFrameBody;
     }
-    return kFrameHeader + (blockSize < kLeastFramePayload ? kLeastFramePayload : blockSize);
+    return formats::kFrameHeader +
+           (blockSize < kLeastFramePayload ? kLeastFramePayload : blockSize);
 }
 
 // Whether accept failed because the process or the system ran out of something, rather
@@ -298,11 +299,11 @@ bool StationServer::Pause(uint32_t ms) const {
 void StationServer::Serve(Connection& connection) {
     using Clock = std::chrono::steady_clock;
     const int fd = connection.fd;
-    FrameReader reader(MaxFrameBody(controller_->GetConfig().blockSize));
+    formats::FrameReader reader(MaxFrameBody(controller_->GetConfig().blockSize));
     StationConnection frames(
         *controller_,
-        [fd](FrameKind kind, uint16_t session, const std::vector<uint8_t>& payload) {
-            return SendAll(fd, EncodeFrame(kind, session, payload.data(), payload.size()));
+        [fd](formats::FrameKind kind, uint16_t session, const std::vector<uint8_t>& payload) {
+            return SendAll(fd, formats::EncodeFrame(kind, session, payload.data(), payload.size()));
         },
         [this](uint32_t ms) { return Pause(ms); });
     std::vector<uint8_t> received(kReceiveChunk);
@@ -345,12 +346,12 @@ void StationServer::Serve(Connection& connection) {
             const bool hadSessions = frames.HasSessions();
             lastBytes = Clock::now();
             reader.Feed(received.data(), static_cast<size_t>(n));
-            Frame frame;
-            FrameReader::Result result = FrameReader::Result::NeedMore;
-            while (open && (result = reader.Next(frame)) == FrameReader::Result::Frame) {
+            formats::Frame frame;
+            formats::FrameReader::Result result = formats::FrameReader::Result::NeedMore;
+            while (open && (result = reader.Next(frame)) == formats::FrameReader::Result::Frame) {
                 open = frames.Take(frame);
             }
-            if (open && result == FrameReader::Result::Broken) {
+            if (open && result == formats::FrameReader::Result::Broken) {
                 open = false;
             }
             if (!wasHolding || !reader.Holding()) {

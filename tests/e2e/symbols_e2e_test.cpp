@@ -11,8 +11,8 @@
 #include "extern/kclient.h"
 #include "extern/kutil.h"
 #include "include/ksymbol.h"
-#include "plcsim/sdb_description.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_description.h"
+#include "formats/sdb_writer.h"
 #include "e2e_support.h"
 #include "support/message_wait.h"
 
@@ -97,20 +97,20 @@ TEST_F(SymbolsEndToEnd, FirstLoadUploadsSecondFindsTheFileCurrentSwitchUploadsAg
     EXPECT_EQ(LoadNames()[0], "Xine1.Station1.StartButton");
 
     // The controller takes another project of the same name: the ids differ, so it uploads.
-    plcsim::SdbDescription description;
+    formats::SdbDescription description;
     std::string error;
     ASSERT_TRUE(
-        plcsim::ParseSdbDescription("project SAMPLE.PRO\nid 0x50C0DE01\ntype INT code 5 size 2\n"
-                                    "var Plant2.Pump.Speed type INT area 1 offset 0\n",
-                                    description, error))
+        formats::ParseSdbDescription("project SAMPLE.PRO\nid 0x50C0DE01\ntype INT code 5 size 2\n"
+                                     "var Plant2.Pump.Speed type INT area 1 offset 0\n",
+                                     description, error))
         << error;
     const std::string other = windows_ + "/other-project/SAMPLE.PRO";
     CreateDirectoryA((windows_ + "/other-project").c_str(), nullptr);
-    ASSERT_TRUE(plcsim::WriteFileBytes(other, plcsim::WriteSdb(description.project), error))
+    ASSERT_TRUE(formats::WriteFileBytes(other, formats::WriteSdb(description.project), error))
         << error;
     ASSERT_TRUE(Control("project=" + other));
     EXPECT_EQ(LoadNames(), std::vector<std::string>{"Plant2.Pump.Speed"});
-    EXPECT_EQ(ReadAll(local_, exists), plcsim::WriteSdb(description.project));
+    EXPECT_EQ(ReadAll(local_, exists), formats::WriteSdb(description.project));
 }
 
 TEST_F(SymbolsEndToEnd, ARefusedUploadLeavesNoFileAndTheChannelWithoutSymbols) {

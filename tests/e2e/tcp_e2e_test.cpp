@@ -25,7 +25,7 @@
 #include "plcsim/controller.h"
 #include "plcsim/memory.h"
 #include "support/close_channels.h"
-#include "plcsim/station_frame.h"
+#include "formats/station_frame.h"
 #include "plcsim/station_server.h"
 #include "support/message_wait.h"
 #include "support/watchdog.h"
@@ -193,9 +193,9 @@ TEST_F(TcpEndToEnd, AStationThatStopsReadingHoldsNeitherTheSenderNorTheClose) {
         if (connection < 0 || recv(connection, open, sizeof open, 0) <= 0) {
             return;
         }
-        const std::vector<uint8_t> payload = plcsim::OpenedPayload(false, 0, "SAMPLE.PRO");
+        const std::vector<uint8_t> payload = formats::OpenedPayload(false, 0, "SAMPLE.PRO");
         const std::vector<uint8_t> opened =
-            plcsim::EncodeFrame(plcsim::FrameKind::Opened, 0, payload.data(), payload.size());
+            formats::EncodeFrame(formats::FrameKind::Opened, 0, payload.data(), payload.size());
         send(connection, opened.data(), opened.size(), MSG_NOSIGNAL);
         while (!done) {
             Sleep(10); // and reads nothing more

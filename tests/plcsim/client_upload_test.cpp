@@ -8,7 +8,7 @@
 
 namespace {
 
-using plcsim::ByteOrder;
+using formats::ByteOrder;
 using plcsimtest::ParseChunk;
 using Bytes = std::vector<uint8_t>;
 

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "plcsim/controller.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 #include "plcsim_test_support.h"
 
 namespace {
 
-using plcsim::ByteOrder;
+using formats::ByteOrder;
 using plcsimtest::ScratchFile;
 using Bytes = std::vector<uint8_t>;
 
@@ -27,7 +27,7 @@ plcsim::Outcome Send(plcsim::Controller& controller, const Bytes& request) {
 // The identifier of the project-identification reply, after its status word.
 uint32_t AnsweredId(plcsim::Controller& controller) {
     const Bytes reply = Send(controller, Bytes{0x11}).reply;
-    return reply.size() < 6 ? 0 : plcsim::Get(reply.data() + 2, 4, ByteOrder::Big);
+    return reply.size() < 6 ? 0 : formats::Get(reply.data() + 2, 4, ByteOrder::Big);
 }
 
 TEST(ControlServiceTest, SwitchesTheProjectAndRefusesWhatItCannotLoad) {
@@ -39,10 +39,10 @@ TEST(ControlServiceTest, SwitchesTheProjectAndRefusesWhatItCannotLoad) {
     EXPECT_EQ(AnsweredId(controller), 0x2026120Bu);
 
     ScratchFile file(".sdb");
-    plcsim::SdbProject other;
+    formats::SdbProject other;
     other.projectId = 0x0A0B0C0D;
-    const Bytes bytes = plcsim::WriteSdb(other);
-    ASSERT_TRUE(plcsim::WriteFileBytes(file.path(), bytes, error)) << error;
+    const Bytes bytes = formats::WriteSdb(other);
+    ASSERT_TRUE(formats::WriteFileBytes(file.path(), bytes, error)) << error;
     const Bytes accepted = {0, 0};
     const Bytes refused = {0, 1}; // big-endian status words
     EXPECT_EQ(Send(controller, "project=" + file.path()).reply, accepted);
@@ -54,10 +54,10 @@ TEST(ControlServiceTest, SwitchesTheProjectAndRefusesWhatItCannotLoad) {
     ScratchFile newer(".sdb");
     Bytes version2 = bytes;
     version2[8] = 2;
-    ASSERT_TRUE(plcsim::WriteFileBytes(newer.path(), version2, error));
+    ASSERT_TRUE(formats::WriteFileBytes(newer.path(), version2, error));
     ScratchFile cut(".sdb");
     ASSERT_TRUE(
-        plcsim::WriteFileBytes(cut.path(), Bytes(bytes.begin(), bytes.begin() + 15), error));
+        formats::WriteFileBytes(cut.path(), Bytes(bytes.begin(), bytes.begin() + 15), error));
     for (const std::string& path : {newer.path(), cut.path(), file.path() + ".missing"}) {
         EXPECT_EQ(Send(controller, "project=" + path).reply, refused) << path;
     }

@@ -10,7 +10,7 @@
 
 namespace {
 
-using plcsim::ByteOrder;
+using formats::ByteOrder;
 using plcsim::InitialMemoryByte;
 using Bytes = std::vector<uint8_t>;
 constexpr ByteOrder kLittle = ByteOrder::Little;
@@ -26,12 +26,12 @@ struct Item {
 Bytes Request(uint8_t service, const std::vector<Item>& items, ByteOrder order,
               uint32_t count = 0xFFFFFFFF) {
     Bytes request = {service, 0};
-    plcsim::Put(request, count == 0xFFFFFFFF ? static_cast<uint32_t>(items.size()) : count, 4,
-                order);
+    formats::Put(request, count == 0xFFFFFFFF ? static_cast<uint32_t>(items.size()) : count, 4,
+                 order);
     for (const Item& item : items) {
-        plcsim::Put(request, item.area, 2, order);
-        plcsim::Put(request, item.offset, 4, order);
-        plcsim::Put(request, item.size, 4, order);
+        formats::Put(request, item.area, 2, order);
+        formats::Put(request, item.offset, 4, order);
+        formats::Put(request, item.size, 4, order);
         request.insert(request.end(), item.value.begin(), item.value.end());
     }
     return request;
@@ -101,7 +101,8 @@ TEST(MemoryServiceTest, ReadsWordsDwordsAndBitsInEitherOrder) {
         }
         EXPECT_EQ(Ask(*controller, Request(0x2E, items, order)), expected);
         // The reply word counts the reads answered.
-        EXPECT_EQ(plcsim::Get(Ask(*controller, Request(0x2E, {}, order)).data() + 2, 4, order), 2u);
+        EXPECT_EQ(formats::Get(Ask(*controller, Request(0x2E, {}, order)).data() + 2, 4, order),
+                  2u);
     }
 
     // The bits of a byte, least significant first; the pattern differs between neighbouring
@@ -329,7 +330,7 @@ TEST(MemoryServiceTest, SessionsShareOneMemoryAndOneReadCounter) {
             const Bytes reply = controller->Handle(session, read.data(), read.size()).reply;
             ASSERT_EQ(reply.size(), 11u);
             EXPECT_EQ(reply[7], static_cast<uint8_t>(round));
-            words[index].push_back(plcsim::Get(reply.data() + 2, 4, kLittle));
+            words[index].push_back(formats::Get(reply.data() + 2, 4, kLittle));
         }
     };
     std::thread other(run, uint16_t{1});

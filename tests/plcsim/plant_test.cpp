@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "plcsim/byte_order.h"
+#include "formats/byte_order.h"
 #include "plcsim/controller.h"
-#include "plcsim/sdb_description.h"
-#include "plcsim/sdb_writer.h"
-#include "plcsim/typed_value.h"
+#include "formats/sdb_description.h"
+#include "formats/sdb_writer.h"
+#include "formats/typed_value.h"
 
 namespace {
 
-using plcsim::ByteOrder;
+using formats::ByteOrder;
 
 const char kTypes[] = "project PLANT.PRO\n"
                       "id 7\n"
@@ -35,9 +35,9 @@ const char kTypes[] = "project PLANT.PRO\n"
 class PlantTest : public ::testing::TestWithParam<ByteOrder> {
 protected:
     void Hold(const std::string& lines) {
-        plcsim::SdbDescription description;
+        formats::SdbDescription description;
         std::string error;
-        ASSERT_TRUE(plcsim::ParseSdbDescription(kTypes + lines, description, error)) << error;
+        ASSERT_TRUE(formats::ParseSdbDescription(kTypes + lines, description, error)) << error;
         plcsim::Config config;
         config.order = GetParam();
         config.manualClock = true;
@@ -45,47 +45,47 @@ protected:
         plcsim::Project project;
         project.fileName = description.projectName;
         project.sdb =
-            std::make_shared<const std::vector<uint8_t>>(plcsim::WriteSdb(description.project));
+            std::make_shared<const std::vector<uint8_t>>(formats::WriteSdb(description.project));
         project.plant =
-            std::make_shared<const plcsim::PlantDescription>(std::move(description.plant));
+            std::make_shared<const formats::PlantDescription>(std::move(description.plant));
         plant_ = project.plant;
         controller_.SwitchProject(project);
     }
 
     // The value of a plant variable as a number, read from the memory in its order.
     double Value(const std::string& name) {
-        const plcsim::PlantVariable& variable = Variable(name);
+        const formats::PlantVariable& variable = Variable(name);
         std::vector<uint8_t> bytes;
         EXPECT_TRUE(
             controller_.ReadMemory(variable.area, variable.offset, variable.shape.size, bytes));
-        ToHost(bytes, plcsim::ByteOrderUnit(variable.shape));
-        return plcsim::NumberOf(variable.shape, bytes.data());
+        ToHost(bytes, formats::ByteOrderUnit(variable.shape));
+        return formats::NumberOf(variable.shape, bytes.data());
     }
     std::vector<uint8_t> HostBytes(const std::string& name) {
-        const plcsim::PlantVariable& variable = Variable(name);
+        const formats::PlantVariable& variable = Variable(name);
         std::vector<uint8_t> bytes;
         EXPECT_TRUE(
             controller_.ReadMemory(variable.area, variable.offset, variable.shape.size, bytes));
-        ToHost(bytes, plcsim::ByteOrderUnit(variable.shape));
+        ToHost(bytes, formats::ByteOrderUnit(variable.shape));
         return bytes;
     }
     // Writes a number through the write service, as a client does.
     void Write(const std::string& name, double number) {
-        const plcsim::PlantVariable& variable = Variable(name);
+        const formats::PlantVariable& variable = Variable(name);
         std::vector<uint8_t> value(variable.shape.size);
-        plcsim::StoreNumber(variable.shape, number, value.data());
-        ToHost(value, plcsim::ByteOrderUnit(variable.shape)); // host to station: the same swap
+        formats::StoreNumber(variable.shape, number, value.data());
+        ToHost(value, formats::ByteOrderUnit(variable.shape)); // host to station: the same swap
         std::vector<uint8_t> request = {0x3C, 0};
-        plcsim::Put(request, 1, 4, GetParam());
-        plcsim::Put(request, variable.area, 2, GetParam());
-        plcsim::Put(request, variable.offset, 4, GetParam());
-        plcsim::Put(request, variable.shape.size, 4, GetParam());
+        formats::Put(request, 1, 4, GetParam());
+        formats::Put(request, variable.area, 2, GetParam());
+        formats::Put(request, variable.offset, 4, GetParam());
+        formats::Put(request, variable.shape.size, 4, GetParam());
         request.insert(request.end(), value.begin(), value.end());
         request.push_back(0);
         plcsim::Session session;
         const plcsim::Outcome outcome = controller_.Handle(session, request.data(), request.size());
         ASSERT_EQ(outcome.reply.size(), 2u);
-        EXPECT_EQ(plcsim::Get(outcome.reply.data(), 2, GetParam()), plcsim::kStatusOk);
+        EXPECT_EQ(formats::Get(outcome.reply.data(), 2, GetParam()), plcsim::kStatusOk);
     }
     // Moves the clock to `ms` from the plant's start.
     void At(uint32_t ms) {
@@ -94,8 +94,8 @@ protected:
         now_ = ms;
     }
 
-    const plcsim::PlantVariable& Variable(const std::string& name) {
-        for (const plcsim::PlantVariable& variable : plant_->variables) {
+    const formats::PlantVariable& Variable(const std::string& name) {
+        for (const formats::PlantVariable& variable : plant_->variables) {
             if (variable.name == name) {
                 return variable;
             }
@@ -104,7 +104,7 @@ protected:
         return plant_->variables.front();
     }
     void ToHost(std::vector<uint8_t>& bytes, uint32_t unit) const {
-        if (GetParam() == plcsim::HostOrder() || unit < 2) {
+        if (GetParam() == formats::HostOrder() || unit < 2) {
             return;
         }
         for (size_t at = 0; at + unit <= bytes.size(); at += unit) {
@@ -114,7 +114,7 @@ protected:
     }
 
     plcsim::Controller controller_;
-    std::shared_ptr<const plcsim::PlantDescription> plant_;
+    std::shared_ptr<const formats::PlantDescription> plant_;
     uint32_t now_ = 0;
 };
 
@@ -144,9 +144,9 @@ TEST_P(PlantTest, InitialValuesOfEveryKindInTheControllersOrder) {
     const std::vector<uint8_t> text = HostBytes("S");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(text.data())), "Hello \"#1\"");
     const std::vector<uint8_t> array = HostBytes("A");
-    EXPECT_EQ(plcsim::LoadSigned(array.data(), 2), 1);
-    EXPECT_EQ(plcsim::LoadSigned(array.data() + 2, 2), -2);
-    EXPECT_EQ(plcsim::LoadSigned(array.data() + 4, 2), 300);
+    EXPECT_EQ(formats::LoadSigned(array.data(), 2), 1);
+    EXPECT_EQ(formats::LoadSigned(array.data() + 2, 2), -2);
+    EXPECT_EQ(formats::LoadSigned(array.data() + 4, 2), 300);
     EXPECT_EQ(HostBytes("X"), (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF})) << "bytes as given";
     // A variable without a line keeps the memory's pattern.
     std::vector<uint8_t> pattern;
@@ -299,29 +299,29 @@ TEST(PlantDescriptionTest, LinesThatCannotBePlayedAreRefusedWithTheirLine) {
         {"toggle I every 1 speed 2", "unknown field 'speed'"},
     };
     for (const auto& c : cases) {
-        plcsim::SdbDescription description;
+        formats::SdbDescription description;
         std::string error;
-        EXPECT_FALSE(plcsim::ParseSdbDescription(declared + c.line + "\n", description, error))
+        EXPECT_FALSE(formats::ParseSdbDescription(declared + c.line + "\n", description, error))
             << c.line;
         EXPECT_EQ(error, std::to_string(first) + ": " + c.message) << c.line;
     }
     // One init and one behaviour per variable.
-    plcsim::SdbDescription description;
+    formats::SdbDescription description;
     std::string error;
     EXPECT_FALSE(
-        plcsim::ParseSdbDescription(declared + "init I 1\ninit I 2\n", description, error));
+        formats::ParseSdbDescription(declared + "init I 1\ninit I 2\n", description, error));
     EXPECT_EQ(error, "17: variable 'I' has an initial value already");
-    EXPECT_FALSE(plcsim::ParseSdbDescription(declared + "toggle B every 1\nfollow B source I\n",
-                                             description, error));
+    EXPECT_FALSE(formats::ParseSdbDescription(declared + "toggle B every 1\nfollow B source I\n",
+                                              description, error));
     EXPECT_EQ(error, "17: variable 'B' has a behaviour already");
     // The SDB file does not change with the plant's lines.
-    plcsim::SdbDescription plain;
-    plcsim::SdbDescription played;
-    ASSERT_TRUE(plcsim::ParseSdbDescription(declared, plain, error)) << error;
+    formats::SdbDescription plain;
+    formats::SdbDescription played;
+    ASSERT_TRUE(formats::ParseSdbDescription(declared, plain, error)) << error;
     ASSERT_TRUE(
-        plcsim::ParseSdbDescription(declared + "init I 5\ntoggle B every 1\n", played, error))
+        formats::ParseSdbDescription(declared + "init I 5\ntoggle B every 1\n", played, error))
         << error;
-    EXPECT_EQ(plcsim::WriteSdb(plain.project), plcsim::WriteSdb(played.project));
+    EXPECT_EQ(formats::WriteSdb(plain.project), formats::WriteSdb(played.project));
     EXPECT_EQ(played.plant.inits.size(), 1u);
     EXPECT_EQ(played.plant.behaviours.size(), 1u);
 }
@@ -342,21 +342,21 @@ TEST(PlantControllerTest, PatternOptionControlClockAndDescriptionFiles) {
     EXPECT_EQ(controller.GetProject().fileName, "PLANT.PRO");
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(controller.ReadMemory(3, 0, 2, bytes));
-    EXPECT_EQ(plcsim::LoadSigned(bytes.data(), 2), 300);
+    EXPECT_EQ(formats::LoadSigned(bytes.data(), 2), 300);
     // The control service moves a manual clock, and starts the plant over.
     auto control = [&](const std::string& command) {
         const std::string request = "\xF0" + command;
         plcsim::Session session;
         const plcsim::Outcome outcome = controller.Handle(
             session, reinterpret_cast<const uint8_t*>(request.data()), request.size());
-        return plcsim::Get(outcome.reply.data(), 2, plcsim::ByteOrder::Little);
+        return formats::Get(outcome.reply.data(), 2, formats::ByteOrder::Little);
     };
     EXPECT_EQ(control("clock=+2000"), plcsim::kStatusOk);
     ASSERT_TRUE(controller.ReadMemory(3, 0, 2, bytes));
-    EXPECT_EQ(plcsim::LoadSigned(bytes.data(), 2), 302);
+    EXPECT_EQ(formats::LoadSigned(bytes.data(), 2), 302);
     EXPECT_EQ(control("clock=manual"), plcsim::kStatusOk);
     ASSERT_TRUE(controller.ReadMemory(3, 0, 2, bytes));
-    EXPECT_EQ(plcsim::LoadSigned(bytes.data(), 2), 300);
+    EXPECT_EQ(formats::LoadSigned(bytes.data(), 2), 300);
     EXPECT_EQ(control("clock=real"), plcsim::kStatusOk);
     EXPECT_EQ(control("clock=+10"), plcsim::kStatusRefused) << "a real clock is not moved";
     EXPECT_EQ(control("clock=fast"), plcsim::kStatusRefused);

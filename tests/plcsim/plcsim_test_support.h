@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "plcsim/byte_order.h"
+#include "formats/byte_order.h"
 
 namespace plcsimtest {
 
 // 0x31, 0x00, the name length (16 bits in `order`), the name, its zero and a zero pad to an
 // even length: the request as a well-behaved client counts it.
-inline std::vector<uint8_t> UploadRequest(const std::string& name, plcsim::ByteOrder order) {
+inline std::vector<uint8_t> UploadRequest(const std::string& name, formats::ByteOrder order) {
     const size_t counted = (name.size() + 2) & ~static_cast<size_t>(1);
     std::vector<uint8_t> request = {0x31, 0x00};
-    plcsim::Put(request, static_cast<uint32_t>(counted), 2, order);
+    formats::Put(request, static_cast<uint32_t>(counted), 2, order);
     request.insert(request.end(), name.begin(), name.end());
     request.resize(4 + counted, 0);
     return request;
@@ -36,12 +36,13 @@ struct Chunk {
 
 // An upload reply; empty, with a test failure, when its data length field does not count
 // exactly the bytes after the six header bytes.
-inline std::optional<Chunk> ParseChunk(const std::vector<uint8_t>& reply, plcsim::ByteOrder order) {
-    if (reply.size() < 6 || reply.size() != 6 + plcsim::Get(reply.data() + 4, 2, order)) {
+inline std::optional<Chunk> ParseChunk(const std::vector<uint8_t>& reply,
+                                       formats::ByteOrder order) {
+    if (reply.size() < 6 || reply.size() != 6 + formats::Get(reply.data() + 4, 2, order)) {
         ADD_FAILURE() << "malformed upload reply " << ::testing::PrintToString(reply);
         return std::nullopt;
     }
-    return Chunk{plcsim::Get(reply.data(), 2, order), plcsim::Get(reply.data() + 2, 2, order),
+    return Chunk{formats::Get(reply.data(), 2, order), formats::Get(reply.data() + 2, 2, order),
                  std::vector<uint8_t>(reply.begin() + 6, reply.end())};
 }
 

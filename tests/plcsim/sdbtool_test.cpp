@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "plcsim/file_bytes.h"
+#include "formats/file_bytes.h"
 #include "plcsim/project.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 #include "plcsim_test_support.h"
 
 namespace {
@@ -23,7 +23,7 @@ struct ToolRun {
 
 std::string ReadText(const std::string& path) {
     std::vector<uint8_t> bytes;
-    plcsim::ReadFileBytes(path, bytes);
+    formats::ReadFileBytes(path, bytes);
     return std::string(bytes.begin(), bytes.end());
 }
 
@@ -43,7 +43,7 @@ TEST(SdbtoolTest, BuildWritesTheFileOrSaysWhichLineIsWrong) {
     ToolRun built = Sdbtool("build " + sample + " -o '" + sdb.path() + "'");
     EXPECT_EQ(built.exitCode, 0) << built.err;
     std::vector<uint8_t> bytes;
-    ASSERT_TRUE(plcsim::ReadFileBytes(sdb.path(), bytes));
+    ASSERT_TRUE(formats::ReadFileBytes(sdb.path(), bytes));
     EXPECT_EQ(bytes, *plcsim::SampleProject().sdb) << "the tool and the simulator disagree";
 
     ScratchFile bad(".sdbdesc");
@@ -60,15 +60,15 @@ TEST(SdbtoolTest, BuildWritesTheFileOrSaysWhichLineIsWrong) {
 }
 
 TEST(SdbtoolTest, DumpListsTheSectionsAndStopsAtTheFirstBadLength) {
-    plcsim::SdbProject project;
+    formats::SdbProject project;
     project.projectId = 0x2026120B;
-    project.types.push_back(plcsim::SdbType{5, 2, "INT", 0, 0, {}, 0}); // a 22-byte record
-    project.types.push_back(plcsim::SdbType{9, 8, "INTARR4", 0, 4, {}, 0});
-    project.variables.push_back(plcsim::SdbVariable{"Counts", 1, 0, 3, 12});
-    const std::vector<uint8_t> bytes = plcsim::WriteSdb(project);
+    project.types.push_back(formats::SdbType{5, 2, "INT", 0, 0, {}, 0}); // a 22-byte record
+    project.types.push_back(formats::SdbType{9, 8, "INTARR4", 0, 4, {}, 0});
+    project.variables.push_back(formats::SdbVariable{"Counts", 1, 0, 3, 12});
+    const std::vector<uint8_t> bytes = formats::WriteSdb(project);
     ScratchFile sdb(".sdb");
     std::string error;
-    ASSERT_TRUE(plcsim::WriteFileBytes(sdb.path(), bytes, error));
+    ASSERT_TRUE(formats::WriteFileBytes(sdb.path(), bytes, error));
     ToolRun dump = Sdbtool("dump '" + sdb.path() + "'");
     EXPECT_EQ(dump.exitCode, 0) << dump.err;
     // The sections, then types and variables as the library's reader sees them.
@@ -87,7 +87,7 @@ TEST(SdbtoolTest, DumpListsTheSectionsAndStopsAtTheFirstBadLength) {
     std::vector<uint8_t> zero = bytes;
     zero[16 + 4] = 0;
     for (const auto& image : {std::vector<uint8_t>(bytes.begin(), bytes.end() - 1), zero}) {
-        ASSERT_TRUE(plcsim::WriteFileBytes(sdb.path(), image, error));
+        ASSERT_TRUE(formats::WriteFileBytes(sdb.path(), image, error));
         ToolRun failed = Sdbtool("dump '" + sdb.path() + "'");
         EXPECT_EQ(failed.exitCode, 1);
         EXPECT_EQ(failed.err.substr(failed.err.find("offset")),

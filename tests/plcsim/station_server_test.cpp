@@ -21,15 +21,15 @@
 #include <thread>
 
 #include "plcsim/controller.h"
-#include "plcsim/station_frame.h"
+#include "formats/station_frame.h"
 #include "plcsim/station_server.h"
 
 extern char** environ;
 
 namespace {
 
-using plcsim::Frame;
-using plcsim::FrameKind;
+using formats::Frame;
+using formats::FrameKind;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
@@ -66,7 +66,7 @@ public:
                   static_cast<ssize_t>(bytes.size()));
     }
     void Send(FrameKind kind, uint16_t session, const Bytes& payload = {}) {
-        SendRaw(plcsim::EncodeFrame(kind, session, payload.data(), payload.size()));
+        SendRaw(formats::EncodeFrame(kind, session, payload.data(), payload.size()));
     }
 
     // The next frame; nullopt when none arrives within `ms` or the connection ends.
@@ -75,10 +75,10 @@ public:
         for (;;) {
             Frame frame;
             const auto result = reader_.Next(frame);
-            if (result == plcsim::FrameReader::Result::Frame) {
+            if (result == formats::FrameReader::Result::Frame) {
                 return frame;
             }
-            if (result == plcsim::FrameReader::Result::Broken || !Fill(due)) {
+            if (result == formats::FrameReader::Result::Broken || !Fill(due)) {
                 return std::nullopt;
             }
         }
@@ -90,7 +90,7 @@ public:
         while (Fill(due)) {
         }
         Frame frame;
-        return ended_ && reader_.Next(frame) == plcsim::FrameReader::Result::NeedMore;
+        return ended_ && reader_.Next(frame) == formats::FrameReader::Result::NeedMore;
     }
 
     Bytes Open(uint16_t session) {
@@ -137,25 +137,25 @@ private:
     int fd_ = -1;
     bool connected_ = false;
     bool ended_ = false;
-    plcsim::FrameReader reader_;
+    formats::FrameReader reader_;
 };
 
 // 0x2E, 0, count, items of area (16), offset (32), size (32), little-endian.
 Bytes ReadRequest(uint16_t area, uint32_t offset, uint32_t size) {
     Bytes request = {0x2E, 0};
-    plcsim::Put(request, 1, 4, plcsim::ByteOrder::Little);
-    plcsim::Put(request, area, 2, plcsim::ByteOrder::Little);
-    plcsim::Put(request, offset, 4, plcsim::ByteOrder::Little);
-    plcsim::Put(request, size, 4, plcsim::ByteOrder::Little);
+    formats::Put(request, 1, 4, formats::ByteOrder::Little);
+    formats::Put(request, area, 2, formats::ByteOrder::Little);
+    formats::Put(request, offset, 4, formats::ByteOrder::Little);
+    formats::Put(request, size, 4, formats::ByteOrder::Little);
     return request;
 }
 
 Bytes WriteRequest(uint16_t area, uint32_t offset, const Bytes& value) {
     Bytes request = {0x3C, 0};
-    plcsim::Put(request, 1, 4, plcsim::ByteOrder::Little);
-    plcsim::Put(request, area, 2, plcsim::ByteOrder::Little);
-    plcsim::Put(request, offset, 4, plcsim::ByteOrder::Little);
-    plcsim::Put(request, static_cast<uint32_t>(value.size()), 4, plcsim::ByteOrder::Little);
+    formats::Put(request, 1, 4, formats::ByteOrder::Little);
+    formats::Put(request, area, 2, formats::ByteOrder::Little);
+    formats::Put(request, offset, 4, formats::ByteOrder::Little);
+    formats::Put(request, static_cast<uint32_t>(value.size()), 4, formats::ByteOrder::Little);
     request.insert(request.end(), value.begin(), value.end());
     request.push_back(0); // the client's spare byte per item
     return request;
@@ -224,7 +224,7 @@ TEST(StationServerTest, OpensSessionsAndAnswersReadsFromOneSharedMemory) {
     auto other = b.Ask(1, ReadRequest(0, 10, 2));
     ASSERT_TRUE(other);
     EXPECT_EQ(ReadValue(*other), Bytes({0xAB, 0xCD}));
-    EXPECT_EQ(plcsim::Get(other->data() + 2, 4, plcsim::ByteOrder::Little), 2u);
+    EXPECT_EQ(formats::Get(other->data() + 2, 4, formats::ByteOrder::Little), 2u);
 
     // Closed, a session is unknown: a request for it ends the connection.
     a.Send(FrameKind::Close, 2);
@@ -273,12 +273,12 @@ TEST(StationServerTest, ABrokenStreamEndsOnlyItsOwnConnection) {
         {"unknown kind", {4, 0, 0, 0, 9, 0, 1, 0}},
         {"spare byte set", {4, 0, 0, 0, 3, 1, 1, 0}},
         {"a server's kind", {4, 0, 0, 0, 2, 0, 1, 0}},
-        {"request of an unopened session", plcsim::EncodeFrame(FrameKind::Request, 5, nullptr, 0)},
-        {"close of an unopened session", plcsim::EncodeFrame(FrameKind::Close, 5, nullptr, 0)},
-        {"cut", plcsim::EncodeFrame(FrameKind::Request, 1,
-                                    reinterpret_cast<const uint8_t*>("\xF0"
-                                                                     "cut"),
-                                    4)},
+        {"request of an unopened session", formats::EncodeFrame(FrameKind::Request, 5, nullptr, 0)},
+        {"close of an unopened session", formats::EncodeFrame(FrameKind::Close, 5, nullptr, 0)},
+        {"cut", formats::EncodeFrame(FrameKind::Request, 1,
+                                     reinterpret_cast<const uint8_t*>("\xF0"
+                                                                      "cut"),
+                                     4)},
     };
     for (const auto& [what, bytes] : broken) {
         SCOPED_TRACE(what);
@@ -292,12 +292,12 @@ TEST(StationServerTest, ABrokenStreamEndsOnlyItsOwnConnection) {
     // A cut in the middle of a pipeline: the requests before it are answered, none after.
     Peer peer(station.server->Port());
     peer.Open(1);
-    const Bytes read = plcsim::EncodeFrame(FrameKind::Request, 1, ReadRequest(0, 0, 1).data(), 16);
+    const Bytes read = formats::EncodeFrame(FrameKind::Request, 1, ReadRequest(0, 0, 1).data(), 16);
     Bytes pipeline = read;
-    const Bytes cut = plcsim::EncodeFrame(FrameKind::Request, 1,
-                                          reinterpret_cast<const uint8_t*>("\xF0"
-                                                                           "cut\0"),
-                                          5);
+    const Bytes cut = formats::EncodeFrame(FrameKind::Request, 1,
+                                           reinterpret_cast<const uint8_t*>("\xF0"
+                                                                            "cut\0"),
+                                           5);
     pipeline.insert(pipeline.end(), cut.begin(), cut.end());
     pipeline.insert(pipeline.end(), read.begin(), read.end());
     peer.SendRaw(pipeline);

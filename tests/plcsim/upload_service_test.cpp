@@ -9,7 +9,7 @@
 
 namespace {
 
-using plcsim::ByteOrder;
+using formats::ByteOrder;
 using plcsimtest::kNextChunk;
 using plcsimtest::ParseChunk;
 using plcsimtest::UploadRequest;

@@ -16,7 +16,7 @@
 
 #include "extern/kutil.h"
 #include "fakes/fake_kclient.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 
 namespace ksymtest {
 
@@ -162,20 +162,20 @@ inline std::vector<uint8_t> ReadReplyFor(const std::vector<uint8_t>& request, in
 
 // A small project: an integer, a string, an array of integers and a data block.
 inline std::vector<uint8_t> SmallProject(uint32_t id) {
-    plcsim::SdbProject project;
+    formats::SdbProject project;
     project.projectId = id;
     project.types = {
         {2, 2, "INT", 0, 0, {}, 0},
-        {plcsim::kSdbCodeString, 21, "STRING20", 0, 0, {}, 0},
-        {plcsim::kSdbCodeArray, 20, "INTARR10", 0, 10, {}, 0},
-        {plcsim::kSdbCodeDataBlock, 64, "DB64", 0, 0, {}, 0},
+        {formats::kSdbCodeString, 21, "STRING20", 0, 0, {}, 0},
+        {formats::kSdbCodeArray, 20, "INTARR10", 0, 10, {}, 0},
+        {formats::kSdbCodeDataBlock, 64, "DB64", 0, 0, {}, 0},
     };
     project.variables = {
         {"Line1.Speed", 0, 0x0102, 3, 0}, {"Line1.Name", 1, 0, 3, 2},
         {"Line1.Counts", 2, 0, 3, 24},    {"LINE1.SPEED", 0, 0, 3, 44},
         {"Line2.Block", 3, 0, 1, 0},
     };
-    return plcsim::WriteSdb(project);
+    return formats::WriteSdb(project);
 }
 
 // The bytes of a file; empty with `exists` false when it cannot be opened.

@@ -5,15 +5,15 @@
 
 #include "extern/kutil.h"
 #include "frame/channel_context.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 #include "symbols/sdb_reader.h"
 #include "symbols/symbol_table.h"
 
 namespace {
 
-using plcsim::SdbType;
-using plcsim::SdbVariable;
-using plcsim::SdbWriter;
+using formats::SdbType;
+using formats::SdbVariable;
+using formats::SdbWriter;
 
 // Reads `bytes` into a fresh table; the table is released at the end of the test.
 class SdbReaderTest : public ::testing::Test {
@@ -41,21 +41,21 @@ protected:
 // Types 0..7: every code the reader tells apart, arrays of each kind and a skipped record.
 std::vector<uint8_t> EveryKind(uint32_t version = 1) {
     SdbWriter w;
-    w.BeginSection(plcsim::kSdbHeaderSection, version, 0xCAFE0001);
+    w.BeginSection(formats::kSdbHeaderSection, version, 0xCAFE0001);
     w.BeginSection(77, 0, 0); // an unknown section, skipped by its length
     w.AddRaw({1, 2, 3});
-    w.BeginSection(plcsim::kSdbTypesSection, version, 9);
-    w.AddType({4, 4, "DINT", 0, 0, {}, 0});                              // 0
-    w.AddType({plcsim::kSdbCodeDataBlock, 40, "DB40", 0, 0, {}, 9});     // 1
-    w.AddType({plcsim::kSdbCodeArray, 16, "DINTARR4", 0, 4, {}, 0});     // 2
-    w.AddType({plcsim::kSdbCodeArray, 80, "DBARR2", 1, 2, {}, 0});       // 3
-    w.AddType({plcsim::kSdbCodeArray, 32, "ARRARR2", 2, 2, {}, 0});      // 4
-    w.AddType({plcsim::kSdbCodeString, 260, "STR259", 0, 0, {}, 0});     // 5
-    w.AddSkippedType(6, {9, 9, 9, 9});                                   // 6
-    w.AddType({plcsim::kSdbCodePlain8, 8, "EIGHT", 0, 0, {}, 0});        // 7
-    w.AddType({plcsim::kSdbCodeExtra23, 6, "TWENTYTHREE", 0, 0, {}, 5}); // 8
+    w.BeginSection(formats::kSdbTypesSection, version, 9);
+    w.AddType({4, 4, "DINT", 0, 0, {}, 0});                               // 0
+    w.AddType({formats::kSdbCodeDataBlock, 40, "DB40", 0, 0, {}, 9});     // 1
+    w.AddType({formats::kSdbCodeArray, 16, "DINTARR4", 0, 4, {}, 0});     // 2
+    w.AddType({formats::kSdbCodeArray, 80, "DBARR2", 1, 2, {}, 0});       // 3
+    w.AddType({formats::kSdbCodeArray, 32, "ARRARR2", 2, 2, {}, 0});      // 4
+    w.AddType({formats::kSdbCodeString, 260, "STR259", 0, 0, {}, 0});     // 5
+    w.AddSkippedType(6, {9, 9, 9, 9});                                    // 6
+    w.AddType({formats::kSdbCodePlain8, 8, "EIGHT", 0, 0, {}, 0});        // 7
+    w.AddType({formats::kSdbCodeExtra23, 6, "TWENTYTHREE", 0, 0, {}, 5}); // 8
     w.BeginSection(88, 0, 0);
-    w.BeginSection(plcsim::kSdbVariablesSection, version, 10);
+    w.BeginSection(formats::kSdbVariablesSection, version, 10);
     const char* names[] = {"V.Dint", "V.Db",      "V.DintArr", "V.DbArr",      "V.ArrArr",
                            "V.Str",  "V.Skipped", "V.Eight",   "V.TwentyThree"};
     for (uint32_t i = 0; i < 9; ++i) {
@@ -115,41 +115,41 @@ TEST_F(SdbReaderTest, SectionOrderHeaderVersionAndZeroLengthsDecide) {
 
     { // The first section is not the header.
         SdbWriter w;
-        w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
-        w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        w.BeginSection(formats::kSdbTypesSection, 1, 0);
+        w.BeginSection(formats::kSdbVariablesSection, 1, 0);
         ExpectRefused(w.Take());
     }
     { // Variables before types: skipped while types are searched, then not found.
         SdbWriter w;
-        w.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
-        w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
-        w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
+        w.BeginSection(formats::kSdbHeaderSection, 1, 5);
+        w.BeginSection(formats::kSdbVariablesSection, 1, 0);
+        w.BeginSection(formats::kSdbTypesSection, 1, 0);
         ExpectRefused(w.Take());
         EXPECT_EQ(context_.projectId.load(), 5); // the header was read before the refusal
     }
     { // An unknown section of length 0 on the way.
         SdbWriter w;
-        w.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
+        w.BeginSection(formats::kSdbHeaderSection, 1, 5);
         const size_t odd = w.BeginSection(99, 0, 0);
         w.SetLength(odd, 0);
-        w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
-        w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        w.BeginSection(formats::kSdbTypesSection, 1, 0);
+        w.BeginSection(formats::kSdbVariablesSection, 1, 0);
         ExpectRefused(w.Take());
     }
     { // A section whose length points beyond what a file position can hold.
         SdbWriter w;
-        w.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
+        w.BeginSection(formats::kSdbHeaderSection, 1, 5);
         const size_t huge = w.BeginSection(99, 0, 0);
         w.SetLength(huge, 0x80000000u);
-        w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
-        w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        w.BeginSection(formats::kSdbTypesSection, 1, 0);
+        w.BeginSection(formats::kSdbVariablesSection, 1, 0);
         ExpectRefused(w.Take());
     }
     { // No types and no variables: an empty table, read successfully.
         SdbWriter w;
-        w.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
-        w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
-        w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        w.BeginSection(formats::kSdbHeaderSection, 1, 5);
+        w.BeginSection(formats::kSdbTypesSection, 1, 0);
+        w.BeginSection(formats::kSdbVariablesSection, 1, 0);
         EXPECT_EQ(Read(w.Take()), 1);
         EXPECT_EQ(context_.symbolCount, 0);
         EXPECT_NE(context_.symbols, nullptr);
@@ -160,12 +160,12 @@ TEST_F(SdbReaderTest, SectionOrderHeaderVersionAndZeroLengthsDecide) {
 std::vector<uint8_t> OneVariable(const std::vector<SdbType>& types, uint32_t typeIndex,
                                  uint32_t variableCount = 1) {
     SdbWriter w;
-    w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-    w.BeginSection(plcsim::kSdbTypesSection, 1, static_cast<uint32_t>(types.size()));
+    w.BeginSection(formats::kSdbHeaderSection, 1, 1);
+    w.BeginSection(formats::kSdbTypesSection, 1, static_cast<uint32_t>(types.size()));
     for (const SdbType& type : types) {
         w.AddType(type);
     }
-    w.BeginSection(plcsim::kSdbVariablesSection, 1, variableCount);
+    w.BeginSection(formats::kSdbVariablesSection, 1, variableCount);
     w.AddVariable({"X", typeIndex, 0, 1, 0});
     return w.Take();
 }
@@ -176,16 +176,16 @@ TEST_F(SdbReaderTest, TypeIndexesOutsideTheTableAndEndlessArrayChainsAreRefused)
     ExpectRefused(OneVariable({dint}, 1));
     ExpectRefused(OneVariable({dint}, 0xFFFFFFFF));
     // An array whose base lies outside the table.
-    ExpectRefused(OneVariable({{plcsim::kSdbCodeArray, 4, "A", 7, 1, {}, 0}}, 0));
+    ExpectRefused(OneVariable({{formats::kSdbCodeArray, 4, "A", 7, 1, {}, 0}}, 0));
     // An array of itself, and two arrays of each other.
-    ExpectRefused(OneVariable({{plcsim::kSdbCodeArray, 4, "A", 0, 1, {}, 0}}, 0));
-    ExpectRefused(OneVariable({{plcsim::kSdbCodeArray, 4, "A", 1, 1, {}, 0},
-                               {plcsim::kSdbCodeArray, 4, "B", 0, 1, {}, 0}},
+    ExpectRefused(OneVariable({{formats::kSdbCodeArray, 4, "A", 0, 1, {}, 0}}, 0));
+    ExpectRefused(OneVariable({{formats::kSdbCodeArray, 4, "A", 1, 1, {}, 0},
+                               {formats::kSdbCodeArray, 4, "B", 0, 1, {}, 0}},
                               0));
     // A long chain that does end is fine.
     std::vector<SdbType> chain;
     for (uint32_t i = 0; i < 50; ++i) {
-        chain.push_back({plcsim::kSdbCodeArray, 4, "A" + std::to_string(i), i + 1, 0, {}, 0});
+        chain.push_back({formats::kSdbCodeArray, 4, "A" + std::to_string(i), i + 1, 0, {}, 0});
     }
     chain.push_back(dint);
     ASSERT_EQ(Read(OneVariable(chain, 0)), 1);
@@ -212,12 +212,12 @@ TEST_F(SdbReaderTest, EveryTruncationAndEveryLyingCountIsRefusedWithoutOverRead)
     ExpectRefused(types);
     // An array that claims 0xFFFFFFFF items of per-item data.
     SdbWriter w;
-    w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-    w.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+    w.BeginSection(formats::kSdbHeaderSection, 1, 1);
+    w.BeginSection(formats::kSdbTypesSection, 1, 1);
     const size_t array = w.Size();
-    w.AddType({plcsim::kSdbCodeArray, 4, "A", 0, 0, {}, 0});
+    w.AddType({formats::kSdbCodeArray, 4, "A", 0, 0, {}, 0});
     w.Patch32(array + 18 + 2 + 4, 0xFFFFFFFF);
-    w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+    w.BeginSection(formats::kSdbVariablesSection, 1, 0);
     ExpectRefused(w.Take());
 }
 
@@ -247,18 +247,18 @@ TEST_F(SdbReaderTest, NamesMustEndInsideTheirLengthAndRecordsMustMoveForward) {
     // A type record of kind 4 whose length ends before its fields, and a skipped
     // variable record shorter than its fixed part: both would stall the reader.
     SdbWriter w;
-    w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-    w.BeginSection(plcsim::kSdbTypesSection, 1, 1000000);
+    w.BeginSection(formats::kSdbHeaderSection, 1, 1);
+    w.BeginSection(formats::kSdbTypesSection, 1, 1000000);
     const size_t type = w.Size();
     w.AddType(dint);
     w.Patch32(type + 4, 0);
-    w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+    w.BeginSection(formats::kSdbVariablesSection, 1, 0);
     ExpectRefused(w.Take());
 
     SdbWriter v;
-    v.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-    v.BeginSection(plcsim::kSdbTypesSection, 1, 0);
-    v.BeginSection(plcsim::kSdbVariablesSection, 1, 1000000);
+    v.BeginSection(formats::kSdbHeaderSection, 1, 1);
+    v.BeginSection(formats::kSdbTypesSection, 1, 0);
+    v.BeginSection(formats::kSdbVariablesSection, 1, 1000000);
     const size_t variable = v.Size();
     v.AddSkippedVariable(6, {});
     v.Patch32(variable + 4, 0);
@@ -272,14 +272,14 @@ TEST_F(SdbReaderTest, UnusualButReadableFilesLoad) {
     const SdbType dint{4, 4, "DINT", 0, 0, {}, 0};
     { // Counted name bytes after the zero: the name is the text up to the zero.
         SdbWriter w;
-        w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-        w.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+        w.BeginSection(formats::kSdbHeaderSection, 1, 1);
+        w.BeginSection(formats::kSdbTypesSection, 1, 1);
         w.AddType({4, 4, "DINQ", 0, 0, {}, 0});
         std::vector<uint8_t> bytes = w.Take();
         bytes[bytes.size() - 2] = 0; // "DIN\0Q": the type name is "DIN"
         bytes[bytes.size() - 1] = 'Q';
         SdbWriter v;
-        v.BeginSection(plcsim::kSdbVariablesSection, 1, 1);
+        v.BeginSection(formats::kSdbVariablesSection, 1, 1);
         v.AddVariable({"ABC", 0, 0x7A7A, 1, 8});
         std::vector<uint8_t> variables = v.Take();
         variables[variables.size() - 2] = 0; // "AB\0C"
@@ -294,11 +294,11 @@ TEST_F(SdbReaderTest, UnusualButReadableFilesLoad) {
     { // A placeholder of 10 bytes: the next record begins inside its fixed part. Then a
       // placeholder that ends exactly at the end of the file.
         SdbWriter w;
-        w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-        w.BeginSection(plcsim::kSdbTypesSection, 1, 2);
+        w.BeginSection(formats::kSdbHeaderSection, 1, 1);
+        w.BeginSection(formats::kSdbTypesSection, 1, 2);
         w.AddType(dint);
         w.AddSkippedType(7, {1, 2, 3}); // skipped, and ends where the variables begin
-        w.BeginSection(plcsim::kSdbVariablesSection, 1, 3);
+        w.BeginSection(formats::kSdbVariablesSection, 1, 3);
         w.AddRaw({6, 0, 0, 0, 10, 0, 0, 0, 0xEE, 0xEE});
         w.AddVariable({"Inside", 0, 0, 2, 12});
         w.AddSkippedVariable(9, {});
@@ -342,12 +342,12 @@ TEST_F(SdbReaderTest, CountsLengthsAndSizesNearTwoToThe31And32) {
     // product to 0 and 8.
     for (const uint32_t items : {0x20000000u, 0x20000001u, 0x3FFFFFFFu}) {
         SdbWriter w;
-        w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-        w.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+        w.BeginSection(formats::kSdbHeaderSection, 1, 1);
+        w.BeginSection(formats::kSdbTypesSection, 1, 1);
         const size_t array = w.Size();
-        w.AddType({plcsim::kSdbCodeArray, 4, "A", 0, 0, {}, 0});
+        w.AddType({formats::kSdbCodeArray, 4, "A", 0, 0, {}, 0});
         w.Patch32(array + 18 + 2 + 4, items);
-        w.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        w.BeginSection(formats::kSdbVariablesSection, 1, 0);
         ExpectRefused(w.Take());
     }
     // Record lengths that point 2 GiB or 4 GiB on, from a type record, a skipped type record
@@ -355,27 +355,27 @@ TEST_F(SdbReaderTest, CountsLengthsAndSizesNearTwoToThe31And32) {
     for (const uint32_t length : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(length);
         SdbWriter type;
-        type.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-        type.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+        type.BeginSection(formats::kSdbHeaderSection, 1, 1);
+        type.BeginSection(formats::kSdbTypesSection, 1, 1);
         const size_t record = type.Size();
         type.AddType(dint);
         type.Patch32(record + 4, length);
-        type.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        type.BeginSection(formats::kSdbVariablesSection, 1, 0);
         ExpectRefused(type.Take());
 
         SdbWriter skipped;
-        skipped.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-        skipped.BeginSection(plcsim::kSdbTypesSection, 1, 1);
+        skipped.BeginSection(formats::kSdbHeaderSection, 1, 1);
+        skipped.BeginSection(formats::kSdbTypesSection, 1, 1);
         const size_t other = skipped.Size();
         skipped.AddSkippedType(7, {});
         skipped.Patch32(other + 4, length);
-        skipped.BeginSection(plcsim::kSdbVariablesSection, 1, 0);
+        skipped.BeginSection(formats::kSdbVariablesSection, 1, 0);
         ExpectRefused(skipped.Take());
 
         SdbWriter placeholder;
-        placeholder.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-        placeholder.BeginSection(plcsim::kSdbTypesSection, 1, 0);
-        placeholder.BeginSection(plcsim::kSdbVariablesSection, 1, 1);
+        placeholder.BeginSection(formats::kSdbHeaderSection, 1, 1);
+        placeholder.BeginSection(formats::kSdbTypesSection, 1, 0);
+        placeholder.BeginSection(formats::kSdbVariablesSection, 1, 1);
         const size_t variable = placeholder.Size();
         placeholder.AddSkippedVariable(6, {});
         placeholder.Patch32(variable + 4, length);

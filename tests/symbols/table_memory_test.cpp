@@ -10,7 +10,7 @@
 
 #include "extern/kutil.h"
 #include "frame/channel_context.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 #include "symbols/sdb_reader.h"
 #include "symbols/symbol_index.h"
 #include "symbols/symbol_ref.h"
@@ -67,12 +67,12 @@ int Read(std::vector<uint8_t> bytes, ksym::ChannelContext& context) {
 }
 
 TEST(SymbolTableMemoryTest, EachNameIsHeldOnceAndRepeatedNamesKeepTheirOwnText) {
-    plcsim::SdbWriter w;
-    w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-    w.BeginSection(plcsim::kSdbTypesSection, 1, 2);
+    formats::SdbWriter w;
+    w.BeginSection(formats::kSdbHeaderSection, 1, 1);
+    w.BeginSection(formats::kSdbTypesSection, 1, 2);
     w.AddType({4, 4, "DINT", 0, 0, {}, 0});
     w.AddType({2, 2, "INT", 0, 0, {}, 0});
-    w.BeginSection(plcsim::kSdbVariablesSection, 1, 6);
+    w.BeginSection(formats::kSdbVariablesSection, 1, 6);
     w.AddVariable({"Line1.Station2.Motor3.Speed", 0, 0, 1, 0});
     w.AddVariable({"LINE1.STATION2.MOTOR3.SPEED", 1, 0, 1, 4}); // the same name
     w.AddSkippedVariable(9, {});
@@ -121,10 +121,10 @@ TEST(SymbolTableMemoryTest, OverlappingRecordsBeyondTheFilesRoomStillLoad) {
     // file holds six times the records its size suggests at 26 bytes each, so the room
     // made from that size is outgrown.
     constexpr uint32_t kCount = 3000;
-    plcsim::SdbWriter w;
-    w.BeginSection(plcsim::kSdbHeaderSection, 1, 1);
-    w.BeginSection(plcsim::kSdbTypesSection, 1, 0);
-    w.BeginSection(plcsim::kSdbVariablesSection, 1, kCount);
+    formats::SdbWriter w;
+    w.BeginSection(formats::kSdbHeaderSection, 1, 1);
+    w.BeginSection(formats::kSdbTypesSection, 1, 0);
+    w.BeginSection(formats::kSdbVariablesSection, 1, kCount);
     std::vector<uint8_t> bytes = w.Take();
     for (uint32_t i = 0; i < kCount * 4 + 22; ++i) { // the last record ends at the end
         bytes.push_back(i % 4 == 0 ? 4 : 0);

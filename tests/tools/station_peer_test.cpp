@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "ksym_tool_run.h"
-#include "plcsim/sdb_writer.h"
-#include "plcsim/station_frame.h"
+#include "formats/sdb_writer.h"
+#include "formats/station_frame.h"
 #include "plcsim_process.h"
 #include "raw_socket.h"
 #include "support/watchdog.h"
@@ -21,12 +21,12 @@
 namespace {
 
 using Clock = ksymtest::RawClock;
+using formats::FrameKind;
 using ksymtest::CpuSeconds;
 using ksymtest::ElapsedMs;
 using ksymtest::KsymCli;
 using ksymtest::ResidentKb;
 using ksymtest::Station;
-using plcsim::FrameKind;
 namespace fs = std::filesystem;
 
 constexpr auto kNoHang = std::chrono::seconds(60);
@@ -41,17 +41,17 @@ public:
         return socket_.Send(bytes.data(), bytes.size());
     }
     bool SendFrame(FrameKind kind, const std::string& payload = {}) {
-        return Send(plcsim::EncodeFrame(kind, 0, reinterpret_cast<const uint8_t*>(payload.data()),
-                                        payload.size()));
+        return Send(formats::EncodeFrame(kind, 0, reinterpret_cast<const uint8_t*>(payload.data()),
+                                         payload.size()));
     }
     bool ClosedWithin(int ms) { return socket_.ClosedWithin(ms); }
 
     // The next frame from the station within `ms`; none when it closed or fell silent.
-    std::optional<plcsim::Frame> Receive(int ms) {
+    std::optional<formats::Frame> Receive(int ms) {
         const Clock::time_point due = Clock::now() + std::chrono::milliseconds(ms);
-        plcsim::Frame frame;
+        formats::Frame frame;
         for (;;) {
-            if (reader_.Next(frame) == plcsim::FrameReader::Result::Frame) {
+            if (reader_.Next(frame) == formats::FrameReader::Result::Frame) {
                 return frame;
             }
             uint8_t chunk[4096];
@@ -87,7 +87,7 @@ public:
 
 private:
     ksymtest::RawSocket socket_;
-    plcsim::FrameReader reader_;
+    formats::FrameReader reader_;
 };
 
 uint32_t Status(const std::vector<uint8_t>& reply) {
@@ -124,13 +124,13 @@ TEST_F(StationPeerTest, TheControlServiceAnswersOnlyWhenAskedForAndLoadsOnlyWhat
     // and of bounded size; nothing else, and nothing that could hold the connection.
     const fs::path folder = scratch_ / "projects";
     fs::create_directories(folder);
-    plcsim::SdbProject other;
+    formats::SdbProject other;
     other.projectId = 0x0BADF00D;
     other.types = {{2, 2, "INT", 0, 0, {}, 0}};
     other.variables = {{"Other.A", 0, 0, 0, 0}};
     std::string error;
     ASSERT_TRUE(
-        plcsim::WriteFileBytes((folder / "other.sdb").string(), plcsim::WriteSdb(other), error));
+        formats::WriteFileBytes((folder / "other.sdb").string(), formats::WriteSdb(other), error));
     ASSERT_EQ(mkfifo((folder / "pipe.sdb").c_str(), 0600), 0);
     Station station(scratch_, 0, {"--control", "--project-dir", folder.string()});
     RawPeer peer(station.port());
@@ -194,7 +194,7 @@ TEST_F(StationPeerTest, SilentAndHalfFramedConnectionsLoseTheirPlace) {
     const uint64_t before = ResidentKb(station.pid());
     RawPeer half(station.port());
     ASSERT_TRUE(half.OpenSession());
-    std::vector<uint8_t> begun = plcsim::EncodeFrame(FrameKind::Request, 0, nullptr, 0);
+    std::vector<uint8_t> begun = formats::EncodeFrame(FrameKind::Request, 0, nullptr, 0);
     begun[0] = 100; // of 100 bytes, 4 of which come
     ASSERT_TRUE(half.Send(begun));
     std::vector<std::unique_ptr<RawPeer>> huge;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ksym_tool_run.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 #include "plcsim_process.h"
 
 namespace {
@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 // A project big enough that its upload in small chunks takes about a second.
 std::vector<uint8_t> BigProject(uint32_t id) {
-    plcsim::SdbProject project;
+    formats::SdbProject project;
     project.projectId = id;
     project.types = {{2, 2, "INT", 0, 0, {}, 0}};
     char name[64];
@@ -32,14 +32,14 @@ std::vector<uint8_t> BigProject(uint32_t id) {
         std::snprintf(name, sizeof name, "Plant.Unit%05u.Sensor.Value", static_cast<unsigned>(i));
         project.variables.push_back({name, 0, 0, 3, 2 * i});
     }
-    return plcsim::WriteSdb(project);
+    return formats::WriteSdb(project);
 }
 
 fs::path WriteProject(const fs::path& folder, const std::vector<uint8_t>& bytes) {
     fs::create_directories(folder);
     const fs::path path = folder / "BIG.SDB";
     std::string error;
-    EXPECT_TRUE(plcsim::WriteFileBytes(path.string(), bytes, error)) << error;
+    EXPECT_TRUE(formats::WriteFileBytes(path.string(), bytes, error)) << error;
     return path;
 }
 
@@ -165,7 +165,7 @@ TEST_F(SymbolFileCrashTest, AKillDuringAnUploadLeavesTheOldFileOrTheNewOneWhole)
         if (after == newBytes) {
             // The load got through: the old file again, so that the next run uploads too.
             std::string error;
-            ASSERT_TRUE(plcsim::WriteFileBytes(local.string(), oldBytes, error)) << error;
+            ASSERT_TRUE(formats::WriteFileBytes(local.string(), oldBytes, error)) << error;
         }
         RemovePartFiles(); // what a killed upload leaves beside the local file
     }

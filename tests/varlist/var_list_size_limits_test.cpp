@@ -18,16 +18,17 @@ protected:
     // A channel whose symbols have the sizes given, named S0, S1, ..., and an INT "Small".
     int32_t OpenWithSizes(uint32_t blockSize, const std::vector<uint32_t>& sizes) {
         const int32_t channel = Open(blockSize, 0, false);
-        plcsim::SdbProject project;
+        formats::SdbProject project;
         project.projectId = 1;
         project.types.push_back({5, 2, "INT", 0, 0, {}, 0});
         project.variables.push_back({"Small", 0, 0, 3, 0});
         for (size_t i = 0; i < sizes.size(); ++i) {
             const std::string name = "S" + std::to_string(i);
-            project.types.push_back({plcsim::kSdbCodeDataBlock, sizes[i], "T" + name, 0, 0, {}, 0});
+            project.types.push_back(
+                {formats::kSdbCodeDataBlock, sizes[i], "T" + name, 0, 0, {}, 0});
             project.variables.push_back({name, static_cast<uint32_t>(i + 1), 0, 3, 0});
         }
-        std::vector<uint8_t> bytes = plcsim::WriteSdb(project);
+        std::vector<uint8_t> bytes = formats::WriteSdb(project);
         KMemSerDev device(reinterpret_cast<char*>(bytes.data()), static_cast<long>(bytes.size()),
                           SD_READ);
         ksym::ChannelContext* context = Context(channel);

@@ -14,7 +14,7 @@
 #include "frame_test_support.h"
 #include "include/ksymbol.h"
 #include "loader_test_support.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 #include "symbols/sdb_reader.h"
 #include "symbols/symbol_table.h"
 #include "varlist/var_list.h"
@@ -27,18 +27,18 @@ namespace ksymtest {
 //   Huge     0xFFFFFFF8 (from a hostile file)                   Big64, Big54: data blocks
 //   %MW4     DINT at 100 (also a direct address)                %IX1  INT at 120 (not one)
 inline std::vector<uint8_t> VarListProject() {
-    plcsim::SdbProject project;
+    formats::SdbProject project;
     project.projectId = 0x1234;
     project.types = {
         {5, 2, "INT", 0, 0, {}, 0},
         {6, 4, "DINT", 0, 0, {}, 0},
-        {plcsim::kSdbCodeArray, 6, "INTARR3", 0, 3, {}, 0},
-        {plcsim::kSdbCodePlain8, 9, "STR8", 0, 0, {}, 0},
-        {plcsim::kSdbCodeDataBlock, 16, "DB16", 0, 0, {}, 0},
-        {plcsim::kSdbCodeArray, 7, "ODD7", 0, 3, {}, 0},
+        {formats::kSdbCodeArray, 6, "INTARR3", 0, 3, {}, 0},
+        {formats::kSdbCodePlain8, 9, "STR8", 0, 0, {}, 0},
+        {formats::kSdbCodeDataBlock, 16, "DB16", 0, 0, {}, 0},
+        {formats::kSdbCodeArray, 7, "ODD7", 0, 3, {}, 0},
         {5, 0xFFFFFFF8u, "HUGE", 0, 0, {}, 0},
-        {plcsim::kSdbCodeDataBlock, 64, "DB64", 0, 0, {}, 0},
-        {plcsim::kSdbCodeDataBlock, 54, "DB54", 0, 0, {}, 0},
+        {formats::kSdbCodeDataBlock, 64, "DB64", 0, 0, {}, 0},
+        {formats::kSdbCodeDataBlock, 54, "DB54", 0, 0, {}, 0},
     };
     project.variables = {
         {"Speed", 0, 0, 3, 0},  {"Count", 1, 0, 3, 4},   {"Arr", 2, 0, 3, 8},
@@ -46,7 +46,7 @@ inline std::vector<uint8_t> VarListProject() {
         {"Huge", 6, 0, 3, 0},   {"Big64", 7, 0, 3, 200}, {"Big54", 8, 0, 3, 300},
         {"%MW4", 1, 0, 3, 100}, {"%IX1", 0, 0, 3, 120},
     };
-    return plcsim::WriteSdb(project);
+    return formats::WriteSdb(project);
 }
 
 // A channel opened through the library on the fake client, with the test project's symbols.

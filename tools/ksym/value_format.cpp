@@ -7,9 +7,9 @@
 
 namespace ksymtool {
 
-using plcsim::LoadFloat;
-using plcsim::LoadSigned;
-using plcsim::LoadUnsigned;
+using formats::LoadFloat;
+using formats::LoadSigned;
+using formats::LoadUnsigned;
 
 namespace {
 

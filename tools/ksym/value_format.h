@@ -1,6 +1,6 @@
 // Typed display of variable values. The library hands out a variable's bytes in host order
 // with its type name and size only, so the display is chosen from those two, as
-// plcsim/typed_value.h sets out (its shapes and value texts are the tool's, too):
+// formats/typed_value.h sets out (its shapes and value texts are the tool's, too):
 //   bools true / false, integers and floating point in decimal, texts quoted, arrays of
 //   16-bit integers as [1, -2, 3], anything else as its bytes in hexadecimal (5b626970).
 #ifndef KSYM_TOOLS_VALUE_FORMAT_H
@@ -12,14 +12,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "plcsim/typed_value.h"
+#include "formats/typed_value.h"
 
 namespace ksymtool {
 
-using plcsim::ParseValue;
-using plcsim::ShapeOf;
-using plcsim::ValueKind;
-using plcsim::ValueShape;
+using formats::ParseValue;
+using formats::ShapeOf;
+using formats::ValueKind;
+using formats::ValueShape;
 
 // The value in words, for tables and watch lines. `data` holds shape.size bytes. Texts are
 // quoted, with ", \ and bytes outside printable ASCII escaped.

@@ -9,25 +9,25 @@
 #include "symbols/sdb_reader.h"
 #include "symbols/symbol_table.h"
 
-#include "plcsim/byte_order.h"
-#include "plcsim/file_bytes.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/byte_order.h"
+#include "formats/file_bytes.h"
+#include "formats/sdb_writer.h"
 
 namespace sdbtool {
 
 namespace {
 
 uint32_t Field(const std::vector<uint8_t>& bytes, size_t offset) {
-    return plcsim::Get(bytes.data() + offset, 4, plcsim::ByteOrder::Little);
+    return formats::Get(bytes.data() + offset, 4, formats::ByteOrder::Little);
 }
 
 const char* KindName(uint32_t kind) {
     switch (kind) {
-    case plcsim::kSdbHeaderSection:
+    case formats::kSdbHeaderSection:
         return "header";
-    case plcsim::kSdbTypesSection:
+    case formats::kSdbTypesSection:
         return "types";
-    case plcsim::kSdbVariablesSection:
+    case formats::kSdbVariablesSection:
         return "variables";
     default:
         return "unknown";
@@ -47,7 +47,7 @@ bool WalkSections(const std::vector<uint8_t>& bytes, std::vector<SectionInfo>& s
     while (offset < bytes.size()) {
         const size_t left = bytes.size() - offset;
         const std::string at = "offset " + std::to_string(offset) + ": ";
-        if (left < plcsim::kSdbSectionHeaderSize) {
+        if (left < formats::kSdbSectionHeaderSize) {
             problem = at + "section header cut short (" + std::to_string(left) + " bytes left)";
             return false;
         }
@@ -57,7 +57,7 @@ bool WalkSections(const std::vector<uint8_t>& bytes, std::vector<SectionInfo>& s
         section.length = Field(bytes, offset + 4);
         section.version = Field(bytes, offset + 8);
         section.value = Field(bytes, offset + 12);
-        if (section.length < plcsim::kSdbSectionHeaderSize) {
+        if (section.length < formats::kSdbSectionHeaderSize) {
             problem = at + "length " + std::to_string(section.length) +
                       " is shorter than a section header";
             return false;
@@ -78,7 +78,7 @@ void PrintSections(const std::vector<SectionInfo>& sections, std::ostream& out) 
         char value[16];
         // The header's value is the project identifier, the others' a record count.
         std::snprintf(value, sizeof value,
-                      section.kind == plcsim::kSdbHeaderSection ? "0x%08X" : "%u",
+                      section.kind == formats::kSdbHeaderSection ? "0x%08X" : "%u",
                       static_cast<unsigned>(section.value));
         out << "offset " << section.offset << ": kind " << section.kind << " ("
             << KindName(section.kind) << "), length " << section.length << ", version "
@@ -88,7 +88,7 @@ void PrintSections(const std::vector<SectionInfo>& sections, std::ostream& out) 
 
 int Dump(const std::string& path, std::ostream& out, std::ostream& err) {
     std::vector<uint8_t> bytes;
-    if (!plcsim::ReadFileBytes(path, bytes)) {
+    if (!formats::ReadFileBytes(path, bytes)) {
         err << "sdbtool: cannot read " << path << "\n";
         return 2;
     }

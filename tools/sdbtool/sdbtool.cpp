@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "plcsim/file_bytes.h"
-#include "plcsim/sdb_description.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/file_bytes.h"
+#include "formats/sdb_description.h"
+#include "formats/sdb_writer.h"
 #include "tools/sdbtool/sdb_dump.h"
 
 namespace {
@@ -16,17 +16,17 @@ namespace {
 // 2 when the output cannot be written.
 int RunBuild(const std::string& descriptionPath, const std::string& outputPath) {
     std::vector<uint8_t> text;
-    if (!plcsim::ReadFileBytes(descriptionPath, text)) {
+    if (!formats::ReadFileBytes(descriptionPath, text)) {
         std::cerr << "sdbtool: cannot read " << descriptionPath << "\n";
         return 1;
     }
-    plcsim::SdbDescription description;
+    formats::SdbDescription description;
     std::string error;
-    if (!plcsim::ParseSdbDescription(std::string(text.begin(), text.end()), description, error)) {
+    if (!formats::ParseSdbDescription(std::string(text.begin(), text.end()), description, error)) {
         std::cerr << "sdbtool: " << error << "\n"; // the error begins with the line number
         return 1;
     }
-    if (!plcsim::WriteFileBytes(outputPath, plcsim::WriteSdb(description.project), error)) {
+    if (!formats::WriteFileBytes(outputPath, formats::WriteSdb(description.project), error)) {
         std::cerr << "sdbtool: " << error << "\n";
         return 2;
     }

@@ -1,4 +1,4 @@
-#include "plcsim/sdb_description.h"
+#include "formats/sdb_description.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-namespace plcsim {
+namespace formats {
 
 namespace {
 
@@ -581,4 +581,4 @@ bool ParseSdbDescription(const std::string& text, SdbDescription& description, s
     return true;
 }
 
-} // namespace plcsim
+} // namespace formats

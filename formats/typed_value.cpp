@@ -1,4 +1,4 @@
-#include "plcsim/typed_value.h"
+#include "formats/typed_value.h"
 
 #include <cctype>
 #include <cerrno>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace plcsim {
+namespace formats {
 
 namespace {
 
@@ -394,4 +394,4 @@ bool ParseValue(const ValueShape& shape, const std::string& text, std::vector<ui
     return ParseBytes(text, shape.size, out.data());
 }
 
-} // namespace plcsim
+} // namespace formats

@@ -1,4 +1,4 @@
-#include "plcsim/file_bytes.h"
+#include "formats/file_bytes.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <system_error>
 #endif
 
-namespace plcsim {
+namespace formats {
 
 #ifndef _WIN32
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, uint64_t maxBytes) {
@@ -79,4 +79,4 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, uint64_
 }
 #endif
 
-} // namespace plcsim
+} // namespace formats

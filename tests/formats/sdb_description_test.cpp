@@ -7,11 +7,11 @@
 
 #include "plcsim/project.h"
 #include "plcsim/sample_description.h"
-#include "plcsim/sdb_description.h"
+#include "formats/sdb_description.h"
 
 namespace {
 
-using plcsim::SdbDescription;
+using formats::SdbDescription;
 
 TEST(SdbDescriptionTest, ParsesEveryFieldAndResolvesTypeNames) {
     const std::string text = "# a comment line\r\n"
@@ -27,7 +27,7 @@ TEST(SdbDescriptionTest, ParsesEveryFieldAndResolvesTypeNames) {
                              "\tvar\tA.B type STR8 offset 010 area 0"; // no final newline
     SdbDescription parsed;
     std::string error;
-    ASSERT_TRUE(plcsim::ParseSdbDescription(text, parsed, error)) << error;
+    ASSERT_TRUE(formats::ParseSdbDescription(text, parsed, error)) << error;
     EXPECT_EQ(parsed.projectName, "LINE.PRO");
     EXPECT_EQ(parsed.project.projectId, 0xDEADBEEFu);
     EXPECT_EQ(parsed.project.version, 0u);
@@ -47,7 +47,7 @@ TEST(SdbDescriptionTest, ParsesEveryFieldAndResolvesTypeNames) {
     EXPECT_EQ(variables[1].offset, 10u) << "a leading zero is still decimal";
     EXPECT_EQ(variables[1].tag, 0u);
 
-    ASSERT_TRUE(plcsim::ParseSdbDescription("project P\nid 1\n", parsed, error)) << error;
+    ASSERT_TRUE(formats::ParseSdbDescription("project P\nid 1\n", parsed, error)) << error;
     EXPECT_EQ(parsed.project.version, 1u) << "the default version";
     EXPECT_TRUE(parsed.project.types.empty()) << "a second parse starts afresh";
 }
@@ -96,7 +96,7 @@ TEST(SdbDescriptionTest, ErrorsNameTheLineAndTheFault) {
         SdbDescription parsed;
         parsed.projectName = "untouched";
         std::string error;
-        EXPECT_FALSE(plcsim::ParseSdbDescription(text, parsed, error));
+        EXPECT_FALSE(formats::ParseSdbDescription(text, parsed, error));
         EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
         EXPECT_EQ(parsed.projectName, "untouched") << "a failed parse changes nothing";
     }
@@ -110,14 +110,14 @@ TEST(SdbDescriptionTest, SampleProjectIsCompleteAndServedWhole) {
     EXPECT_EQ(text, onDisk.str()) << "the embedded text is stale";
     SdbDescription sample;
     std::string error;
-    ASSERT_TRUE(plcsim::ParseSdbDescription(text, sample, error)) << error;
+    ASSERT_TRUE(formats::ParseSdbDescription(text, sample, error)) << error;
 
     // Every code the reader tells apart, and arrays of arrays, data blocks and integers.
     std::set<uint32_t> codes;
     std::set<uint32_t> arrayBases;
-    for (const plcsim::SdbType& type : sample.project.types) {
+    for (const formats::SdbType& type : sample.project.types) {
         codes.insert(type.code);
-        if (type.code == plcsim::kSdbCodeArray) {
+        if (type.code == formats::kSdbCodeArray) {
             arrayBases.insert(sample.project.types.at(type.baseIndex).code);
         }
     }
@@ -126,7 +126,7 @@ TEST(SdbDescriptionTest, SampleProjectIsCompleteAndServedWhole) {
     }
     EXPECT_EQ(arrayBases, (std::set<uint32_t>{5, 9, 11}));
     std::set<std::string> names;
-    for (const plcsim::SdbVariable& variable : sample.project.variables) {
+    for (const formats::SdbVariable& variable : sample.project.variables) {
         names.insert(variable.name);
     }
     EXPECT_GE(names.size(), 30u);
@@ -138,7 +138,7 @@ TEST(SdbDescriptionTest, SampleProjectIsCompleteAndServedWhole) {
     EXPECT_EQ(project.fileName, "SAMPLE.PRO");
     EXPECT_EQ(project.id, 0x2026120B);
     ASSERT_NE(project.sdb, nullptr);
-    EXPECT_EQ(*project.sdb, plcsim::WriteSdb(sample.project));
+    EXPECT_EQ(*project.sdb, formats::WriteSdb(sample.project));
 }
 
 } // namespace

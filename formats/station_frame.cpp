@@ -1,6 +1,6 @@
-#include "plcsim/station_frame.h"
+#include "formats/station_frame.h"
 
-namespace plcsim {
+namespace formats {
 
 namespace {
 
@@ -107,4 +107,4 @@ bool ParseOpened(const std::vector<uint8_t>& payload, bool& bigEndian, uint32_t&
     return true;
 }
 
-} // namespace plcsim
+} // namespace formats

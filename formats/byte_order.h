@@ -1,11 +1,11 @@
 // Writing and reading integers in the simulated controller's byte order.
-#ifndef KSYM_PLCSIM_BYTE_ORDER_H
-#define KSYM_PLCSIM_BYTE_ORDER_H
+#ifndef KSYM_FORMATS_BYTE_ORDER_H
+#define KSYM_FORMATS_BYTE_ORDER_H
 
 #include <cstdint>
 #include <vector>
 
-namespace plcsim {
+namespace formats {
 
 enum class ByteOrder { Little, Big };
 
@@ -17,6 +17,6 @@ void Put(std::vector<uint8_t>& out, uint32_t value, int width, ByteOrder order);
 // Reads `width` bytes (2 or 4) at p in the given order. The caller has checked the length.
 uint32_t Get(const uint8_t* p, int width, ByteOrder order);
 
-} // namespace plcsim
+} // namespace formats
 
 #endif

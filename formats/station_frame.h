@@ -10,15 +10,15 @@
 // A connection carries any number of sessions; the client numbers them. A frame whose length
 // is out of range, whose kind is unknown or whose spare byte is not 0 is a broken stream:
 // the receiver closes that connection.
-#ifndef KSYM_PLCSIM_STATION_FRAME_H
-#define KSYM_PLCSIM_STATION_FRAME_H
+#ifndef KSYM_FORMATS_STATION_FRAME_H
+#define KSYM_FORMATS_STATION_FRAME_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace plcsim {
+namespace formats {
 
 enum class FrameKind : uint8_t {
     Open = 1,      // client: a new session; the server answers Opened
@@ -78,6 +78,6 @@ std::vector<uint8_t> OpenedPayload(bool bigEndian, uint32_t blockSize,
 bool ParseOpened(const std::vector<uint8_t>& payload, bool& bigEndian, uint32_t& blockSize,
                  std::string& projectName);
 
-} // namespace plcsim
+} // namespace formats
 
 #endif

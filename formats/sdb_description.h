@@ -1,14 +1,14 @@
 // The text description of a controller project from which SDB files are built: one
 // declaration per line, documented in docs/sdb-description.md.
-#ifndef KSYM_PLCSIM_SDB_DESCRIPTION_H
-#define KSYM_PLCSIM_SDB_DESCRIPTION_H
+#ifndef KSYM_FORMATS_SDB_DESCRIPTION_H
+#define KSYM_FORMATS_SDB_DESCRIPTION_H
 
 #include <string>
 
-#include "plcsim/plant_description.h"
-#include "plcsim/sdb_writer.h"
+#include "formats/plant_description.h"
+#include "formats/sdb_writer.h"
 
-namespace plcsim {
+namespace formats {
 
 struct SdbDescription {
     std::string projectName; // the controller's project file name, e.g. "SAMPLE.PRO"
@@ -22,6 +22,6 @@ struct SdbDescription {
 // variable and behaviours a variable's type cannot take are errors.
 bool ParseSdbDescription(const std::string& text, SdbDescription& description, std::string& error);
 
-} // namespace plcsim
+} // namespace formats
 
 #endif

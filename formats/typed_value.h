@@ -14,14 +14,14 @@
 //   anything else (data blocks, pointers, NONE, or a known name whose size is not the
 //   type's)                              bytes
 // Type names compare without regard to case. Every value here is in the host's byte order.
-#ifndef KSYM_PLCSIM_TYPED_VALUE_H
-#define KSYM_PLCSIM_TYPED_VALUE_H
+#ifndef KSYM_FORMATS_TYPED_VALUE_H
+#define KSYM_FORMATS_TYPED_VALUE_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace plcsim {
+namespace formats {
 
 enum class ValueKind { kBool, kUnsigned, kSigned, kFloat, kText, kIntArray, kBytes };
 
@@ -62,6 +62,6 @@ void StoreUnsigned(uint64_t value, uint32_t size, uint8_t* out);
 // A float (4 bytes) or double (8 bytes) as a double.
 double LoadFloat(const uint8_t* data, uint32_t size);
 
-} // namespace plcsim
+} // namespace formats
 
 #endif

@@ -1,15 +1,15 @@
 // Writing SDB symbol files: the low-level record writer that tests use to make files of any
 // shape, good or hostile, and the whole-file writer behind `sdbtool build` and the simulated
 // controller's projects.
-#ifndef KSYM_PLCSIM_SDB_WRITER_H
-#define KSYM_PLCSIM_SDB_WRITER_H
+#ifndef KSYM_FORMATS_SDB_WRITER_H
+#define KSYM_FORMATS_SDB_WRITER_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace plcsim {
+namespace formats {
 
 // Section kinds and record kinds of the format.
 inline constexpr uint32_t kSdbHeaderSection = 1;
@@ -110,6 +110,6 @@ std::vector<uint8_t> WriteSdb(const SdbProject& project);
 // Writes `bytes` to `path`; false with `error` set when the file cannot be written.
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
 
-} // namespace plcsim
+} // namespace formats
 
 #endif

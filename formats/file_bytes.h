@@ -1,13 +1,13 @@
 // Reading a whole file into memory, for symbol files and project descriptions. (Writing is
 // WriteFileBytes in sdb_writer.h.)
-#ifndef KSYM_PLCSIM_FILE_BYTES_H
-#define KSYM_PLCSIM_FILE_BYTES_H
+#ifndef KSYM_FORMATS_FILE_BYTES_H
+#define KSYM_FORMATS_FILE_BYTES_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace plcsim {
+namespace formats {
 
 // The largest file read as a project (a symbol file of millions of symbols stays below).
 inline constexpr uint64_t kMaxProjectFileBytes = 256ull * 1024 * 1024;
@@ -18,6 +18,6 @@ inline constexpr uint64_t kMaxProjectFileBytes = 256ull * 1024 * 1024;
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes,
                    uint64_t maxBytes = kMaxProjectFileBytes);
 
-} // namespace plcsim
+} // namespace formats
 
 #endif

@@ -1,8 +1,7 @@
 # Writes a C++ source file that holds a text file's bytes, as a function that returns them:
-#   cmake -DINPUT=FILE -DOUTPUT=FILE.cpp [-DHEADER=H -DNAMESPACE=NS -DFUNCTION=NAME]
+#   cmake -DINPUT=FILE -DOUTPUT=FILE.cpp -DHEADER=H -DNAMESPACE=NS -DFUNCTION=NAME
 #         -P embed_text.cmake
-# By default the function is plcsim's SampleDescriptionText(), declared in
-# plcsim/sample_description.h; HEADER is the header that declares the one named.
+# HEADER is the header that declares NS::NAME(). ksym_embed_text (KSymEmbed.cmake) runs it.
 # It runs in CMake itself, so the cross builds embed the text without running a program
 # they built. The bytes are written as numbers, so that no character of the text can end a
 # literal early.
@@ -11,13 +10,13 @@ file(READ "${INPUT}" hex HEX)
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 string(REPEAT "0x..," 16 line)
 string(REGEX REPLACE "(${line})" "\\1\n    " bytes "${bytes}")
-if(NOT DEFINED FUNCTION)
-    set(HEADER plcsim/sample_description.h)
-    set(NAMESPACE plcsim)
-    set(FUNCTION SampleDescriptionText)
-endif()
+foreach(argument INPUT OUTPUT HEADER NAMESPACE FUNCTION)
+    if(NOT DEFINED ${argument})
+        message(FATAL_ERROR "embed_text.cmake: ${argument} is not given")
+    endif()
+endforeach()
 get_filename_component(name "${INPUT}" NAME)
-file(WRITE "${OUTPUT}" "// Generated from ${name} by plcsim/embed_text.cmake; do not edit.
+file(WRITE "${OUTPUT}" "// Generated from ${name} by cmake/embed_text.cmake; do not edit.
 #include \"${HEADER}\"
 
 namespace ${NAMESPACE} {

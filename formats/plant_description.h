@@ -1,16 +1,16 @@
 // What a project description says about the running plant beyond the symbol file: initial
 // values of variables and the behaviours that move them on the simulator's clock. The SDB
 // writer ignores it; the simulated controller plays it (plcsim/plant.h).
-#ifndef KSYM_PLCSIM_PLANT_DESCRIPTION_H
-#define KSYM_PLCSIM_PLANT_DESCRIPTION_H
+#ifndef KSYM_FORMATS_PLANT_DESCRIPTION_H
+#define KSYM_FORMATS_PLANT_DESCRIPTION_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "plcsim/typed_value.h"
+#include "formats/typed_value.h"
 
-namespace plcsim {
+namespace formats {
 
 // A variable the plant touches: where its value lies and what it is. The shape is the one
 // the library's readers give it (a data block, or an array of arrays or data blocks, is
@@ -61,6 +61,6 @@ struct PlantDescription {
     bool Empty() const { return inits.empty() && behaviours.empty(); }
 };
 
-} // namespace plcsim
+} // namespace formats
 
 #endif

@@ -1,11 +1,11 @@
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 
 #include <fstream>
 #include <stdexcept>
 
-#include "plcsim/byte_order.h"
+#include "formats/byte_order.h"
 
-namespace plcsim {
+namespace formats {
 
 namespace {
 
@@ -174,4 +174,4 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
     return true;
 }
 
-} // namespace plcsim
+} // namespace formats

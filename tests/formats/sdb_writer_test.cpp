@@ -3,17 +3,17 @@
 
 #include <stdexcept>
 
-#include "plcsim/sdb_writer.h"
+#include "formats/sdb_writer.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 TEST(SdbWriterTest, WholeFileIsByteExact) {
-    plcsim::SdbProject project;
+    formats::SdbProject project;
     project.projectId = 0x11223344;
-    project.types.push_back(plcsim::SdbType{plcsim::kSdbCodeString, 21, "S", 0, 0, {}, 20});
-    project.variables.push_back(plcsim::SdbVariable{"V", 0, 0x6E62, 3, 0x00010203});
+    project.types.push_back(formats::SdbType{formats::kSdbCodeString, 21, "S", 0, 0, {}, 20});
+    project.variables.push_back(formats::SdbVariable{"V", 0, 0x6E62, 3, 0x00010203});
     const Bytes expected = {
         // header section: kind 1, length 16, version 1, project id
         1, 0, 0, 0, 16, 0, 0, 0, 1, 0, 0, 0, 0x44, 0x33, 0x22, 0x11,
@@ -27,14 +27,14 @@ TEST(SdbWriterTest, WholeFileIsByteExact) {
         // name length 2, "V"
         5, 0, 0, 0, 28, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x62, 0x6E, 3, 0, 3, 2, 1, 0, 2, 0, 'V',
         0};
-    EXPECT_EQ(plcsim::WriteSdb(project), expected);
+    EXPECT_EQ(formats::WriteSdb(project), expected);
 }
 
 TEST(SdbWriterTest, RecordPayloadsAndLengthsFollowTheKindAndCode) {
-    plcsim::SdbWriter writer;
+    formats::SdbWriter writer;
     // An array: item data shorter than count × 8 is zero-filled; `extra` is not written.
-    writer.AddType(plcsim::SdbType{plcsim::kSdbCodeArray, 4, "A", 1, 2, {1, 2, 3}, 99});
-    writer.AddType(plcsim::SdbType{5, 2, "I", 0, 0, {}, 99}); // plain: no payload
+    writer.AddType(formats::SdbType{formats::kSdbCodeArray, 4, "A", 1, 2, {1, 2, 3}, 99});
+    writer.AddType(formats::SdbType{5, 2, "I", 0, 0, {}, 99}); // plain: no payload
     writer.AddSkippedType(7, {0xAA, 0xBB});
     writer.AddSkippedVariable(6, {0xCC});
     const Bytes expected = {
@@ -50,17 +50,17 @@ TEST(SdbWriterTest, RecordPayloadsAndLengthsFollowTheKindAndCode) {
 }
 
 TEST(SdbWriterTest, SectionLengthsAreAutomaticUnlessSetAndMisuseThrows) {
-    plcsim::SdbWriter writer;
-    const size_t first = writer.BeginSection(plcsim::kSdbHeaderSection, 1, 5);
+    formats::SdbWriter writer;
+    const size_t first = writer.BeginSection(formats::kSdbHeaderSection, 1, 5);
     writer.SetLength(first, 0); // a hostile length stays as set
     writer.AddRaw({9, 9, 9});
-    writer.BeginSection(plcsim::kSdbTypesSection, 1, 0);
+    writer.BeginSection(formats::kSdbTypesSection, 1, 0);
     writer.AddRaw({8});
     EXPECT_THROW(writer.Patch32(writer.Size() - 3, 0), std::out_of_range) << "one byte over";
     EXPECT_THROW(writer.Patch32(SIZE_MAX - 1, 0), std::out_of_range) << "no wrap-around";
-    plcsim::SdbVariable tooLong{std::string(plcsim::kSdbMaxNameLength + 1, 'x'), 0, 0, 0, 0};
+    formats::SdbVariable tooLong{std::string(formats::kSdbMaxNameLength + 1, 'x'), 0, 0, 0, 0};
     EXPECT_THROW(writer.AddVariable(tooLong), std::length_error);
-    EXPECT_THROW(writer.AddType(plcsim::SdbType{5, 2, tooLong.name, 0, 0, {}, 0}),
+    EXPECT_THROW(writer.AddType(formats::SdbType{5, 2, tooLong.name, 0, 0, {}, 0}),
                  std::length_error);
     EXPECT_EQ(writer.Size(), 36u) << "a refused record left bytes behind";
 
@@ -71,7 +71,7 @@ TEST(SdbWriterTest, SectionLengthsAreAutomaticUnlessSetAndMisuseThrows) {
 
     // The longest name fits: its length field holds 0xFFFF, the name and its terminator.
     writer.AddVariable(
-        plcsim::SdbVariable{std::string(plcsim::kSdbMaxNameLength, 'x'), 0, 0, 0, 0});
+        formats::SdbVariable{std::string(formats::kSdbMaxNameLength, 'x'), 0, 0, 0, 0});
     const Bytes longest = writer.Take();
     ASSERT_EQ(longest.size(), 26u + 0xFFFFu);
     EXPECT_EQ(longest[24], 0xFF);

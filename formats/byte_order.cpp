@@ -1,8 +1,8 @@
-#include "plcsim/byte_order.h"
+#include "formats/byte_order.h"
 
 #include <cstring>
 
-namespace plcsim {
+namespace formats {
 
 ByteOrder HostOrder() {
     const uint16_t probe = 1;
@@ -27,4 +27,4 @@ uint32_t Get(const uint8_t* p, int width, ByteOrder order) {
     return value;
 }
 
-} // namespace plcsim
+} // namespace formats

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "plcsim/station_frame.h"
+#include "formats/station_frame.h"
 
 namespace {
 
-using plcsim::EncodeFrame;
-using plcsim::Frame;
-using plcsim::FrameKind;
-using plcsim::FrameReader;
+using formats::EncodeFrame;
+using formats::Frame;
+using formats::FrameKind;
+using formats::FrameReader;
 
 TEST(StationFrame, FramesSurviveAnyCutOfTheStream) {
     const uint8_t telegram[] = {0x2E, 0, 1, 0, 0, 0};
@@ -59,7 +59,7 @@ TEST(StationFrame, LyingLengthsUnknownKindsAndSpareBytesBreakTheStream) {
     }
     // The largest body is accepted as a length and waited for.
     FrameReader reader;
-    const uint32_t largest = plcsim::kMaxFrameBody;
+    const uint32_t largest = formats::kMaxFrameBody;
     const uint8_t header[] = {static_cast<uint8_t>(largest),
                               static_cast<uint8_t>(largest >> 8),
                               static_cast<uint8_t>(largest >> 16),
@@ -74,16 +74,16 @@ TEST(StationFrame, LyingLengthsUnknownKindsAndSpareBytesBreakTheStream) {
 }
 
 TEST(StationFrame, OpenedCarriesOrderBlockSizeAndProjectName) {
-    const std::vector<uint8_t> payload = plcsim::OpenedPayload(true, 512, "SAMPLE.PRO");
+    const std::vector<uint8_t> payload = formats::OpenedPayload(true, 512, "SAMPLE.PRO");
     bool big = false;
     uint32_t block = 0;
     std::string name;
-    ASSERT_TRUE(plcsim::ParseOpened(payload, big, block, name));
+    ASSERT_TRUE(formats::ParseOpened(payload, big, block, name));
     EXPECT_TRUE(big);
     EXPECT_EQ(block, 512u);
     EXPECT_EQ(name, "SAMPLE.PRO");
-    EXPECT_FALSE(plcsim::ParseOpened({1, 0, 0, 0}, big, block, name));
-    EXPECT_FALSE(plcsim::ParseOpened({2, 0, 0, 0, 0}, big, block, name));
+    EXPECT_FALSE(formats::ParseOpened({1, 0, 0, 0}, big, block, name));
+    EXPECT_FALSE(formats::ParseOpened({2, 0, 0, 0, 0}, big, block, name));
 }
 
 } // namespace

@@ -1,0 +1,45 @@
+# What the tools need from the machine: the command-line and JSON libraries (header-only,
+# and for the cross builds taken from the machine's headers through a folder of their own),
+# and the HTTP library of ksym serve.
+# The header-only libraries of the machine serve the cross builds too: their folders are
+# linked into a folder of their own, so that no host header comes with them.
+if(CMAKE_CROSSCOMPILING)
+    set(KSYM_HEADER_SHIM ${CMAKE_BINARY_DIR}/host-headers)
+    file(MAKE_DIRECTORY ${KSYM_HEADER_SHIM})
+    foreach(dir CLI nlohmann)
+        if(NOT EXISTS ${KSYM_HEADER_SHIM}/${dir})
+            file(CREATE_LINK /usr/include/${dir} ${KSYM_HEADER_SHIM}/${dir} SYMBOLIC)
+        endif()
+    endforeach()
+    add_library(CLI11::CLI11 INTERFACE IMPORTED)
+    target_include_directories(CLI11::CLI11 INTERFACE ${KSYM_HEADER_SHIM})
+    add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED GLOBAL)
+    target_include_directories(nlohmann_json::nlohmann_json INTERFACE ${KSYM_HEADER_SHIM})
+else()
+    find_package(CLI11 CONFIG QUIET)
+    find_package(nlohmann_json 3 REQUIRED)
+    # ksym_values passes it on to the tool's tests, in a folder of their own.
+    set_target_properties(nlohmann_json::nlohmann_json PROPERTIES IMPORTED_GLOBAL TRUE)
+    if(NOT CLI11_FOUND)
+        find_path(CLI11_INCLUDE_DIR CLI/CLI.hpp REQUIRED)
+        add_library(CLI11::CLI11 INTERFACE IMPORTED)
+        target_include_directories(CLI11::CLI11 INTERFACE ${CLI11_INCLUDE_DIR})
+    endif()
+endif()
+
+# The HTTP server of ksym serve: Debian's cpp-httplib is a compiled library for the machine's
+# own architecture only (its header needs the flags the library was built with), so the i386
+# and Windows builds have every verb but serve. A native 64-bit build must have it.
+if(NOT CMAKE_CROSSCOMPILING)
+    find_library(KSYM_HTTPLIB_LIBRARY cpp-httplib)
+    if(KSYM_HTTPLIB_LIBRARY)
+        find_package(PkgConfig REQUIRED)
+        pkg_check_modules(HTTPLIB REQUIRED cpp-httplib)
+        add_library(ksym_httplib INTERFACE IMPORTED GLOBAL)
+        target_include_directories(ksym_httplib SYSTEM INTERFACE ${HTTPLIB_INCLUDE_DIRS})
+        target_compile_options(ksym_httplib INTERFACE ${HTTPLIB_CFLAGS_OTHER})
+        target_link_libraries(ksym_httplib INTERFACE ${KSYM_HTTPLIB_LIBRARY} Threads::Threads)
+    elseif(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        message(FATAL_ERROR "ksym serve needs libcpp-httplib-dev; scripts/setup.sh installs it")
+    endif()
+endif()
