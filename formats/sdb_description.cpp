@@ -271,8 +271,7 @@ private:
             return false;
         }
         const bool array = type.code == kSdbCodeArray;
-        const bool extra = type.code == kSdbCodeDataBlock || type.code == kSdbCodeString ||
-                           type.code == kSdbCodeExtra23;
+        const bool extra = SdbCodeHasExtra(type.code);
         if (!array && (pairs.count("base") != 0 || pairs.count("count") != 0)) {
             message = "'base' and 'count' are only for arrays (code 9)";
             return false;

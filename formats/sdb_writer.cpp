@@ -34,10 +34,6 @@ void PutName(std::vector<uint8_t>& out, const std::string& name) {
     out.push_back(0);
 }
 
-bool HasExtra(uint32_t code) {
-    return code == kSdbCodeDataBlock || code == kSdbCodeString || code == kSdbCodeExtra23;
-}
-
 } // namespace
 
 size_t SdbWriter::BeginSection(uint32_t kind, uint32_t version, uint32_t value) {
@@ -56,7 +52,9 @@ void SdbWriter::AddType(const SdbType& type) {
     const uint16_t nameLength = NameLength(type.name);
     const bool array = type.code == kSdbCodeArray;
     const uint64_t itemBytes = array ? static_cast<uint64_t>(type.itemCount) * 8u : 0u;
-    const uint64_t payload = array ? 8u + itemBytes : HasExtra(type.code) ? 4u : 0u;
+    const uint64_t payload = array                        ? 8u + itemBytes
+                             : SdbCodeHasExtra(type.code) ? kSdbExtraSize
+                                                          : 0u;
     const uint64_t length = kSdbTypeFixedSize + nameLength + payload;
     if (length > 0xFFFFFFFFu) {
         throw std::length_error("SDB type record longer than its length field holds");
@@ -75,7 +73,7 @@ void SdbWriter::AddType(const SdbType& type) {
         image_.insert(image_.end(), type.itemData.begin(),
                       type.itemData.begin() + static_cast<std::ptrdiff_t>(given));
         image_.resize(image_.size() + (wanted - given), 0);
-    } else if (HasExtra(type.code)) {
+    } else if (SdbCodeHasExtra(type.code)) {
         Put32(image_, type.extra);
     }
 }

@@ -9,31 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/sdb_layout.h"
+
 namespace formats {
-
-// Section kinds and record kinds of the format.
-inline constexpr uint32_t kSdbHeaderSection = 1;
-inline constexpr uint32_t kSdbTypesSection = 2;
-inline constexpr uint32_t kSdbVariablesSection = 3;
-inline constexpr uint32_t kSdbTypeRecord = 4;
-inline constexpr uint32_t kSdbVariableRecord = 5;
-
-// Type codes the reader distinguishes.
-inline constexpr uint32_t kSdbCodePlain8 = 8;
-inline constexpr uint32_t kSdbCodeArray = 9;
-inline constexpr uint32_t kSdbCodeDataBlock = 11;
-inline constexpr uint32_t kSdbCodeString = 13;
-inline constexpr uint32_t kSdbCodePlain21 = 21;
-inline constexpr uint32_t kSdbCodeExtra23 = 23;
-inline constexpr uint32_t kSdbCodeNone = 24;
-
-// Sizes of the fixed parts: section header, type record up to the name, variable record up
-// to the name.
-inline constexpr size_t kSdbSectionHeaderSize = 16;
-inline constexpr size_t kSdbTypeFixedSize = 18;
-inline constexpr size_t kSdbVariableFixedSize = 26;
-// The longest name a record can hold: its 16-bit length field counts the terminator too.
-inline constexpr size_t kSdbMaxNameLength = 0xFFFE;
 
 // One type record of kind 4. The payload after the name follows from the code: arrays get
 // base index, item count and count × 8 bytes of item data (zeros unless given); codes 11, 13

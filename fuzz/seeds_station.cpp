@@ -27,7 +27,7 @@ struct ReadItem {
 };
 
 Bytes ReadTelegram(const std::vector<ReadItem>& items, ByteOrder order) {
-    Bytes t = {plcsim::kRead, 0};
+    Bytes t = {formats::kServiceRead, 0};
     formats::Put(t, static_cast<uint32_t>(items.size()), 4, order);
     for (const ReadItem& item : items) {
         formats::Put(t, item.area, 2, order);
@@ -39,7 +39,7 @@ Bytes ReadTelegram(const std::vector<ReadItem>& items, ByteOrder order) {
 
 // One item per value; the client adds as many spare bytes as there are items.
 Bytes WriteTelegram(const std::vector<std::pair<ReadItem, Bytes>>& items, ByteOrder order) {
-    Bytes t = {plcsim::kWrite, 0};
+    Bytes t = {formats::kServiceWrite, 0};
     formats::Put(t, static_cast<uint32_t>(items.size()), 4, order);
     for (const auto& [item, value] : items) {
         formats::Put(t, item.area, 2, order);
@@ -52,7 +52,7 @@ Bytes WriteTelegram(const std::vector<std::pair<ReadItem, Bytes>>& items, ByteOr
 }
 
 Bytes UploadTelegram(ByteOrder order, const std::string& name = plcsim::kUploadFileName) {
-    Bytes t = {plcsim::kUpload, 0};
+    Bytes t = {formats::kServiceUpload, 0};
     Bytes counted(name.begin(), name.end());
     counted.push_back(0);
     if (counted.size() % 2 != 0) {
@@ -64,7 +64,7 @@ Bytes UploadTelegram(ByteOrder order, const std::string& name = plcsim::kUploadF
 }
 
 Bytes LoginTelegram(ByteOrder order) {
-    Bytes t = {plcsim::kLogin};
+    Bytes t = {formats::kServiceLogin};
     formats::Put(t, 1, 4, order);
     formats::Put(t, 0x2026, 4, order);
     formats::Put(t, 7, 4, order);
@@ -74,7 +74,7 @@ Bytes LoginTelegram(ByteOrder order) {
 }
 
 Bytes Control(const std::string& command) {
-    Bytes t = {plcsim::kControl};
+    Bytes t = {formats::kServiceControl};
     t.insert(t.end(), command.begin(), command.end());
     t.push_back(0);
     return t;
@@ -137,7 +137,7 @@ Bytes Pieces(const Bytes& sizes, const Bytes& stream) {
 Bytes ClientStream(ByteOrder order) {
     Bytes stream = Frame(FrameKind::Open, 0, {});
     Append(stream, Frame(FrameKind::Open, 1, {}));
-    Append(stream, Frame(FrameKind::Request, 0, {plcsim::kProjectId}));
+    Append(stream, Frame(FrameKind::Request, 0, {formats::kServiceProjectId}));
     Append(stream, Frame(FrameKind::Request, 1, ReadTelegram({{1, 100, 4}, {2, 0, 0}}, order)));
     Append(stream, Frame(FrameKind::Request, 0, UploadTelegram(order)));
     Append(stream, Frame(FrameKind::Close, 1, {}));
@@ -155,13 +155,13 @@ bool WriteStationSeeds(const std::string& corpus) {
     const ByteOrder big = ByteOrder::Big;
 
     const std::vector<Bytes> session = {
-        {plcsim::kProjectId},
+        {formats::kServiceProjectId},
         LoginTelegram(little),
         ReadTelegram({{1, 8, 2}, {1, 0, 0}, {3, 4, 21}, {9, 0, 4}}, little),
         UploadTelegram(little),
-        {plcsim::kUploadNext},
-        {plcsim::kUploadNext},
-        {plcsim::kLogout},
+        {formats::kServiceUploadNext},
+        {formats::kServiceUploadNext},
+        {formats::kServiceLogout},
     };
     const Bytes served = StationStream(false, 200, session);
     // The documented read of area 1, offset 100, 4 bytes, in session 7.
@@ -187,13 +187,15 @@ bool WriteStationSeeds(const std::string& corpus) {
     // station whose controller reports a fatal error, then answers again; frames for other
     // sessions and kinds between the replies; a stream that breaks after a reply; openings
     // the client must refuse.
-    const std::vector<Bytes> faulty = {
-        Control("fault=fatal"), {plcsim::kProjectId}, Control("clear=fatal"), {plcsim::kProjectId}};
-    Bytes mixed = StationStream(true, 64, {{plcsim::kProjectId}, UploadTelegram(big)});
+    const std::vector<Bytes> faulty = {Control("fault=fatal"),
+                                       {formats::kServiceProjectId},
+                                       Control("clear=fatal"),
+                                       {formats::kServiceProjectId}};
+    Bytes mixed = StationStream(true, 64, {{formats::kServiceProjectId}, UploadTelegram(big)});
     Append(mixed, Frame(FrameKind::Reply, 3, {1, 2, 3}));
     Append(mixed, Frame(FrameKind::Opened, 0, formats::OpenedPayload(false, 0, "X")));
     Append(mixed, Frame(FrameKind::Reply, 0, {}));
-    Bytes breaking = StationStream(false, 256, {{plcsim::kProjectId}});
+    Bytes breaking = StationStream(false, 256, {{formats::kServiceProjectId}});
     Append(breaking, broken);
     Bytes wrongSession = Frame(FrameKind::Opened, 1, formats::OpenedPayload(false, 1024, "A.PRO"));
     Bytes badOrder = Frame(FrameKind::Opened, 0, {2, 0, 4, 0, 0});
@@ -217,25 +219,25 @@ bool WriteStationSeeds(const std::string& corpus) {
     const Bytes upload = UploadTelegram(little);
     std::vector<Bytes> wholeUpload = {upload};
     for (int i = 0; i < 12; ++i) {
-        wholeUpload.push_back({plcsim::kUploadNext});
+        wholeUpload.push_back({formats::kServiceUploadNext});
     }
-    Bytes hugeCount = {plcsim::kRead, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    Bytes hugeCount = {formats::kServiceRead, 0, 0xFF, 0xFF, 0xFF, 0xFF};
     ok = ok && WriteSeed(request + "client_session.bin", RequestSequence(false, 200, session)) &&
          WriteSeed(request + "whole_upload.bin", RequestSequence(false, 300, wholeUpload)) &&
          WriteSeed(request + "upload_big_endian_small_chunks.bin",
                    RequestSequence(true, 16,
                                    {UploadTelegram(big),
-                                    {plcsim::kUploadNext},
+                                    {formats::kServiceUploadNext},
                                     UploadTelegram(big, "download.sdb"),
-                                    {plcsim::kUploadNext},
-                                    {plcsim::kUploadNext, 0},
-                                    {plcsim::kUploadNext}})) &&
+                                    {formats::kServiceUploadNext},
+                                    {formats::kServiceUploadNext, 0},
+                                    {formats::kServiceUploadNext}})) &&
          WriteSeed(request + "upload_wrong_names.bin",
                    RequestSequence(false, 256,
                                    {UploadTelegram(little, "OTHER.SDB"),
-                                    {plcsim::kUploadNext},
-                                    {plcsim::kUpload, 0, 13, 0},
-                                    {plcsim::kUpload}})) &&
+                                    {formats::kServiceUploadNext},
+                                    {formats::kServiceUpload, 0, 13, 0},
+                                    {formats::kServiceUpload}})) &&
          WriteSeed(
              request + "reads_of_every_kind.bin",
              RequestSequence(
@@ -244,7 +246,7 @@ bool WriteStationSeeds(const std::string& corpus) {
                   ReadTelegram({{4, 0, 1}, {0, 511, 2}, {0, 4095, 0}, {0, 0xFFFFFFFF, 4}}, big),
                   ReadTelegram({}, big),
                   hugeCount,
-                  {plcsim::kRead, 0, 1},
+                  {formats::kServiceRead, 0, 1},
                   ReadTelegram({{0, 0, 0x00FFFFF0}, {0, 0, 0x100}}, big)})) &&
          WriteSeed(request + "writes_all_or_none.bin",
                    RequestSequence(
@@ -255,7 +257,7 @@ bool WriteStationSeeds(const std::string& corpus) {
                                       little),
                         WriteTelegram({{{2, 6, 2}, {1, 2}}, {{2, 510, 4}, {1, 2, 3, 4}}}, little),
                         ReadTelegram({{2, 4, 4}, {3, 4, 4}}, little),
-                        {plcsim::kWrite, 0, 2, 0, 0, 0, 2, 0}})) &&
+                        {formats::kServiceWrite, 0, 2, 0, 0, 0, 2, 0}})) &&
          WriteSeed(request + "faults_and_absent.bin",
                    RequestSequence(false, 256,
                                    {Control("absent=1:8"),
@@ -263,20 +265,20 @@ bool WriteStationSeeds(const std::string& corpus) {
                                     WriteTelegram({{{1, 6, 4}, {1, 2, 3, 4}}}, little),
                                     Control("fault=short"),
                                     ReadTelegram({{1, 0, 4}}, little),
-                                    {plcsim::kProjectId},
+                                    {formats::kServiceProjectId},
                                     Control("fault=refuse"),
                                     LoginTelegram(little),
                                     upload,
-                                    {plcsim::kLogout},
+                                    {formats::kServiceLogout},
                                     Control("clear=all"),
                                     Control("fault=shortread"),
                                     ReadTelegram({{1, 0, 4}}, little),
                                     upload,
                                     Control("fault=silent"),
-                                    {plcsim::kProjectId},
+                                    {formats::kServiceProjectId},
                                     Control("clear=silent"),
                                     Control("fault=empty"),
-                                    {plcsim::kProjectId},
+                                    {formats::kServiceProjectId},
                                     Control("clear=absent"),
                                     Control("clear=all"),
                                     Control("fault=nope")})) &&
@@ -294,12 +296,13 @@ bool WriteStationSeeds(const std::string& corpus) {
                                     Control("clock=+99999999999"),
                                     {0x77, 1, 2},
                                     {}})) &&
-         WriteSeed(request + "login_short_and_whole.bin", RequestSequence(true, 1,
-                                                                          {{plcsim::kLogin, 0, 0},
-                                                                           LoginTelegram(big),
-                                                                           {plcsim::kLogout},
-                                                                           LoginTelegram(big),
-                                                                           Control("cut")}));
+         WriteSeed(request + "login_short_and_whole.bin",
+                   RequestSequence(true, 1,
+                                   {{formats::kServiceLogin, 0, 0},
+                                    LoginTelegram(big),
+                                    {formats::kServiceLogout},
+                                    LoginTelegram(big),
+                                    Control("cut")}));
     return ok;
 }
 

@@ -175,11 +175,11 @@ void CheckRead(State& state, const plcsim::Config& config, const uint8_t* reques
     const uint32_t count = malformed ? 0 : formats::Get(request + 2, 4, order);
     FUZZ_CHECK(reply.size() <= plcsim::kMaxReadReply);
     if (malformed) {
-        FUZZ_CHECK(reply.size() == 2 && Field(reply, 0, 2, order) == plcsim::kStatusMalformed);
+        FUZZ_CHECK(reply.size() == 2 && Field(reply, 0, 2, order) == formats::kStatusMalformed);
         return;
     }
     FUZZ_CHECK(reply.size() == expected);
-    FUZZ_CHECK(Field(reply, 0, 2, order) == plcsim::kStatusOk);
+    FUZZ_CHECK(Field(reply, 0, 2, order) == formats::kStatusOk);
     FUZZ_CHECK(Field(reply, 2, 4, order) == ++state.readsAnswered);
     size_t at = 6;
     for (uint32_t i = 0; i < count; ++i) {
@@ -246,8 +246,8 @@ void CheckUploadReply(State& state, bool begins, const std::vector<uint8_t>& rep
     const uint32_t more = Field(reply, 2, 2, order);
     const uint32_t data = Field(reply, 4, 2, order);
     FUZZ_CHECK(reply.size() == 6 + static_cast<size_t>(data));
-    if (status != plcsim::kStatusOk) {
-        FUZZ_CHECK(status == plcsim::kStatusRefused && more == 0 && data == 0);
+    if (status != formats::kStatusOk) {
+        FUZZ_CHECK(status == formats::kStatusRefused && more == 0 && data == 0);
         FUZZ_CHECK(state.session.upload == nullptr);
         state.uploading.reset();
         return;
@@ -282,7 +282,7 @@ void HandleOne(Controller& controller, State& state, const uint8_t* request, siz
     const plcsim::Config config = controller.GetConfig();
     const Areas before = Snapshot(controller);
     const bool wasLoggedIn = controller.LoggedIn();
-    if (service == plcsim::kUpload) {
+    if (service == formats::kServiceUpload) {
         state.uploading = controller.GetProject().sdb;
     }
     const auto& faults = config.faults;
@@ -296,10 +296,10 @@ void HandleOne(Controller& controller, State& state, const uint8_t* request, siz
 
     const std::vector<uint8_t>& reply = outcome.reply;
     const ByteOrder order = state.order;
-    if (service == plcsim::kControl) {
+    if (service == formats::kServiceControl) {
         FUZZ_CHECK(outcome.kind == Outcome::Kind::Reply && reply.size() == 2);
         const uint32_t status = Field(reply, 0, 2, order);
-        FUZZ_CHECK(status == plcsim::kStatusOk || status == plcsim::kStatusRefused);
+        FUZZ_CHECK(status == formats::kStatusOk || status == formats::kStatusRefused);
         return;
     }
     const bool unprocessed =
@@ -311,7 +311,7 @@ void HandleOne(Controller& controller, State& state, const uint8_t* request, siz
     }
     FUZZ_CHECK(outcome.kind == Outcome::Kind::Reply);
     const bool cut = faults.count(Fault::Short) != 0 ||
-                     (service == plcsim::kRead && faults.count(Fault::ShortRead) != 0);
+                     (service == formats::kServiceRead && faults.count(Fault::ShortRead) != 0);
     // The reply as it was before the fault cut its last byte: only its length is known then.
     std::vector<uint8_t> whole = reply;
     if (cut) {
@@ -319,7 +319,7 @@ void HandleOne(Controller& controller, State& state, const uint8_t* request, siz
     }
     const bool refuse = faults.count(Fault::Refuse) != 0;
     switch (service) {
-    case plcsim::kRead:
+    case formats::kServiceRead:
         if (cut) {
             // The value bytes are no longer all there; the length and the counter still are.
             const uint64_t expected = ReadReplySize(request, length, order);
@@ -329,7 +329,7 @@ void HandleOne(Controller& controller, State& state, const uint8_t* request, siz
             CheckRead(state, config, request, length, reply, before);
         }
         break;
-    case plcsim::kWrite: {
+    case formats::kServiceWrite: {
         Areas expected = before;
         const bool fits = ApplyWrite(order, request, length, expected);
         FUZZ_CHECK(whole.size() == 2);
@@ -340,37 +340,38 @@ void HandleOne(Controller& controller, State& state, const uint8_t* request, siz
             break;
         }
         const uint32_t status = Field(reply, 0, 2, order);
-        FUZZ_CHECK(status == plcsim::kStatusOk || status == plcsim::kStatusRefused);
-        const bool accepted = status == plcsim::kStatusOk;
+        FUZZ_CHECK(status == formats::kStatusOk || status == formats::kStatusRefused);
+        const bool accepted = status == formats::kStatusOk;
         FUZZ_CHECK(!accepted || (fits && !refuse));
         // Without absent bytes, nothing else may refuse a write that fits.
         FUZZ_CHECK(accepted || refuse || !fits || !config.absent.empty());
         FUZZ_CHECK(after == (accepted ? expected : before));
         break;
     }
-    case plcsim::kUpload:
-    case plcsim::kUploadNext:
+    case formats::kServiceUpload:
+    case formats::kServiceUploadNext:
         if (cut) {
             // The chunk's bytes are not all there: this upload cannot be put together.
             state.uploading.reset();
             state.verifiable = false;
         } else {
-            CheckUploadReply(state, service == plcsim::kUpload, reply);
+            CheckUploadReply(state, service == formats::kServiceUpload, reply);
         }
         break;
-    case plcsim::kLogin:
+    case formats::kServiceLogin:
         FUZZ_CHECK(whole.size() == 2);
         FUZZ_CHECK(controller.LoggedIn() == (length >= 15 && !refuse ? true : wasLoggedIn));
         if (!cut) {
-            FUZZ_CHECK(Field(reply, 0, 2, order) ==
-                       (length >= 15 && !refuse ? plcsim::kLoginAccepted : plcsim::kStatusRefused));
+            FUZZ_CHECK(Field(reply, 0, 2, order) == (length >= 15 && !refuse
+                                                         ? formats::kStatusLoginAccepted
+                                                         : formats::kStatusRefused));
         }
         break;
-    case plcsim::kLogout:
+    case formats::kServiceLogout:
         FUZZ_CHECK(whole.size() == 2);
         FUZZ_CHECK(controller.LoggedIn() == (refuse ? wasLoggedIn : false));
         break;
-    case plcsim::kProjectId:
+    case formats::kServiceProjectId:
         FUZZ_CHECK(whole.size() >= 10);
         if (!cut) {
             FUZZ_CHECK(Field(reply, 2, 4, order) ==
@@ -380,11 +381,11 @@ void HandleOne(Controller& controller, State& state, const uint8_t* request, siz
     default:
         FUZZ_CHECK(whole.size() == 2);
         if (!cut) {
-            FUZZ_CHECK(Field(reply, 0, 2, order) == plcsim::kStatusUnknownService);
+            FUZZ_CHECK(Field(reply, 0, 2, order) == formats::kStatusUnknownService);
         }
         break;
     }
-    if (service != plcsim::kWrite) {
+    if (service != formats::kServiceWrite) {
         FUZZ_CHECK(Snapshot(controller) == before);
     }
 }

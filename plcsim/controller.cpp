@@ -11,16 +11,7 @@ namespace plcsim {
 
 namespace {
 
-// The upload request: service byte, a zero byte, the 16-bit name length, then the name.
-constexpr size_t kUploadNameLengthField = 2;
-constexpr size_t kUploadNameField = 4;
-constexpr uint32_t kMaxChunkSize = 0xFFFF; // the reply's data length field has 16 bits
-
-// The memory services: service byte, a spare byte, the 32-bit item count, then the items,
-// each beginning with area (16 bits), offset (32) and size (32).
-constexpr size_t kItemsField = 6;
-constexpr size_t kItemHeader = 10;
-constexpr size_t kReadReplyHeader = 6; // status (2), reply word (4)
+// The layouts of the requests and replies are formats/telegram_layout.h.
 
 // The value bytes an item carries: one for a bit (size 0).
 uint64_t ValueSize(uint32_t size) {
@@ -54,8 +45,8 @@ bool EqualsIgnoringCase(const uint8_t* text, size_t length, const char* expected
 } // namespace
 
 bool Controller::Configure(const Config& config, std::string& error) {
-    if (config.chunkSize == 0 || config.chunkSize > kMaxChunkSize) {
-        error = "the chunk size must be 1 to " + std::to_string(kMaxChunkSize);
+    if (config.chunkSize == 0 || config.chunkSize > formats::kMaxChunkData) {
+        error = "the chunk size must be 1 to " + std::to_string(formats::kMaxChunkData);
         return false;
     }
     if (config.memorySize == 0 || config.memorySize > kMaxMemorySize) {
@@ -158,7 +149,7 @@ std::vector<uint8_t> Controller::StatusReply(uint16_t status) const {
 std::vector<uint8_t> Controller::ProjectIdReply() const {
     std::vector<uint8_t> reply;
     const bool refuse = config_.faults.count(Fault::Refuse) != 0;
-    formats::Put(reply, refuse ? kStatusRefused : kStatusOk, 2, config_.order);
+    formats::Put(reply, refuse ? formats::kStatusRefused : formats::kStatusOk, 2, config_.order);
     Put(reply, static_cast<uint32_t>(project_.id), 4, config_.order);
     Put(reply, project_.number, 4, config_.order);
     for (const std::string& text : project_.texts) {
@@ -171,14 +162,15 @@ std::vector<uint8_t> Controller::ProjectIdReply() const {
 // The request must count its name exactly: the name, its zero, and one zero pad when that
 // makes an odd length; anything else is malformed.
 bool Controller::UploadNamesFile(const uint8_t* request, size_t length) const {
-    if (length < kUploadNameField || request[1] != 0) {
+    if (length < formats::kUploadNameField || request[1] != 0) {
         return false;
     }
-    const size_t counted = formats::Get(request + kUploadNameLengthField, 2, config_.order);
-    if (length - kUploadNameField != counted) {
+    const size_t counted =
+        formats::Get(request + formats::kUploadNameLengthField, 2, config_.order);
+    if (length - formats::kUploadNameField != counted) {
         return false;
     }
-    const uint8_t* name = request + kUploadNameField;
+    const uint8_t* name = request + formats::kUploadNameField;
     const void* zero = std::memchr(name, 0, counted);
     if (zero == nullptr) {
         return false;
@@ -195,7 +187,7 @@ std::vector<uint8_t> Controller::RefuseUpload(Session& session) const {
     session.upload.reset();
     session.position = 0;
     std::vector<uint8_t> reply;
-    formats::Put(reply, kStatusRefused, 2, config_.order);
+    formats::Put(reply, formats::kStatusRefused, 2, config_.order);
     Put(reply, 0, 2, config_.order); // more
     Put(reply, 0, 2, config_.order); // data length
     return reply;
@@ -209,7 +201,7 @@ std::vector<uint8_t> Controller::Chunk(Session& session) const {
     const bool more = length < left;
     std::vector<uint8_t> reply;
     reply.reserve(6 + length);
-    formats::Put(reply, kStatusOk, 2, config_.order);
+    formats::Put(reply, formats::kStatusOk, 2, config_.order);
     Put(reply, more ? 1 : 0, 2, config_.order);
     Put(reply, static_cast<uint32_t>(length), 2, config_.order);
     const auto first = file.begin() + static_cast<std::ptrdiff_t>(session.position);
@@ -261,29 +253,29 @@ bool Controller::Accessible(uint16_t area, uint32_t offset, uint32_t size) const
 
 std::vector<uint8_t> Controller::ReadReply(const uint8_t* request, size_t length) {
     const formats::ByteOrder order = config_.order;
-    if (length < kItemsField) {
-        return StatusReply(kStatusMalformed);
+    if (length < formats::kItemsField) {
+        return StatusReply(formats::kStatusMalformed);
     }
     const uint32_t count = formats::Get(request + 2, 4, order);
-    if ((length - kItemsField) / kItemHeader < count) {
-        return StatusReply(kStatusMalformed);
+    if ((length - formats::kItemsField) / formats::kItemLength < count) {
+        return StatusReply(formats::kStatusMalformed);
     }
     // The reply's size first, so that an absurd request is turned down before anything is
     // allocated. The sum stops at the cap, long before 64 bits could wrap.
-    const uint8_t* items = request + kItemsField;
-    uint64_t replySize = kReadReplyHeader;
+    const uint8_t* items = request + formats::kItemsField;
+    uint64_t replySize = formats::kReplyItemsField;
     for (uint32_t i = 0; i < count; ++i) {
-        replySize += 1 + ValueSize(ItemAt(items + kItemHeader * i, order).size);
+        replySize += 1 + ValueSize(ItemAt(items + formats::kItemLength * i, order).size);
         if (replySize > kMaxReadReply) {
-            return StatusReply(kStatusMalformed);
+            return StatusReply(formats::kStatusMalformed);
         }
     }
     std::vector<uint8_t> reply;
     reply.reserve(static_cast<size_t>(replySize));
-    formats::Put(reply, kStatusOk, 2, order);
+    formats::Put(reply, formats::kStatusOk, 2, order);
     Put(reply, ++readsAnswered_, 4, order);
     for (uint32_t i = 0; i < count; ++i) {
-        const Item item = ItemAt(items + kItemHeader * i, order);
+        const Item item = ItemAt(items + formats::kItemLength * i, order);
         const bool present = Accessible(item.area, item.offset, item.size);
         reply.push_back(present ? 1 : 0);
         if (item.size == 0) {
@@ -302,23 +294,24 @@ std::vector<uint8_t> Controller::ReadReply(const uint8_t* request, size_t length
 
 std::vector<uint8_t> Controller::WriteReply(const uint8_t* request, size_t length) {
     const formats::ByteOrder order = config_.order;
-    if (config_.faults.count(Fault::Refuse) != 0 || config_.readOnly || length < kItemsField) {
-        return StatusReply(kStatusRefused);
+    if (config_.faults.count(Fault::Refuse) != 0 || config_.readOnly ||
+        length < formats::kItemsField) {
+        return StatusReply(formats::kStatusRefused);
     }
     // Every item is parsed and checked before the first is written. Each takes at least
     // eleven bytes of the request, so the loop ends with the request, whatever the count.
     const uint32_t count = formats::Get(request + 2, 4, order);
     std::vector<Item> items;
-    size_t position = kItemsField;
+    size_t position = formats::kItemsField;
     for (uint32_t i = 0; i < count; ++i) {
-        if (length - position < kItemHeader) {
-            return StatusReply(kStatusRefused);
+        if (length - position < formats::kItemLength) {
+            return StatusReply(formats::kStatusRefused);
         }
         Item item = ItemAt(request + position, order);
-        position += kItemHeader;
+        position += formats::kItemLength;
         const uint64_t valueSize = ValueSize(item.size);
         if (length - position < valueSize || !Accessible(item.area, item.offset, item.size)) {
-            return StatusReply(kStatusRefused);
+            return StatusReply(formats::kStatusRefused);
         }
         item.value = request + position;
         position += static_cast<size_t>(valueSize);
@@ -332,7 +325,7 @@ std::vector<uint8_t> Controller::WriteReply(const uint8_t* request, size_t lengt
         }
         plant_.Written(memory_, order, item.area, item.offset, item.size, clock_.Now());
     }
-    return StatusReply(kStatusOk);
+    return StatusReply(formats::kStatusOk);
 }
 
 std::string Controller::ControlProjectPath(const std::string& named) const {
@@ -401,13 +394,13 @@ Outcome Controller::Control(const uint8_t* text, size_t length) {
         }
     }
     Outcome outcome;
-    outcome.reply = StatusReply(accepted ? kStatusOk : kStatusRefused);
+    outcome.reply = StatusReply(accepted ? formats::kStatusOk : formats::kStatusRefused);
     return outcome;
 }
 
 Outcome Controller::Handle(Session& session, const uint8_t* request, size_t length) {
     // The switch is fixed at Configure.
-    if (length != 0 && request[0] == kControl && config_.control) {
+    if (length != 0 && request[0] == formats::kServiceControl && config_.control) {
         return Control(request + 1, length - 1);
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -427,45 +420,45 @@ Outcome Controller::Handle(Session& session, const uint8_t* request, size_t leng
     const bool refuse = faults.count(Fault::Refuse) != 0;
     const uint8_t service = length == 0 ? 0 : request[0];
     switch (service) {
-    case kProjectId:
+    case formats::kServiceProjectId:
         outcome.reply = ProjectIdReply();
         break;
-    case kLogin:
+    case formats::kServiceLogin:
         // 0x01, three 32-bit words, one byte, one spare byte.
         if (length < 15 || refuse) {
-            outcome.reply = StatusReply(kStatusRefused);
+            outcome.reply = StatusReply(formats::kStatusRefused);
         } else {
             loggedIn_ = true;
-            outcome.reply = StatusReply(kLoginAccepted);
+            outcome.reply = StatusReply(formats::kStatusLoginAccepted);
         }
         break;
-    case kLogout:
+    case formats::kServiceLogout:
         if (refuse) {
-            outcome.reply = StatusReply(kStatusRefused);
+            outcome.reply = StatusReply(formats::kStatusRefused);
         } else {
             loggedIn_ = false;
-            outcome.reply = StatusReply(kStatusOk);
+            outcome.reply = StatusReply(formats::kStatusOk);
         }
         break;
-    case kUpload:
+    case formats::kServiceUpload:
         outcome.reply = BeginUpload(session, request, length);
         break;
-    case kUploadNext:
+    case formats::kServiceUploadNext:
         outcome.reply = NextChunk(session, length);
         break;
-    case kRead:
+    case formats::kServiceRead:
         plant_.Advance(memory_, config_.order, clock_.Now());
         outcome.reply = ReadReply(request, length);
         break;
-    case kWrite:
+    case formats::kServiceWrite:
         plant_.Advance(memory_, config_.order, clock_.Now());
         outcome.reply = WriteReply(request, length);
         break;
     default:
-        outcome.reply = StatusReply(kStatusUnknownService);
+        outcome.reply = StatusReply(formats::kStatusUnknownService);
         break;
     }
-    const bool shortRead = service == kRead && faults.count(Fault::ShortRead) != 0;
+    const bool shortRead = service == formats::kServiceRead && faults.count(Fault::ShortRead) != 0;
     if ((faults.count(Fault::Short) != 0 || shortRead) && !outcome.reply.empty()) {
         outcome.reply.pop_back();
     }

@@ -12,35 +12,17 @@
 #include "plcsim/memory.h"
 #include "plcsim/plant.h"
 #include "plcsim/project.h"
+#include "formats/telegram_layout.h"
 #include "plcsim/session.h"
 #include "plcsim/sim_clock.h"
 
 namespace plcsim {
-
-// Service codes: the first byte of every request.
-enum Service : uint8_t {
-    kLogin = 0x01,
-    kLogout = 0x02,
-    kProjectId = 0x11,
-    kUpload = 0x31,     // begins the upload of the symbol file, answers its first chunk
-    kUploadNext = 0x32, // answers the next chunk of the upload in progress
-    kRead = 0x2E,       // reads items of memory
-    kWrite = 0x3C,      // writes items of memory, all or none
-    kControl = 0xF0,    // the simulator control service, for tests
-};
 
 // The file name the upload service serves, compared without regard to case.
 inline constexpr char kUploadFileName[] = "DOWNLOAD.SDB";
 
 // The largest read reply the controller builds; a request asking for more is malformed.
 inline constexpr size_t kMaxReadReply = 16 * 1024 * 1024;
-
-// Status words of the replies.
-inline constexpr uint16_t kLoginAccepted = 1000;
-inline constexpr uint16_t kStatusOk = 0;
-inline constexpr uint16_t kStatusRefused = 1;
-inline constexpr uint16_t kStatusMalformed = 2; // a read request that does not parse
-inline constexpr uint16_t kStatusUnknownService = 0xFFFF;
 
 // What the controller does with one request.
 struct Outcome {
@@ -75,12 +57,12 @@ public:
     // (value bytes 0) marks an item outside its area, of an area that does not exist, or
     // covering an absent address. The values are the memory's bytes as they are, never
     // converted. A request shorter than 6 bytes or than its count says, or whose reply
-    // would exceed kMaxReadReply, gets only the status kStatusMalformed.
+    // would exceed kMaxReadReply, gets only the status formats::kStatusMalformed.
     //
     // Write: 0x3C, a byte, n (32 bits), then n items of area, offset, size and the value
     // bytes (1 for a bit: nonzero sets it, zero clears it); whatever follows the items (the
     // client sends n spare bytes) is ignored. The reply is a status word: 0 when every item
-    // was written, kStatusRefused, with nothing written, when any item cannot be, the
+    // was written, formats::kStatusRefused, with nothing written, when any item cannot be, the
     // request is cut short, the refuse fault is on, or the controller is read-only.
     //
     // Every number of these services is in the controller's byte order.

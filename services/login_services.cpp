@@ -1,6 +1,7 @@
 // Login and logout at the controller.
 #include <cstdint>
 
+#include "formats/telegram_layout.h"
 #include "frame/exception_guard.h"
 #include "frame/reply_read.h"
 #include "frame/telegram_io.h"
@@ -8,13 +9,10 @@
 
 namespace {
 
-constexpr uint8_t kLoginService = 0x01;
-constexpr uint8_t kLogoutService = 0x02;
-constexpr uint16_t kLoginAccepted = 1000;
-constexpr uint16_t kLogoutAccepted = 0;
-
-// The login request: the service byte, the 32-bit words 3, 5 and 0, and two zero bytes.
-constexpr size_t kLoginLength = 15;
+// The requests' layout and the accepting status words are formats/telegram_layout.h.
+using formats::kLoginLength;
+using formats::kLoginWords;
+using formats::kLoginWordsField;
 
 // 1 when the channel's current reply carries the expected status word.
 int32_t StatusIs(int32_t channel, const char* debugLine, uint16_t expected) {
@@ -36,16 +34,17 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymLogin(int32_t channel) {
         if (context == nullptr) {
             return 0;
         }
-        uint8_t request[kLoginLength] = {kLoginService};
-        ksym::PutField<uint32_t>(request + 1, 3, context->swapBytes);
-        ksym::PutField<uint32_t>(request + 5, 5, context->swapBytes);
-        ksym::PutField<uint32_t>(request + 9, 0, context->swapBytes);
+        uint8_t request[kLoginLength] = {formats::kServiceLogin};
+        for (size_t i = 0; i < 3; ++i) {
+            ksym::PutField<uint32_t>(request + kLoginWordsField + 4 * i, kLoginWords[i],
+                                     context->swapBytes);
+        }
         return ksym::SendTelegram(channel, request, sizeof request);
     });
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymLoginResult(int32_t channel) {
-    return StatusIs(channel, "KSymLoginResult(C=%ld)\n", kLoginAccepted);
+    return StatusIs(channel, "KSymLoginResult(C=%ld)\n", formats::kStatusLoginAccepted);
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymLogout(int32_t channel) {
@@ -53,11 +52,11 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymLogout(int32_t channel) {
         if (ksym::BeginService(channel, "KSymLogout(C=%ld)\n") == nullptr) {
             return 0;
         }
-        const uint8_t request = kLogoutService;
+        const uint8_t request = formats::kServiceLogout;
         return ksym::SendTelegram(channel, &request, sizeof request);
     });
 }
 
 extern "C" KSYM_API int32_t KSYM_CALL KSymLogoutResult(int32_t channel) {
-    return StatusIs(channel, "KSymLogoutResult(C=%ld)\n", kLogoutAccepted);
+    return StatusIs(channel, "KSymLogoutResult(C=%ld)\n", formats::kStatusOk);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "extern/kclient.h"
+#include "formats/telegram_layout.h"
 #include "frame/exception_guard.h"
 #include "frame/project_info.h"
 #include "frame/reply_read.h"
@@ -16,27 +17,29 @@ namespace ksym {
 
 namespace {
 
-constexpr uint8_t kProjectIdService = 0x11;
-constexpr size_t kShortIdField = 1;  // in a 5-byte reply, after a one-byte status
-constexpr size_t kIdField = 2;       // after the 16-bit status
-constexpr size_t kIdReplyLength = 6; // status and identifier only
-constexpr size_t kNumberField = 6;
-constexpr size_t kTextsField = 10;
+// The reply's layout is formats/telegram_layout.h; this reader also takes its 5-byte form.
+using formats::kProjectIdIdField;
+using formats::kProjectIdNumberField;
+using formats::kProjectIdReply;
+using formats::kProjectIdShortIdField;
+using formats::kProjectIdTextsField;
+using formats::kServiceProjectId;
 
 } // namespace
 
 uint32_t TakeProjectIdentification(const uint8_t* reply, size_t length, int32_t swapBytes,
                                    ProjectInfo& info) {
     ClearProjectInfo(info);
-    const size_t idField = length == kMinProjectIdReply ? kShortIdField : kIdField;
+    const size_t idField =
+        length == kMinProjectIdReply ? kProjectIdShortIdField : kProjectIdIdField;
     info.infoProjectId = GetField<uint32_t>(reply + idField, swapBytes);
-    if (length > kIdReplyLength) {
-        if (length >= kNumberField + sizeof(uint32_t)) {
-            info.infoNumber = GetField<uint32_t>(reply + kNumberField, swapBytes);
+    if (length > kProjectIdReply) {
+        if (length >= kProjectIdNumberField + sizeof(uint32_t)) {
+            info.infoNumber = GetField<uint32_t>(reply + kProjectIdNumberField, swapBytes);
         }
         char** const texts[] = {&info.infoText4, &info.infoText5, &info.infoText1, &info.infoText2,
                                 &info.infoText3};
-        size_t place = kTextsField;
+        size_t place = kProjectIdTextsField;
         for (char** text : texts) {
             const uint8_t* start = reply + place;
             const void* end = place < length ? std::memchr(start, 0, length - place) : nullptr;
@@ -82,7 +85,7 @@ extern "C" KSYM_API int32_t KSYM_CALL KSymPLCProjectId(int32_t channel) {
         if (ksym::BeginService(channel, "KSymPLCProjectId(C=%ld)\n") == nullptr) {
             return 0;
         }
-        const uint8_t request = ksym::kProjectIdService;
+        const uint8_t request = formats::kServiceProjectId;
         return ksym::SendTelegram(channel, &request, sizeof request);
     });
 }

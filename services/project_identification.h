@@ -5,12 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "formats/telegram_layout.h"
 #include "include/ksymbol.h"
 
 namespace ksym {
 
-// The shortest reply that is taken in.
-inline constexpr size_t kMinProjectIdReply = 5;
+// The shortest reply that is taken in: the 5-byte form.
+inline constexpr size_t kMinProjectIdReply = formats::kProjectIdShortReply;
 
 // Clears `info` and fills it from a reply of `length` bytes (at least kMinProjectIdReply):
 // the identifier from byte 1 of a 5-byte reply, else from byte 2; from replies longer than

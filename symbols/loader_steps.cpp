@@ -6,6 +6,7 @@
 
 #include "extern/kclient.h"
 #include "extern/kutil.h"
+#include "formats/telegram_layout.h"
 #include "frame/reply_read.h"
 #include "frame/telegram_io.h"
 
@@ -13,13 +14,11 @@ namespace ksym {
 
 namespace {
 
-constexpr uint8_t kServiceProjectId = 0x11;
-constexpr uint8_t kServiceUpload = 0x31;
-constexpr uint8_t kServiceUploadNext = 0x32;
-
-constexpr size_t kStatusSize = 2;
-constexpr size_t kProjectIdReplySize = 6; // status, project id
-constexpr size_t kChunkHeaderSize = 6;    // status, more, data length
+using formats::kChunkHeader;
+using formats::kServiceProjectId;
+using formats::kServiceUpload;
+using formats::kServiceUploadNext;
+using formats::kStatusSize;
 
 // A 16-bit or 32-bit field of a reply, in host order. The caller has checked the length.
 template <typename T> T Field(const std::vector<uint8_t>& reply, size_t offset, int32_t swapBytes) {
@@ -52,15 +51,15 @@ int SendUploadRequest(int32_t channel, ChannelContext& context, const char* name
     const size_t fieldLength = (nameLength + 2u) & ~static_cast<size_t>(1);
     std::vector<uint8_t> telegram;
     try {
-        telegram.assign(4 + fieldLength, 0);
+        telegram.assign(formats::kUploadNameField + fieldLength, 0);
     } catch (const std::bad_alloc&) {
         return 0; // as a request the client library refused
     }
     telegram[0] = kServiceUpload;
     auto lengthWord = static_cast<uint16_t>(fieldLength);
     KUtilSwap(context.swapBytes, &lengthWord, sizeof lengthWord);
-    std::memcpy(&telegram[2], &lengthWord, sizeof lengthWord);
-    std::memcpy(&telegram[4], name, nameLength);
+    std::memcpy(&telegram[formats::kUploadNameLengthField], &lengthWord, sizeof lengthWord);
+    std::memcpy(&telegram[formats::kUploadNameField], name, nameLength);
     return Write(channel, telegram.data(), telegram.size());
 }
 
@@ -78,19 +77,19 @@ int ParseUploadReply(int32_t channel, ChannelContext& context, uint32_t replyLen
         return kUploadRefused;
     }
     // A chunk must hold its header and every data byte it announces.
-    if (reply.size() < kChunkHeaderSize) {
+    if (reply.size() < kChunkHeader) {
         return kUploadUnusable;
     }
-    const uint16_t more = Field<uint16_t>(reply, 2, context.swapBytes);
-    const uint16_t dataLength = Field<uint16_t>(reply, 4, context.swapBytes);
-    if (reply.size() - kChunkHeaderSize < dataLength) {
+    const uint16_t more = Field<uint16_t>(reply, formats::kChunkMoreField, context.swapBytes);
+    const uint16_t dataLength =
+        Field<uint16_t>(reply, formats::kChunkLengthField, context.swapBytes);
+    if (reply.size() - kChunkHeader < dataLength) {
         return kUploadUnusable;
     }
     // A chunk the device could not take in would leave a file with a hole: the upload
     // fails rather than end with a file that looks complete.
-    if (dataLength != 0 &&
-        device->PutBlock(reinterpret_cast<char*>(reply.data() + kChunkHeaderSize), dataLength) !=
-            dataLength) {
+    if (dataLength != 0 && device->PutBlock(reinterpret_cast<char*>(reply.data() + kChunkHeader),
+                                            dataLength) != dataLength) {
         return kUploadUnusable;
     }
     if (more == 0) {
@@ -102,10 +101,11 @@ int ParseUploadReply(int32_t channel, ChannelContext& context, uint32_t replyLen
 
 int ParseProjectIdReply(int32_t channel, ChannelContext& context, uint32_t replyLength) {
     const std::vector<uint8_t> reply = ReadReply(channel, replyLength);
-    if (reply.size() < kProjectIdReplySize || Field<uint16_t>(reply, 0, context.swapBytes) != 0) {
+    if (reply.size() < formats::kProjectIdReply ||
+        Field<uint16_t>(reply, 0, context.swapBytes) != 0) {
         return 0;
     }
-    context.projectId.store(Field<int32_t>(reply, 2, context.swapBytes));
+    context.projectId.store(Field<int32_t>(reply, formats::kProjectIdIdField, context.swapBytes));
     return 1;
 }
 

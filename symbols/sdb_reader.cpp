@@ -5,29 +5,27 @@
 #include <memory>
 #include <new>
 
+#include "formats/sdb_layout.h"
 #include "symbols/table_arena.h"
 
 namespace ksym {
 
 namespace {
 
-constexpr uint32_t kHeaderSection = 1;
-constexpr uint32_t kTypesSection = 2;
-constexpr uint32_t kVariablesSection = 3;
-constexpr uint32_t kTypeRecord = 4;
-constexpr uint32_t kVariableRecord = 5;
-
-constexpr uint32_t kCodePlain8 = 8;
-constexpr uint32_t kCodeArray = 9;
-constexpr uint32_t kCodeDataBlock = 11;
-constexpr uint32_t kCodeString = 13;
-constexpr uint32_t kCodePlain21 = 21;
-constexpr uint32_t kCodeExtra23 = 23;
-constexpr uint32_t kCodeNone = 24;
-
-constexpr long kSectionHeaderSize = 16;
-constexpr long kTypeFixedSize = 18;
-constexpr long kVariableFixedSize = 26;
+// The format's layout, shared with its writer.
+constexpr uint32_t kHeaderSection = formats::kSdbHeaderSection;
+constexpr uint32_t kTypesSection = formats::kSdbTypesSection;
+constexpr uint32_t kVariablesSection = formats::kSdbVariablesSection;
+constexpr uint32_t kTypeRecord = formats::kSdbTypeRecord;
+constexpr uint32_t kVariableRecord = formats::kSdbVariableRecord;
+constexpr uint32_t kCodePlain8 = formats::kSdbCodePlain8;
+constexpr uint32_t kCodeArray = formats::kSdbCodeArray;
+constexpr uint32_t kCodeDataBlock = formats::kSdbCodeDataBlock;
+constexpr uint32_t kCodePlain21 = formats::kSdbCodePlain21;
+constexpr uint32_t kCodeNone = formats::kSdbCodeNone;
+constexpr long kSectionHeaderSize = static_cast<long>(formats::kSdbSectionHeaderSize);
+constexpr long kTypeFixedSize = static_cast<long>(formats::kSdbTypeFixedSize);
+constexpr long kVariableFixedSize = static_cast<long>(formats::kSdbVariableFixedSize);
 // Item data of an array is read in pieces of this size, so that what is held never
 // exceeds what the file really contains, whatever the item count claims.
 constexpr long kItemDataPiece = 4096;
@@ -196,10 +194,9 @@ bool ReadTypeRecord(KSerDev& device, SdbTypeSlot& slot) {
     bool read = true;
     if (slot.code == kCodeArray) {
         read = ReadArrayPayload(device, slot);
-    } else if (slot.code == kCodeDataBlock || slot.code == kCodeString ||
-               slot.code == kCodeExtra23) {
-        slot.payload.resize(4);
-        read = ReadExact(device, slot.payload.data(), 4);
+    } else if (formats::SdbCodeHasExtra(slot.code)) {
+        slot.payload.resize(formats::kSdbExtraSize);
+        read = ReadExact(device, slot.payload.data(), formats::kSdbExtraSize);
     }
     if (!read || device.TellRead() - start > static_cast<long>(length)) {
         return false;

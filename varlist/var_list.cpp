@@ -70,7 +70,7 @@ void FreeVarList(VarList* list) {
 }
 
 uint32_t TelegramItemCount(const VarList& list, uint32_t telegram, int32_t swapBytes) {
-    return GetField<uint32_t>(list.requests[telegram].data() + kCountField, swapBytes);
+    return GetField<uint32_t>(list.requests[telegram].data() + kItemCountField, swapBytes);
 }
 
 uint32_t TelegramItemSize(const VarList& list, uint32_t telegram, uint32_t item,

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "formats/telegram_layout.h"
 #include "frame/channel_context.h"
 #include "include/ksymbol.h"
 #include "platform/win32.h"
@@ -16,19 +17,20 @@ namespace ksym {
 // Element size of a variable that is not a symbol (given by direct address).
 inline constexpr uint8_t kNoElementSize = 255;
 
-// Byte positions in a read request telegram: service code, a zero byte, the item count, then
-// items of area (2 bytes), offset (4) and size (4), all in the controller's byte order.
-inline constexpr uint8_t kReadService = 0x2E;
-inline constexpr size_t kCountField = 2;
-inline constexpr size_t kItemsField = 6;
-inline constexpr size_t kItemLength = 10;
-inline constexpr size_t kItemOffsetField = 2;
-inline constexpr size_t kItemSizeField = 6;
-// Each value travels after a one-byte presence flag in the reply, and after its 10-byte
-// address item (and one spare byte) in the write telegram.
+// The read and write telegrams' layout (formats/telegram_layout.h): service code, a zero
+// byte, the item count, then items of area (2 bytes), offset (4) and size (4), all in the
+// controller's byte order.
+using formats::kItemCountField;
+using formats::kItemLength;
+using formats::kItemOffsetField;
+using formats::kItemsField;
+using formats::kItemSizeField;
+using formats::kServiceRead;
+// Each value travels after a one-byte presence flag in the reply, and after its address
+// item (and one spare byte) in the write telegram.
 inline constexpr uint32_t kReplyItemExtra = 1;
-inline constexpr uint32_t kWriteItemExtra = 11;
-inline constexpr uint32_t kTelegramHeader = 6;
+inline constexpr uint32_t kWriteItemExtra = formats::kItemLength + 1;
+inline constexpr uint32_t kTelegramHeader = formats::kTelegramHeader;
 // The longest telegram (request, reply or write) a list may need, whatever the block size:
 // the client library reports what it read or wrote as a signed 32-bit count, so a longer
 // one could never arrive or go out whole (and a 32-bit process could not hold it).

@@ -81,7 +81,7 @@ public:
         do {
             OpenTelegram telegram;
             list_->requests.emplace_back(kItemsField, uint8_t{0});
-            list_->requests.back()[0] = kReadService;
+            list_->requests.back()[0] = kServiceRead;
             while (next < count) {
                 error = Place(nameOf(names, next), telegram);
                 if (error != kErrNone || !placed_) {
@@ -153,7 +153,7 @@ private:
     void Close(const OpenTelegram& telegram) {
         std::vector<uint8_t>& request = list_->requests.back();
         SwapAddressItems(context_.swapBytes, request.data() + kItemsField, telegram.items);
-        PutField(request.data() + kCountField, telegram.items, context_.swapBytes);
+        PutField(request.data() + kItemCountField, telegram.items, context_.swapBytes);
         // Every length is at most the block size, a 32-bit value.
         list_->requestLengths.push_back(static_cast<uint32_t>(telegram.requestLength));
         list_->replyLengths.push_back(static_cast<uint32_t>(telegram.replyLength));

@@ -15,9 +15,8 @@ namespace ksym {
 
 namespace {
 
-// Reply: two bytes not examined, the reply word, then per item a presence byte and the value.
-constexpr size_t kReplyWordField = 2;
-constexpr size_t kReplyItemsField = 6;
+using formats::kReplyItemsField;
+using formats::kReplyWordField;
 
 // Holds a list's lock for a scope.
 class ListLock {

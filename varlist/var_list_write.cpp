@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr uint8_t kWriteService = 0x3C;
-
 // The write telegram of a one-telegram list: the addresses of its request telegram (already
 // in controller order), each followed by its value converted to controller order, then one
 // spare byte per item, zero. Empty when a value buffer is missing.
@@ -24,8 +22,8 @@ std::vector<uint8_t> BuildWriteTelegram(const ksym::VarList& list, int32_t swapB
     using namespace ksym;
     std::vector<uint8_t> telegram(list.writeLengths[0], 0);
     const std::vector<uint8_t>& request = list.requests[0];
-    telegram[0] = kWriteService;
-    std::memcpy(telegram.data() + kCountField, request.data() + kCountField, 4);
+    telegram[0] = formats::kServiceWrite;
+    std::memcpy(telegram.data() + kItemCountField, request.data() + kItemCountField, 4);
     const uint32_t items = TelegramItemCount(list, 0, swapBytes);
     size_t place = kItemsField;
     for (uint32_t k = 0; k < items; ++k) {

@@ -85,7 +85,7 @@ protected:
         plcsim::Session session;
         const plcsim::Outcome outcome = controller_.Handle(session, request.data(), request.size());
         ASSERT_EQ(outcome.reply.size(), 2u);
-        EXPECT_EQ(formats::Get(outcome.reply.data(), 2, GetParam()), plcsim::kStatusOk);
+        EXPECT_EQ(formats::Get(outcome.reply.data(), 2, GetParam()), formats::kStatusOk);
     }
     // Moves the clock to `ms` from the plant's start.
     void At(uint32_t ms) {
@@ -351,15 +351,15 @@ TEST(PlantControllerTest, PatternOptionControlClockAndDescriptionFiles) {
             session, reinterpret_cast<const uint8_t*>(request.data()), request.size());
         return formats::Get(outcome.reply.data(), 2, formats::ByteOrder::Little);
     };
-    EXPECT_EQ(control("clock=+2000"), plcsim::kStatusOk);
+    EXPECT_EQ(control("clock=+2000"), formats::kStatusOk);
     ASSERT_TRUE(controller.ReadMemory(3, 0, 2, bytes));
     EXPECT_EQ(formats::LoadSigned(bytes.data(), 2), 302);
-    EXPECT_EQ(control("clock=manual"), plcsim::kStatusOk);
+    EXPECT_EQ(control("clock=manual"), formats::kStatusOk);
     ASSERT_TRUE(controller.ReadMemory(3, 0, 2, bytes));
     EXPECT_EQ(formats::LoadSigned(bytes.data(), 2), 300);
-    EXPECT_EQ(control("clock=real"), plcsim::kStatusOk);
-    EXPECT_EQ(control("clock=+10"), plcsim::kStatusRefused) << "a real clock is not moved";
-    EXPECT_EQ(control("clock=fast"), plcsim::kStatusRefused);
+    EXPECT_EQ(control("clock=real"), formats::kStatusOk);
+    EXPECT_EQ(control("clock=+10"), formats::kStatusRefused) << "a real clock is not moved";
+    EXPECT_EQ(control("clock=fast"), formats::kStatusRefused);
     // With values=pattern the plant does not play.
     ASSERT_TRUE(plcsim::ParseConfig("project=" + path + ";values=pattern", config, error));
     ASSERT_TRUE(controller.Configure(config, error)) << error;
