@@ -14,8 +14,6 @@ namespace ksym {
 
 namespace {
 
-// A re-open names the channel to move as this offset plus its number.
-constexpr int32_t kReopenBase = 0x10000000;
 
 // Opens the channel at the client library with a new event; the lambda makes the call.
 template <typename OpenAtClient>
@@ -61,7 +59,7 @@ int32_t OpenNewChannel(OpenAtClient openAtClient, HWND hNotifyWnd, UINT uNotifyM
 // and notification thread carry on under that number.
 int32_t ReopenChannel(const char* first, int32_t reopen, HWND hNotifyWnd, UINT uNotifyMsg) {
     // Reckoned in 64 bits: far below the base, the difference is no channel number at all.
-    const int64_t old = static_cast<int64_t>(reopen) - kReopenBase;
+    const int64_t old = static_cast<int64_t>(reopen) - KSYM_REOPEN_BASE;
     ChannelContext* context =
         old < INT32_MIN ? nullptr : FindChannelContext(static_cast<int32_t>(old));
     if (context == nullptr) {

@@ -175,7 +175,7 @@ void SetPostMessageFunction(PostMessageFunction function) {
 }
 
 void PostReadComplete(ChannelContext& context, uint32_t varCount) {
-    const uint32_t lParam = 10u * varCount + 6u;
+    const uint32_t lParam = KSYM_READ_COMPLETE(varCount);
     Log(context, kReadyLine, COMM_MESSAGEREADY, lParam);
     if (!Post(context, COMM_MESSAGEREADY, lParam)) {
         Post(context, COMM_MESSAGEREADY, lParam);

@@ -65,6 +65,13 @@ extern "C" {
 #define KSYM_ERR_TOO_BIG_WRITE 32  /* a variable (or the list) does not fit one write */
 #define KSYM_ERR_NO_THREAD 35      /* the notification thread (or its event) could not be made */
 
+/* ---- Channel numbers and notifications ---- */
+/* The reopen argument of KSymOpenChannelEx: this base plus the number of an open channel. */
+#define KSYM_REOPEN_BASE 0x10000000
+/* The lParam of COMM_MESSAGEREADY that announces a complete read of a list of `count`
+ * variables (the reply of another request carries its length instead). */
+#define KSYM_READ_COMPLETE(count) (10u * (uint32_t)(count) + 6u)
+
 /* ---- Notification codes in the posted message's wParam ---- */
 #ifndef COMM_FATALERROR
 #define COMM_FATALERROR 1   /* the exchange failed; nothing is to be fetched */

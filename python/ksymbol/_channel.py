@@ -657,7 +657,7 @@ class VarList:
                     ", ".join(self.names), _error_text(code)), code, "KSymSendVarList")
             try:
                 channel._await("KSymSendVarList", ", ".join(self.names),
-                               10 * len(self.names) + 6)
+                               N.KSYM_READ_COMPLETE(len(self.names)))
             except (TimeoutError, ConnectionError):
                 # Deleting the list ends the read in progress; the next read defines it anew.
                 self._delete()

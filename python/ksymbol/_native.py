@@ -108,6 +108,13 @@ KSYM_ERR_TOO_BIG_READ = 31
 KSYM_ERR_TOO_BIG_WRITE = 32
 KSYM_ERR_NO_THREAD = 35
 
+KSYM_REOPEN_BASE = 0x10000000
+
+
+def KSYM_READ_COMPLETE(count):
+    """The lParam that announces a complete read of a list of `count` variables."""
+    return 10 * count + 6
+
 KCLIENT_DWORD_SWAP = 3
 
 HWND_MESSAGE = ctypes.c_void_p(-3)

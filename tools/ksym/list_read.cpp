@@ -136,8 +136,7 @@ ReadEnd ListReader::Read(int& exitCode) {
         exitCode = kExitExchangeFailed;
         return ReadEnd::kFailed;
     }
-    // The announcement of a complete read carries 10 x count + 6.
-    const uint32_t complete = 10u * static_cast<uint32_t>(variables_.size()) + 6u;
+    const uint32_t complete = KSYM_READ_COMPLETE(variables_.size());
     const DWORD start = GetTickCount();
     const uint32_t timeout = session_.options().timeoutMs;
     for (;;) {

@@ -12,7 +12,6 @@ namespace {
 
 constexpr UINT kNotifyMsg = WM_USER + 1;
 // The re-open form of KSymOpenChannelEx names the channel as this plus its number.
-constexpr int32_t kReopenBase = 0x10000000;
 
 static_assert(ATOMIC_BOOL_LOCK_FREE == 2, "the interrupt flag is set from a signal handler");
 std::atomic<bool> interrupted{false};
@@ -143,7 +142,7 @@ bool Session::Reconnect(std::string& why) {
     symbols_ = nullptr;
     symbolCount_ = 0;
     if (channel_ != -1) {
-        const int32_t moved = KSymOpenChannelEx(options_.station.c_str(), kReopenBase + channel_,
+        const int32_t moved = KSymOpenChannelEx(options_.station.c_str(), KSYM_REOPEN_BASE + channel_,
                                                 window_, kNotifyMsg, 0);
         if (moved != -1) {
             channel_ = moved;
