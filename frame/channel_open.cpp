@@ -14,7 +14,6 @@ namespace ksym {
 
 namespace {
 
-
 // Opens the channel at the client library with a new event; the lambda makes the call.
 template <typename OpenAtClient>
 int32_t OpenNewChannel(OpenAtClient openAtClient, HWND hNotifyWnd, UINT uNotifyMsg,

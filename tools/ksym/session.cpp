@@ -142,8 +142,8 @@ bool Session::Reconnect(std::string& why) {
     symbols_ = nullptr;
     symbolCount_ = 0;
     if (channel_ != -1) {
-        const int32_t moved = KSymOpenChannelEx(options_.station.c_str(), KSYM_REOPEN_BASE + channel_,
-                                                window_, kNotifyMsg, 0);
+        const int32_t moved = KSymOpenChannelEx(
+            options_.station.c_str(), KSYM_REOPEN_BASE + channel_, window_, kNotifyMsg, 0);
         if (moved != -1) {
             channel_ = moved;
             DropNotifications();
