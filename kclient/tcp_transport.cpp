@@ -1,11 +1,13 @@
 #include "kclient/tcp_transport.h"
 
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "extern/kclient.h"
 #include "kclient/channel.h"
 #include "formats/byte_order.h"
+#include "formats/host_port.h"
 #include "formats/station_frame.h"
 
 namespace kclient {
@@ -25,19 +27,15 @@ constexpr uint32_t kKeepAliveMs = 60000;
 std::unique_ptr<TcpTransport> TcpTransport::Connect(const std::string& address,
                                                     std::weak_ptr<Channel> sink, uint32_t timeoutMs,
                                                     int32_t& error, std::string& message) {
-    const size_t colon = address.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == address.size()) {
+    std::string host;
+    uint16_t port = 0;
+    if (!formats::SplitHostPort(address, host, port)) {
         error = KCLIENT_ERR_BAD_STATION;
         message = "a TCP station is tcp:HOST:PORT, not 'tcp:" + address + "'";
         return nullptr;
     }
-    std::string host = address.substr(0, colon);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-        host = host.substr(1, host.size() - 2); // [::1]:PORT
-    }
-    const std::string port = address.substr(colon + 1);
     std::unique_ptr<TcpTransport> transport(new TcpTransport(std::move(sink)));
-    if (!transport->socket_.Connect(host, port, timeoutMs, message) ||
+    if (!transport->socket_.Connect(host, std::to_string(port), timeoutMs, message) ||
         !transport->OpenSession(timeoutMs, message)) {
         error = KCLIENT_ERR_CONNECT;
         return nullptr;

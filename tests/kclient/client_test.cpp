@@ -122,6 +122,18 @@ TEST(ClientTest, StationAddressesAreCheckedAndSettingsReported) {
     EXPECT_EQ(KClientGetProjectName(plain.number(), name, 4), 0) << "a name that does not fit";
 }
 
+TEST(ClientTest, TcpStationsWantHostAndDecimalPortBeforeAnyConnect) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    for (const char* bad : {"tcp:127.0.0.1", "tcp::80", "tcp:[]:80", "tcp:127.0.0.1:http",
+                            "tcp:127.0.0.1:65536", "tcp:127.0.0.1:"}) {
+        SCOPED_TRACE(bad);
+        KClientSetLastError(0);
+        EXPECT_EQ(KClientOpenChannelEx(bad, 0, nullptr, 0, event), -1);
+        EXPECT_EQ(KClientGetLastError(), KCLIENT_ERR_BAD_STATION);
+    }
+    CloseHandle(event);
+}
+
 TEST(ClientTest, ChannelNumbersAreUniqueAndReopenMovesWaitingReplies) {
     std::set<int32_t> numbers;
     std::vector<std::unique_ptr<SimChannel>> channels;

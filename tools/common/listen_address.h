@@ -10,10 +10,6 @@
 
 namespace ksymtool {
 
-// HOST:PORT, or [HOST]:PORT for an IPv6 address, the port 0 to 65535 in decimal; false for
-// anything else. The brackets are taken off the host.
-bool SplitListen(const std::string& text, std::string& host, uint16_t& port);
-
 // True for the hosts that only this machine reaches: localhost (any case), an IPv4
 // address of 127.0.0.0/8 in dotted decimal, and ::1. Every other text, names that may
 // resolve to loopback included, counts as beyond it.

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "formats/host_port.h"
 #include "tools/common/listen_address.h"
 #include "tools/ksym/http_guard.h"
 #include "tools/ksym/http_routes.h"
@@ -70,7 +71,7 @@ std::string ChartPath() {
 int RunServe(const Options& options, const ServeOptions& serve) {
     std::string host;
     uint16_t port = 0;
-    if (!SplitListen(serve.listen, host, port)) {
+    if (!formats::SplitHostPort(serve.listen, host, port)) {
         std::fprintf(stderr, "ksym: --listen wants HOST:PORT, not '%s'\n", serve.listen.c_str());
         return kExitBadArgument;
     }

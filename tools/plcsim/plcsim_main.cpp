@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/host_port.h"
 #include "plcsim/config.h"
 #include "plcsim/controller.h"
 #include "plcsim/station_server.h"
@@ -184,7 +185,7 @@ int main(int argc, char** argv) {
     }
     std::string host;
     uint16_t port = 0;
-    if (!ksymtool::SplitListen(listen, host, port)) {
+    if (!formats::SplitHostPort(listen, host, port)) {
         return Fail(2, "--listen wants HOST:PORT, not '" + listen + "'");
     }
     std::string refusal;
