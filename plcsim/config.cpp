@@ -7,9 +7,6 @@ namespace plcsim {
 
 namespace {
 
-constexpr Fault kFaults[] = {Fault::Silent, Fault::Fatal,  Fault::Empty,
-                             Fault::Short,  Fault::Refuse, Fault::ShortRead};
-
 bool ParseNumber(const std::string& text, uint32_t& value) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
@@ -76,34 +73,6 @@ bool ApplyOption(const std::string& key, const std::string& value, Config& confi
 }
 
 } // namespace
-
-const char* FaultName(Fault fault) {
-    switch (fault) {
-    case Fault::Silent:
-        return "silent";
-    case Fault::Fatal:
-        return "fatal";
-    case Fault::Empty:
-        return "empty";
-    case Fault::Short:
-        return "short";
-    case Fault::Refuse:
-        return "refuse";
-    case Fault::ShortRead:
-        return "shortread";
-    }
-    return "";
-}
-
-bool ParseFault(const std::string& name, Fault& fault) {
-    for (Fault candidate : kFaults) {
-        if (name == FaultName(candidate)) {
-            fault = candidate;
-            return true;
-        }
-    }
-    return false;
-}
 
 bool ParseMemoryAddress(const std::string& text, MemoryAddress& address) {
     const size_t colon = text.find(':');

@@ -7,19 +7,10 @@
 #include <string>
 
 #include "formats/byte_order.h"
+#include "plcsim/fault.h"
 #include "plcsim/memory.h"
 
 namespace plcsim {
-
-// Faults the controller can be told to show, to exercise its clients' failure paths.
-enum class Fault {
-    Silent,    // never answers
-    Fatal,     // reports a fatal communication error instead of answering
-    Empty,     // answers with an empty reply
-    Short,     // answers one byte short
-    Refuse,    // answers with a status that refuses the request (reads are still answered)
-    ShortRead, // answers reads one byte short, other services unaffected
-};
 
 struct Config {
     formats::ByteOrder order = formats::ByteOrder::Little;
@@ -54,16 +45,12 @@ struct Config {
 // Parses options separated by ';': project=PATH (a symbol file or a project description),
 // order=big|little, block=N, chunk=N, latency=MS, memory=N (bytes per area, 1 to 16 MiB),
 // values=plant|pattern, clock=real|manual,
-// fault=silent|fatal|empty|short|refuse|shortread and absent=AREA:OFFSET (decimal; both may
+// fault=NAME (one of the fault table's) and absent=AREA:OFFSET (decimal; both may
 // be given several times). Unknown options and malformed values are errors, never ignored.
 bool ParseConfig(const std::string& options, Config& config, std::string& error);
 
 // AREA:OFFSET in decimal, the area below 65536, the offset below 2^32; nothing else.
 bool ParseMemoryAddress(const std::string& text, MemoryAddress& address);
-
-// The name of a fault as the options spell it, and back.
-const char* FaultName(Fault fault);
-bool ParseFault(const std::string& name, Fault& fault);
 
 } // namespace plcsim
 

@@ -2,6 +2,9 @@
 // controller through any channel.
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "plcsim/config.h"
 #include "plcsim/controller.h"
 #include "formats/sdb_writer.h"
 #include "plcsim_test_support.h"
@@ -66,6 +69,24 @@ TEST(ControlServiceTest, SwitchesTheProjectAndRefusesWhatItCannotLoad) {
     // Back to the sample; a terminating zero after the text is accepted.
     EXPECT_EQ(Send(controller, std::string("project=sample") + '\0').reply, accepted);
     EXPECT_EQ(AnsweredId(controller), 0x2026120Bu);
+}
+
+TEST(ControlServiceTest, EveryFaultOfTheTableHasItsOwnNameAndParsesBack) {
+    std::set<std::string> names;
+    for (const plcsim::FaultInfo& info : plcsim::kFaultTable) {
+        SCOPED_TRACE(info.name);
+        EXPECT_TRUE(names.insert(info.name).second) << "named twice";
+        EXPECT_STREQ(plcsim::FaultName(info.fault), info.name);
+        plcsim::Config config;
+        std::string error;
+        ASSERT_TRUE(plcsim::ParseConfig(std::string("fault=") + info.name, config, error)) << error;
+        EXPECT_EQ(config.faults, std::set<plcsim::Fault>{info.fault});
+        EXPECT_NE(plcsim::FaultHelp().find(std::string(info.name) + ": " + info.effect),
+                  std::string::npos);
+    }
+    plcsim::Fault fault{};
+    EXPECT_FALSE(plcsim::ParseFault("Silent", fault));
+    EXPECT_FALSE(plcsim::ParseFault("", fault));
 }
 
 TEST(ControlServiceTest, SwitchesFaultsAndIsAnsweredWhileTheyAreOn) {

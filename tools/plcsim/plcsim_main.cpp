@@ -129,8 +129,7 @@ int main(int argc, char** argv) {
                    "plant (the project's initial values and behaviours, the default) or "
                    "pattern (the memory's test pattern everywhere)");
     app.add_option("--clock", clock, "real (the default) or manual (moved by clock=+MS)");
-    app.add_option("--fault", faults, "silent, fatal, empty, short, refuse or shortread")
-        ->take_all();
+    app.add_option("--fault", faults, plcsim::FaultHelp())->take_all();
     app.add_option("--absent", absent, "AREA:OFFSET whose reads and writes fail")->take_all();
     try {
         app.parse(argc, argv);
