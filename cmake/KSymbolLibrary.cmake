@@ -12,6 +12,7 @@ add_library(ksymbol_objects OBJECT
     frame/project_info.cpp
     frame/record_layouts.cpp
     frame/reply_read.cpp
+    frame/upload_switch.cpp
     frame/version.cpp
     symbols/load_symbols.cpp
     symbols/loader_steps.cpp
@@ -37,6 +38,10 @@ add_library(ksymbol_objects OBJECT
 ksym_warnings(ksymbol_objects)
 target_compile_definitions(ksymbol_objects PUBLIC KSYMBOL_BUILDING)
 target_include_directories(ksymbol_objects PUBLIC ${PROJECT_SOURCE_DIR})
+# The version word comes from the project's VERSION.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/version_components.h.in
+    ${PROJECT_BINARY_DIR}/generated/version_components.h @ONLY)
+target_include_directories(ksymbol_objects PRIVATE ${PROJECT_BINARY_DIR}/generated)
 # Headers of the modules it calls; the objects link against whichever build provides them.
 target_include_directories(ksymbol_objects PRIVATE
     $<TARGET_PROPERTY:kutil,INTERFACE_INCLUDE_DIRECTORIES>)

@@ -123,7 +123,8 @@ typedef struct ProjectInfo {
 } ProjectInfo;
 
 /* ---- Version ---- */
-/* The library's version word, 0x0100000B (1.0.0.11). Records nothing. */
+/* The library's version word: its four version components, one byte each, most significant
+ * first (1.0.0.11 is 0x0100000B). Records nothing. */
 KSYM_API uint32_t KSYM_CALL KSymVersion(void);
 
 /* ---- Channels ---- */

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "extern/kutil.h"
-#include "frame/module_settings.h"
+#include "frame/upload_switch.h"
 #include "platform/win32.h"
 
 namespace ksym {

@@ -26,7 +26,6 @@ from ._channel import (  # noqa: E402
 
 __all__ = ["Change", "Channel", "KSymError", "OpenError", "ProjectInfo", "Symbol", "VarList",
            "version", "library_path"]
-__version__ = "1.0.0.11"
 
 
 def version():
@@ -38,3 +37,10 @@ def version():
 def library_path():
     """The path or name the library was loaded from."""
     return _native_libraries().path
+
+
+try:
+    # Written when the package is built, from the project's version.
+    from ._version import __version__  # noqa: E402
+except ImportError:  # the source tree: the version of the library it runs on
+    __version__ = version()

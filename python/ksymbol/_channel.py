@@ -11,6 +11,7 @@ import time
 import weakref
 
 from . import _native as N
+from ._errors import error_text as _error_text
 from ._values import decode, direct_address, encode, shape_of, _upper
 
 # The message number the library posts its notifications with, and the one that tells a
@@ -25,25 +26,6 @@ STRAY_GRACE = 1.0
 # How long a finaliser waits for a thread that is inside a call on the channel; after that
 # it leaves the native objects to the process's end.
 FINALIZE_WAIT = 5.0
-
-_ERROR_TEXTS = {
-    18: "the library ran out of room",
-    19: "no symbols are loaded, or a name is unknown",
-    20: "no variable list",
-    28: "a read is still in progress on the channel, or an abandoned read's answer is "
-        "still on its way",
-    29: "the variables do not fit one write telegram",
-    31: "a variable does not fit one reply telegram",
-    32: "the variables do not fit one write telegram",
-    35: "the notification thread could not be started",
-    3: "the channel is not open",
-    4: "the station address is malformed",
-    5: "the station cannot be reached",
-    6: "all channel numbers are in use",
-    8: "the telegram could not be sent",
-    9: "the client library ran out of memory",
-}
-
 
 class KSymError(Exception):
     """A library call failed or the controller refused a request.
@@ -92,10 +74,6 @@ def _encode_name(name):
 
 def _decode_name(raw):
     return raw.decode("utf-8", errors="surrogateescape") if raw is not None else ""
-
-
-def _error_text(code):
-    return "%s (error %d)" % (_ERROR_TEXTS.get(code, "the request failed"), code)
 
 
 def _unchanged(before, now):

@@ -19,6 +19,8 @@ import ctypes.util
 import os
 import sys
 
+from . import _errors
+
 ENV_VARIABLE = "KSYMBOL_LIBRARY"
 
 _WINDOWS = sys.platform == "win32"
@@ -98,15 +100,8 @@ COMM_FATALERROR = 1
 COMM_MESSAGEREADY = 2
 COMM_TIMEOUT = 5
 
-KSYM_ERR_NONE = 0
-KSYM_ERR_NO_MEMORY = 18
-KSYM_ERR_NO_SYMBOLS = 19
-KSYM_ERR_NULL_VARLIST = 20
-KSYM_ERR_READ_PENDING = 28
-KSYM_ERR_MULTI_TELEGRAM = 29
-KSYM_ERR_TOO_BIG_READ = 31
-KSYM_ERR_TOO_BIG_WRITE = 32
-KSYM_ERR_NO_THREAD = 35
+# KSYM_ERR_... and KCLIENT_ERR_..., by the names of the headers, from the error table.
+globals().update(_errors.CODES)
 
 KSYM_REOPEN_BASE = 0x10000000
 

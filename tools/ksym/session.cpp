@@ -5,13 +5,13 @@
 #include <cstdio>
 
 #include "extern/kclient.h"
+#include "tools/common/error_texts.h"
 
 namespace ksymtool {
 
 namespace {
 
 constexpr UINT kNotifyMsg = WM_USER + 1;
-// The re-open form of KSymOpenChannelEx names the channel as this plus its number.
 
 static_assert(ATOMIC_BOOL_LOCK_FREE == 2, "the interrupt flag is set from a signal handler");
 std::atomic<bool> interrupted{false};
@@ -76,41 +76,7 @@ bool PauseUnlessInterrupted(uint32_t ms) {
 
 std::string LastErrorText() {
     const int32_t code = KClientGetLastError();
-    const char* text = nullptr;
-    switch (code) {
-    case KSYM_ERR_NO_CONTEXT_SPACE:
-        text = "the library ran out of room";
-        break;
-    case KSYM_ERR_NO_SYMBOLS:
-        text = "no symbols are loaded, or a name is unknown";
-        break;
-    case KSYM_ERR_NULL_VARLIST:
-        text = "no variable list";
-        break;
-    case KSYM_ERR_READ_PENDING:
-        text = "a read is still in progress on the channel";
-        break;
-    case KSYM_ERR_MULTI_TELEGRAM:
-    case KSYM_ERR_TOO_BIG_WRITE:
-        text = "the variables do not fit one write telegram";
-        break;
-    case KSYM_ERR_TOO_BIG_READ:
-        text = "a variable does not fit one reply telegram";
-        break;
-    case KCLIENT_ERR_NO_CHANNEL:
-        text = "the channel is not open";
-        break;
-    case KCLIENT_ERR_SEND:
-        text = "the telegram could not be sent";
-        break;
-    case KCLIENT_ERR_NO_MEMORY:
-        text = "the client library ran out of memory";
-        break;
-    default:
-        text = "the request failed";
-        break;
-    }
-    return std::string(text) + " (error " + std::to_string(code) + ")";
+    return ErrorText(code) + " (error " + std::to_string(code) + ")";
 }
 
 Session::~Session() {
