@@ -7,7 +7,7 @@
 #include "tools/ksym/identification.h"
 #include "tools/ksym/session.h"
 #include "tools/ksym/value_table.h"
-#include "tools/ksym/verbs.h"
+#include "tools/ksym/verb.h"
 
 namespace ksymtool {
 
@@ -51,8 +51,6 @@ int LoginOrLogout(const Options& options, bool login) {
     return kExitOk;
 }
 
-} // namespace
-
 int RunInfo(const Options& options) {
     Session session(options);
     if (!session.Open()) {
@@ -89,5 +87,19 @@ int RunLogin(const Options& options) {
 int RunLogout(const Options& options) {
     return LoginOrLogout(options, false);
 }
+
+// A verb with no arguments of its own.
+template <int (*kRun)(const Options&)> class PlainVerb final : public Verb {
+public:
+    void Arguments(VerbArguments&) override {}
+    int Run(const Options& options) override { return kRun(options); }
+};
+
+const VerbRegistration<PlainVerb<RunInfo>>
+    kInfo("info", "show the controller's project identification", 60);
+const VerbRegistration<PlainVerb<RunLogin>> kLogin("login", "log in to the controller", 70);
+const VerbRegistration<PlainVerb<RunLogout>> kLogout("logout", "log out of the controller", 80);
+
+} // namespace
 
 } // namespace ksymtool

@@ -1,11 +1,9 @@
 #include "tools/ksym/session.h"
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 
 #include "extern/kclient.h"
-#include "tools/common/error_texts.h"
+#include "tools/ksym/failure_text.h"
 
 namespace ksymtool {
 
@@ -13,71 +11,7 @@ namespace {
 
 constexpr UINT kNotifyMsg = WM_USER + 1;
 
-static_assert(ATOMIC_BOOL_LOCK_FREE == 2, "the interrupt flag is set from a signal handler");
-std::atomic<bool> interrupted{false};
-
-extern "C" void OnInterrupt(int) {
-    interrupted.store(true);
-}
-
-// Why the last open failed, in words.
-std::string OpenFailure() {
-    const int32_t code = KClientGetLastError();
-    std::string text = KClientGetErrorText();
-    switch (code) {
-    case KSYM_ERR_NO_CONTEXT_SPACE:
-        text = "too many channels are open";
-        break;
-    case KSYM_ERR_NO_THREAD:
-        text = "the notification thread could not be started";
-        break;
-    default:
-        break;
-    }
-    return (text.empty() ? std::string("the channel could not be opened") : text) + " (error " +
-           std::to_string(code) + ")";
-}
-
-// Why a symbol load failed, in words.
-std::string LoadFailure() {
-    const int32_t code = KClientGetLastError();
-    const char* text = code == KSYM_ERR_NO_CONTEXT_SPACE
-                           ? "too many channels are open"
-                           : "the symbol file could not be obtained from the station or read";
-    return std::string(text) + " (error " + std::to_string(code) + ")";
-}
-
 } // namespace
-
-void InstallInterruptHandler(bool terminateToo) {
-    interrupted.store(false);
-    std::signal(SIGINT, OnInterrupt);
-    if (terminateToo) {
-        std::signal(SIGTERM, OnInterrupt);
-    }
-}
-
-bool Interrupted() {
-    return interrupted.load();
-}
-
-bool PauseUnlessInterrupted(uint32_t ms) {
-    const DWORD start = GetTickCount();
-    while (!Interrupted()) {
-        const DWORD passed = GetTickCount() - start;
-        if (passed >= ms) {
-            return true;
-        }
-        // Short steps, so that Ctrl-C ends a long interval at once.
-        Sleep(ms - passed < 10 ? ms - passed : 10);
-    }
-    return false;
-}
-
-std::string LastErrorText() {
-    const int32_t code = KClientGetLastError();
-    return ErrorText(code) + " (error " + std::to_string(code) + ")";
-}
 
 Session::~Session() {
     if (channel_ != -1) {

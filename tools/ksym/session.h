@@ -7,6 +7,8 @@
 #include <string>
 
 #include "include/ksymbol.h"
+#include "tools/ksym/failure_text.h"
+#include "tools/ksym/interrupt.h"
 #include "tools/ksym/options.h"
 
 namespace ksymtool {
@@ -23,17 +25,6 @@ struct Notification {
     uint32_t status = 0; // wParam: COMM_MESSAGEREADY, COMM_FATALERROR or another status
     uint32_t value = 0;  // lParam
 };
-
-// Ctrl-C handling: once installed, SIGINT (and SIGTERM with `terminateToo`) sets a flag that
-// waits and pauses look at.
-void InstallInterruptHandler(bool terminateToo = false);
-bool Interrupted();
-
-// Waits `ms` milliseconds unless the user interrupts; false when interrupted.
-bool PauseUnlessInterrupted(uint32_t ms);
-
-// Why the last failed library call failed, in words, with its error code.
-std::string LastErrorText();
 
 class Session {
 public:

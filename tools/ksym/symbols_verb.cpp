@@ -8,7 +8,7 @@
 #include "include/ksymbol.h"
 #include "tools/ksym/session.h"
 #include "tools/ksym/value_table.h"
-#include "tools/ksym/verbs.h"
+#include "tools/ksym/verb.h"
 
 namespace ksymtool {
 
@@ -46,6 +46,8 @@ int RunHello(const Options& options) {
     }
     return closed != 0 ? kExitOk : kExitBadArgument;
 }
+
+namespace {
 
 int RunSymbols(const Options& options, const std::string& prefix) {
     Session session(options);
@@ -86,5 +88,21 @@ int RunSymbols(const Options& options, const std::string& prefix) {
     std::printf("%d symbol%s\n", static_cast<int>(count), count == 1 ? "" : "s");
     return kExitOk;
 }
+
+class SymbolsVerb final : public Verb {
+public:
+    void Arguments(VerbArguments& arguments) override {
+        arguments.Positional("PREFIX", prefix_, "only names that begin with this (any case)");
+    }
+    int Run(const Options& options) override { return RunSymbols(options, prefix_); }
+
+private:
+    std::string prefix_;
+};
+
+const VerbRegistration<SymbolsVerb> kSymbols("symbols", "list the symbols of the station's project",
+                                             10);
+
+} // namespace
 
 } // namespace ksymtool

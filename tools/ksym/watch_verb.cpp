@@ -8,12 +8,20 @@
 #include "tools/ksym/list_read.h"
 #include "tools/ksym/reconnect.h"
 #include "tools/ksym/session.h"
-#include "tools/ksym/verbs.h"
+#include "tools/ksym/verb.h"
 #include "tools/ksym/watch_output.h"
 
 namespace ksymtool {
 
 namespace {
+
+struct WatchOptions {
+    uint32_t intervalMs = 1000;
+    uint64_t count = 0;         // reads before it stops; 0: no limit
+    double durationSeconds = 0; // how long it runs; 0: no limit
+    bool changes = false;       // after the first read, only the values that changed
+    std::string format;         // table, csv or jsonl; empty: jsonl with --json, else table
+};
 
 // The time a watch may still run.
 class Deadline {
@@ -66,8 +74,10 @@ bool Mend(Session& session, const std::vector<std::string>& names,
     }
 }
 
-} // namespace
-
+// Reads the variables every interval and prints one record per read, until Ctrl-C, its
+// count or its duration. A broken connection is reported on stderr and mended: the channel
+// is opened again, the symbols loaded again and the list defined again, retrying with a
+// growing delay.
 int RunWatch(const Options& options, const std::vector<std::string>& names,
              const WatchOptions& watch) {
     InstallInterruptHandler();
@@ -125,5 +135,35 @@ int RunWatch(const Options& options, const std::vector<std::string>& names,
     }
     return allValid ? kExitOk : kExitNoValue;
 }
+
+class WatchVerb final : public Verb {
+public:
+    void Arguments(VerbArguments& arguments) override {
+        arguments.Positionals("NAME", names_, "symbol names or direct addresses");
+        arguments.Number("--interval", watch_.intervalMs, "milliseconds between reads (min 10)",
+                         10u, 86400000u);
+        arguments.Number("--count", watch_.count, "stop after this many reads (0: never)");
+        arguments.Number("--duration", watch_.durationSeconds,
+                         "stop after this many seconds (0: never)", 0.0, 31536000.0);
+        arguments.Flag("--changes", watch_.changes,
+                       "after the first read, print only the values that changed");
+        arguments.Text("--format", watch_.format,
+                       "table (default), csv or jsonl (--json: jsonl); every record has the time "
+                       "of its read, ISO 8601 UTC with milliseconds");
+    }
+    int Run(const Options& options) override { return RunWatch(options, names_, watch_); }
+
+private:
+    std::vector<std::string> names_;
+    WatchOptions watch_;
+};
+
+const VerbRegistration<WatchVerb> kWatch(
+    "watch",
+    "read variables every interval until Ctrl-C, a count or a duration; a broken connection is "
+    "reported on stderr and mended",
+    40);
+
+} // namespace
 
 } // namespace ksymtool

@@ -7,7 +7,7 @@
 #include "tools/ksym/session.h"
 #include "tools/ksym/value_table.h"
 #include "tools/ksym/variable_write.h"
-#include "tools/ksym/verbs.h"
+#include "tools/ksym/verb.h"
 
 namespace ksymtool {
 
@@ -45,8 +45,6 @@ int Verify(const Options& options, const Session& session,
     }
     return exitCode;
 }
-
-} // namespace
 
 int RunWrite(const Options& options, const std::vector<std::string>& arguments, bool verify) {
     std::vector<std::string> names;
@@ -103,5 +101,22 @@ int RunWrite(const Options& options, const std::vector<std::string>& arguments, 
     }
     return kExitOk;
 }
+
+class WriteVerb final : public Verb {
+public:
+    void Arguments(VerbArguments& arguments) override {
+        arguments.Positionals("NAME=VALUE", assignments_, "variables and their new values");
+        arguments.Flag("--verify", verify_, "read the variables back and show them as read does");
+    }
+    int Run(const Options& options) override { return RunWrite(options, assignments_, verify_); }
+
+private:
+    std::vector<std::string> assignments_;
+    bool verify_ = false;
+};
+
+const VerbRegistration<WriteVerb> kWrite("write", "write new values to variables", 30);
+
+} // namespace
 
 } // namespace ksymtool

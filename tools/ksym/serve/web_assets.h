@@ -1,5 +1,5 @@
-// ksym serve's page, embedded into the program at build time from tools/ksym/web/ (see
-// plcsim/embed_text.cmake), so that the program serves it from wherever it runs.
+// ksym serve's page, embedded into the program at build time from tools/ksym/serve/web/ (see
+// cmake/KSymEmbed.cmake), so that the program serves it from wherever it runs.
 #ifndef KSYM_TOOLS_WEB_ASSETS_H
 #define KSYM_TOOLS_WEB_ASSETS_H
 

@@ -1,4 +1,4 @@
-#include "tools/ksym/http_routes.h"
+#include "tools/ksym/serve/http_routes.h"
 
 #include <httplib.h>
 
@@ -15,8 +15,8 @@
 #include "tools/common/listen_address.h"
 #include "tools/ksym/options.h"
 #include "tools/ksym/value_table.h"
-#include "tools/ksym/watch_hub.h"
-#include "tools/ksym/web_assets.h"
+#include "tools/ksym/serve/watch_hub.h"
+#include "tools/ksym/serve/web_assets.h"
 
 namespace ksymtool {
 

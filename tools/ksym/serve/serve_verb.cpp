@@ -10,15 +10,22 @@
 
 #include "formats/host_port.h"
 #include "tools/common/listen_address.h"
-#include "tools/ksym/http_guard.h"
-#include "tools/ksym/http_routes.h"
+#include "tools/ksym/serve/http_guard.h"
+#include "tools/ksym/serve/http_routes.h"
 #include "tools/ksym/session.h"
-#include "tools/ksym/verbs.h"
-#include "tools/ksym/watch_hub.h"
+#include "tools/ksym/verb.h"
+#include "tools/ksym/serve/watch_hub.h"
 
 namespace ksymtool {
 
 namespace {
+
+struct ServeOptions {
+    std::string listen = "127.0.0.1:8080";
+    bool readOnly = false;    // every write is refused
+    bool allowRemote = false; // a listen host beyond loopback is allowed, with a token
+    std::string tokenFile;    // the token beyond loopback; empty: one made at start
+};
 
 // Watches hold a worker each for as long as they run, so the pool is larger than the
 // library's default; the hub bounds the watches below it.
@@ -66,8 +73,9 @@ std::string ChartPath() {
     return path != nullptr ? path : "/usr/share/javascript/chart.js/chart.min.js";
 }
 
-} // namespace
-
+// Serves the station's variables over HTTP (see http_routes.h) until SIGINT or SIGTERM,
+// after printing "ksym serving http://HOST:PORT/" (beyond loopback with "?token=TOKEN" when
+// the server made its token).
 int RunServe(const Options& options, const ServeOptions& serve) {
     std::string host;
     uint16_t port = 0;
@@ -142,5 +150,33 @@ int RunServe(const Options& options, const ServeOptions& serve) {
     listener.join();
     return kExitOk;
 }
+
+class ServeVerb final : public Verb {
+public:
+    void Arguments(VerbArguments& arguments) override {
+        arguments.Text("--listen", serve_.listen,
+                       "HOST:PORT to listen on (default 127.0.0.1:8080; port 0 picks a free "
+                       "one); loopback only unless --allow-remote");
+        arguments.Flag("--read-only", serve_.readOnly, "refuse every write (403)");
+        arguments.Flag("--allow-remote", serve_.allowRemote,
+                       "allow a --listen host beyond loopback; every request then needs the "
+                       "server's token, which it makes at start and prints in its address");
+        arguments.Text("--token-file", serve_.tokenFile,
+                       "beyond loopback: the token is the first line of this file (16 to 256 "
+                       "printable characters) instead of one made at start");
+    }
+    int Run(const Options& options) override { return RunServe(options, serve_); }
+
+private:
+    ServeOptions serve_;
+};
+
+const VerbRegistration<ServeVerb>
+    kServe("serve",
+           "serve the variables in a browser page and a JSON interface until Ctrl-C or SIGTERM; it "
+           "prints 'ksym serving http://HOST:PORT/' when ready",
+           50);
+
+} // namespace
 
 } // namespace ksymtool

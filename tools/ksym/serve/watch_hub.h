@@ -11,10 +11,11 @@
 // A broken connection is mended as ksym watch mends it; subscriptions stay open and get no
 // records meanwhile, and their names are resolved again against the symbols loaded anew.
 //
-// Threads: every public member may be called from any thread; the station thread is the
-// only one that touches the Session, its lists and the fields marked "station thread".
-#ifndef KSYM_TOOLS_WATCH_HUB_H
-#define KSYM_TOOLS_WATCH_HUB_H
+// Threads: every public member may be called from any thread; the station thread (its
+// worker, station_worker.h) is the only one that touches the Session, its lists and the
+// subscriptions' station-thread fields.
+#ifndef KSYM_TOOLS_SERVE_WATCH_HUB_H
+#define KSYM_TOOLS_SERVE_WATCH_HUB_H
 
 #include <chrono>
 #include <condition_variable>
@@ -30,60 +31,9 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/ksym/options.h"
-#include "tools/ksym/variables.h"
+#include "tools/ksym/serve/subscription.h"
 
 namespace ksymtool {
-
-using HubClock = std::chrono::steady_clock;
-
-// kExitOk, or the exit code of a failure and its reason. kExitOpenFailed stands for a
-// station that is not connected at the moment.
-struct HubResult {
-    int exitCode = kExitOk;
-    std::string why;
-    // A write that timed out (kExitNoAnswer): true when it had gone to the station, so that
-    // nobody can tell whether it was carried out; false when it was withdrawn unsent.
-    bool outcomeUnknown = false;
-};
-
-class Subscription {
-public:
-    enum class Next { kRecord, kTimedOut, kEnded };
-
-    // Takes the oldest record not taken yet ({time, values}), waiting at most `timeout`;
-    // kEnded once the hub has ended the subscription and every record was taken.
-    Next Take(std::chrono::milliseconds timeout, nlohmann::json& record);
-    // Why the hub ended it; kExitOk while open or when it ended normally.
-    HubResult result() const;
-
-    // Subscribers that are slow to take their records lose the oldest beyond this many.
-    static constexpr size_t kMaxQueued = 32;
-
-private:
-    friend class WatchHub;
-    Subscription(std::vector<std::string> names, std::chrono::milliseconds interval, bool once)
-        : names_(std::move(names)), interval_(interval), once_(once) {}
-    void Deliver(nlohmann::json record);
-    void End(HubResult result);
-
-    // Set at creation, never changed.
-    const std::vector<std::string> names_;
-    const std::chrono::milliseconds interval_;
-    const bool once_;
-
-    // Station thread.
-    bool resolved_ = false;           // names_ resolved against the symbols loaded now
-    std::vector<Variable> variables_; // one per name, when resolved_
-    std::vector<size_t> slots_;       // where each name sits in the hub's list
-    HubClock::time_point due_;
-
-    // Guarded by mutex_: written by the station thread, taken by the subscriber.
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<nlohmann::json> records_;
-    bool ended_ = false;
-    HubResult result_;
-};
 
 // The station as the hub last saw it.
 enum class StationState { kConnected, kBroken, kReconnecting };
@@ -129,6 +79,8 @@ public:
     nlohmann::json Station() const;
 
 private:
+    // A write on its way to the station thread, and the station thread's own state
+    // (station_worker.h).
     struct WriteJob;
     class Worker;
 

@@ -1,4 +1,4 @@
-#include "tools/ksym/http_guard.h"
+#include "tools/ksym/serve/http_guard.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
