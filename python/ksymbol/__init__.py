@@ -14,15 +14,10 @@ from ._native import native as _native_libraries
 
 _native_libraries()  # ImportError, saying where it looked, when the library is missing
 
-from ._channel import (  # noqa: E402
-    Change,
-    Channel,
-    KSymError,
-    OpenError,
-    ProjectInfo,
-    Symbol,
-    VarList,
-)
+from ._channel import Channel  # noqa: E402
+from ._errors import KSymError, OpenError  # noqa: E402
+from ._records import Change, ProjectInfo, Symbol  # noqa: E402
+from ._var_list import VarList  # noqa: E402
 
 __all__ = ["Change", "Channel", "KSymError", "OpenError", "ProjectInfo", "Symbol", "VarList",
            "version", "library_path"]

@@ -1,173 +1,25 @@
 """Channels to a controller, variable lists, watches and the controller services."""
 
-import collections
 import copy
 import ctypes
 import datetime
-import math
 import queue
 import threading
 import time
 import weakref
 
 from . import _native as N
-from ._errors import error_text as _error_text
-from ._values import decode, direct_address, encode, shape_of, _upper
-
-# The message number the library posts its notifications with, and the one that tells a
-# channel's message thread to end.
-NOTIFY_MSG = N.WM_USER + 1
-STOP_MSG = N.WM_USER + 2
+from ._channel_state import close_lists_and_channel, close_native
+from ._errors import KSymError, OpenError, error_text
+from ._message_thread import NOTIFY_MSG, MessageThread
+from ._records import Change, ProjectInfo, Symbol
+from ._values import direct_address, encode, unchanged, _upper
+from ._var_list import Variable, VarList
 
 # After a time-out, the late answer of the abandoned request is waited for this long (at most
 # the channel's time-out) before the next request goes out; when it has not come by then,
 # the channel is opened afresh, so that it can never be taken for a later request's answer.
 STRAY_GRACE = 1.0
-# How long a finaliser waits for a thread that is inside a call on the channel; after that
-# it leaves the native objects to the process's end.
-FINALIZE_WAIT = 5.0
-
-class KSymError(Exception):
-    """A library call failed or the controller refused a request.
-
-    ``code`` is the error code the library recorded (``KClientGetLastError``: 19 for an
-    unknown name, 28 for a read still in progress, ...; 0 when the controller refused).
-    ``function`` names the library function, ``name`` the variable concerned (or None)."""
-
-    def __init__(self, message, code=0, function=None, name=None):
-        super().__init__(message)
-        self.code = code
-        self.function = function
-        self.name = name
-
-
-class OpenError(KSymError, ConnectionError):
-    """A channel could not be opened: a malformed station address, or one that cannot be
-    reached. Both a KSymError (with the code) and a ConnectionError."""
-
-
-Symbol = collections.namedtuple("Symbol", "name type area offset size")
-Symbol.__doc__ = """One symbol of the controller's project: its name, its type name, the
-memory area and byte offset of its value, and the value's size in bytes."""
-
-Change = collections.namedtuple("Change", "time name value")
-Change.__doc__ = """One value of a watch: when it was read (UTC), the variable, its value."""
-
-
-class ProjectInfo(collections.namedtuple("ProjectInfo", "project_id number texts")):
-    """The controller's project identification. ``texts`` are the library's five texts in
-    their record's order (infoText1 to infoText5); ``project``, ``version``,
-    ``description``, ``author`` and ``date`` name them."""
-
-    __slots__ = ()
-
-    project = property(lambda self: self.texts[3])
-    version = property(lambda self: self.texts[4])
-    description = property(lambda self: self.texts[0])
-    author = property(lambda self: self.texts[1])
-    date = property(lambda self: self.texts[2])
-
-
-def _encode_name(name):
-    return name.encode("utf-8", errors="surrogateescape")
-
-
-def _decode_name(raw):
-    return raw.decode("utf-8", errors="surrogateescape") if raw is not None else ""
-
-
-def _unchanged(before, now):
-    """Whether a value read again is the one read before: NaN stays NaN, arrays compare
-    element by element."""
-    if isinstance(before, float) and isinstance(now, float):
-        return before == now or (math.isnan(before) and math.isnan(now))
-    if isinstance(before, list) and isinstance(now, list):
-        return len(before) == len(now) and all(map(_unchanged, before, now))
-    return before == now
-
-
-class _Variable:
-    __slots__ = ("name", "type", "shape")
-
-    def __init__(self, name, type_name, size):
-        self.name = name
-        self.type = type_name
-        self.shape = shape_of(type_name, size)
-
-
-class _MessageThread(threading.Thread):
-    """Owns the channel's message window and hands its notifications to a queue.
-
-    The library posts to a window, and a window's messages queue on the thread that created
-    it. This thread creates the window and takes its messages, so that any thread of the
-    program can wait for them on the queue."""
-
-    def __init__(self, native):
-        super().__init__(name="ksymbol-messages", daemon=True)
-        self._native = native
-        self.window = None
-        self.messages = queue.Queue()
-        self._ready = threading.Event()
-
-    def run(self):
-        n = self._native
-        self.window = n.CreateWindowExA(0, b"STATIC", b"ksymbol", 0, 0, 0, 0, 0,
-                                        N.HWND_MESSAGE, None, None, None)
-        self._ready.set()
-        if not self.window:
-            return
-        msg = N.MSG()
-        try:
-            while n.GetMessageA(ctypes.byref(msg), self.window, NOTIFY_MSG, STOP_MSG) > 0:
-                if msg.message == STOP_MSG:
-                    break
-                self.messages.put((int(msg.wParam), int(msg.lParam)))
-        finally:
-            n.DestroyWindow(self.window)
-
-    def start_window(self):
-        self.start()
-        self._ready.wait()
-        return self.window
-
-    def stop(self):
-        if self.window and self.is_alive():
-            self._native.PostMessageA(self.window, STOP_MSG, 0, 0)
-            self.join(5.0)
-
-
-def _close_lists_and_channel(native, state):
-    """Deletes a channel's lists and closes it; the caller holds the channel's lock."""
-    if state["channel"] != -1:
-        for handle in list(state["lists"]):
-            native.KSymDeleteVarList(state["channel"], handle)
-        state["lists"].clear()
-        state["dropped"].clear()
-        native.KSymCloseChannel(state["channel"])
-        state["channel"] = -1
-
-
-def _close_native(native, state, lock):
-    """Closes what a channel holds, in order: its lists, the channel, then the window. It
-    takes the channel's lock, so that no call of another thread is inside the library on
-    them meanwhile; when it cannot have it in time (a thread is stuck in a call as the
-    interpreter exits), it leaves them to the process's end rather than pull them from under
-    that call."""
-    if not lock.acquire(timeout=FINALIZE_WAIT):
-        return
-    try:
-        _close_lists_and_channel(native, state)
-        thread = state.pop("thread", None)
-        if thread is not None:
-            thread.stop()
-    finally:
-        lock.release()
-
-
-def _drop_list(state, handle):
-    """A VarList's finaliser: its native list is deleted by the channel's next call, under
-    the channel's lock (a finaliser must not wait for it)."""
-    state["dropped"].append(handle)
 
 
 class Channel:
@@ -192,7 +44,7 @@ class Channel:
         self._lock = threading.RLock()
         self._stray = False
         self._broken = False
-        thread = _MessageThread(n)
+        thread = MessageThread(n)
         window = thread.start_window()
         if not window:
             raise KSymError("CreateWindowExA: no message window could be made", 0,
@@ -201,7 +53,7 @@ class Channel:
         self._window = window
         # Lists whose VarList went without close() (their finalisers put them here).
         self._state = {"channel": -1, "lists": set(), "dropped": [], "thread": thread}
-        self._finalizer = weakref.finalize(self, _close_native, n, self._state, self._lock)
+        self._finalizer = weakref.finalize(self, close_native, n, self._state, self._lock)
         # Counts the openings of the native channel: a list defined before the last one is
         # gone with the channel it was defined on.
         self._generation = 0
@@ -215,13 +67,13 @@ class Channel:
         """Opens the native channel and loads its symbols."""
         n = self._native
         station = self.station
-        address = None if station is None else _encode_name(station)
+        address = None if station is None else N.encode_name(station)
         channel = n.KSymOpenChannel(address, 0, self._window, NOTIFY_MSG)
         if channel == -1:
             code = n.KClientGetLastError()
-            text = _decode_name(n.KClientGetErrorText() or b"")
+            text = N.decode_name(n.KClientGetErrorText() or b"")
             raise OpenError("KSymOpenChannel(%r): %s" % (
-                station, (text + " (error %d)" % code) if text else _error_text(code)),
+                station, (text + " (error %d)" % code) if text else error_text(code)),
                 code, "KSymOpenChannel")
         self._state["channel"] = channel
         self._generation += 1
@@ -230,13 +82,13 @@ class Channel:
         if n.KSymLoadSymbols(channel, None, ctypes.byref(symbols), ctypes.byref(count)) == 0:
             code = n.KClientGetLastError()
             raise KSymError("KSymLoadSymbols(%r): the symbol file could not be obtained from "
-                            "the station or read: %s" % (station, _error_text(code)), code,
+                            "the station or read: %s" % (station, error_text(code)), code,
                             "KSymLoadSymbols")
         self._symbols = []
         self._by_name = {}
         for i in range(count.value):
             entry = symbols[i].contents
-            symbol = Symbol(_decode_name(entry.name), _decode_name(entry.typeName),
+            symbol = Symbol(N.decode_name(entry.name), N.decode_name(entry.typeName),
                             entry.area, entry.offset, entry.size)
             self._symbols.append(symbol)
             # Of names that differ only by case, the first in the file is the one reached.
@@ -246,7 +98,7 @@ class Channel:
         """Opens the native channel afresh, after a time-out whose late answer did not come
         in the grace: the old channel's replies, however late, go with it. The lists of the
         old channel are deleted; their VarList objects define theirs anew."""
-        _close_lists_and_channel(self._native, self._state)
+        close_lists_and_channel(self._native, self._state)
         while self._take(0) is not None:
             pass  # the old channel's notifications; a closed channel posts no more
         try:
@@ -312,11 +164,11 @@ class Channel:
             raise TypeError("a variable name is a str, not %r" % (name,))
         direct = direct_address(name)
         if direct is not None:
-            return _Variable(name, direct[0], direct[1])
+            return Variable(name, direct[0], direct[1])
         symbol = self._by_name.get(_upper(name))
         if symbol is None:
             return None
-        return _Variable(name, symbol.type, symbol.size)
+        return Variable(name, symbol.type, symbol.size)
 
     def _refused(self, function, names):
         """The KSymError for a refused definition of a list of `names`: the first name the
@@ -325,7 +177,7 @@ class Channel:
         channel = self._state["channel"]
         whole = n.KClientGetLastError()
         for name in names:
-            array = (ctypes.c_char_p * 1)(_encode_name(name))
+            array = (ctypes.c_char_p * 1)(N.encode_name(name))
             single = n.KSymDefineVarList(channel, array, 1)
             if single:
                 n.KSymDeleteVarList(channel, single)
@@ -335,9 +187,9 @@ class Channel:
                 return KSymError("%s: unknown variable %r (error %d)" % (function, name, code),
                                  code, function, name)
             return KSymError("%s: %r does not fit a telegram of the station: %s" % (
-                function, name, _error_text(code)), code, function, name)
+                function, name, error_text(code)), code, function, name)
         return KSymError("%s: the variable list was refused: %s" % (
-            function, _error_text(whole)), whole, function)
+            function, error_text(whole)), whole, function)
 
     def _variables(self, function, names):
         variables = []
@@ -436,7 +288,7 @@ class Channel:
                 for name in names:
                     value = got[name]
                     if changes_only and reads > 1 and name in last and \
-                            _unchanged(last[name], value):
+                            unchanged(last[name], value):
                         continue
                     # A copy is kept: what is handed out is the caller's to change.
                     last[name] = copy.deepcopy(value)
@@ -470,7 +322,7 @@ class Channel:
     def _write_once(self, variables, buffers):
         n = self._native
         channel = self._prepare()
-        names = (ctypes.c_char_p * len(variables))(*[_encode_name(v.name) for v in variables])
+        names = (ctypes.c_char_p * len(variables))(*[N.encode_name(v.name) for v in variables])
         keep = [ctypes.create_string_buffer(data, len(data)) for data in buffers]
         pointers = (ctypes.c_void_p * len(keep))(*[ctypes.addressof(b) for b in keep])
         label = ", ".join(v.name for v in variables)
@@ -483,7 +335,7 @@ class Channel:
                         N.KSYM_ERR_MULTI_TELEGRAM):
                 raise self._refused("KSymWriteVars", [v.name for v in variables])
             raise KSymError("KSymWriteVars(%s): the write could not be sent: %s" % (
-                label, _error_text(code)), code, "KSymWriteVars",
+                label, error_text(code)), code, "KSymWriteVars",
                 variables[0].name if len(variables) == 1 else None)
         self._await("KSymWriteVars", label)
         if n.KSymWriteResult(channel) != 1:
@@ -501,7 +353,7 @@ class Channel:
             if getattr(n, send)(channel) == 0:
                 code = n.KClientGetLastError()
                 raise KSymError("%s: the %s request could not be sent: %s" % (
-                    send, what, _error_text(code)), code, send)
+                    send, what, error_text(code)), code, send)
             self._await(send, what)
             return result(channel)
 
@@ -519,7 +371,7 @@ class Channel:
                 raise KSymError("KSymGetProjectInfo: no project record",
                                 n.KClientGetLastError(), "KSymGetProjectInfo")
             info = record.contents
-            texts = tuple(_decode_name(getattr(info, "infoText%d" % k)) for k in range(1, 6))
+            texts = tuple(N.decode_name(getattr(info, "infoText%d" % k)) for k in range(1, 6))
             return ProjectInfo(project_id.value, info.infoNumber, texts)
 
         return self._service("KSymPLCProjectId", take, "identification")
@@ -552,7 +404,7 @@ class Channel:
             channel = self._prepare()
             if n.KClientWrite(channel, telegram, len(telegram)) != len(telegram):
                 code = n.KClientGetLastError()
-                raise KSymError("KClientWrite: %s" % _error_text(code), code, "KClientWrite")
+                raise KSymError("KClientWrite: %s" % error_text(code), code, "KClientWrite")
             self._await("KClientWrite", "raw request")
             buffer = ctypes.create_string_buffer(capacity)
             got = n.KClientRead(channel, buffer, capacity)
@@ -563,101 +415,3 @@ class _TooBig(Exception):
     pass
 
 
-class VarList:
-    """A list of variables of a channel, defined once and read many times. A context
-    manager; ``close()`` deletes it. Used from one thread at a time, as its channel."""
-
-    def __init__(self, channel, names):
-        self._channel = channel
-        self.names = list(names)
-        self._handle = None
-        self._generation = 0
-        self._finalizer = None
-        with channel._lock:
-            self._variables = channel._variables("KSymDefineVarList", self.names)
-            self._define()
-
-    def _define(self):
-        channel = self._channel
-        n = channel._native
-        number = channel._channel()
-        array = (ctypes.c_char_p * max(len(self.names), 1))(
-            *[_encode_name(name) for name in self.names])
-        handle = n.KSymDefineVarList(number, array, len(self.names))
-        if not handle:
-            raise channel._refused("KSymDefineVarList", self.names)
-        self._handle = handle
-        self._generation = channel._generation
-        channel._state["lists"].add(handle)
-        if self._finalizer is not None:
-            self._finalizer.detach()
-        # Dropped without close(), the list goes with the channel's next call.
-        self._finalizer = weakref.finalize(self, _drop_list, channel._state, handle)
-
-    def _delete(self):
-        if self._finalizer is not None:
-            self._finalizer.detach()
-            self._finalizer = None
-        if self._handle is not None:
-            state = self._channel._state
-            if self._handle in state["lists"]:
-                state["lists"].discard(self._handle)
-                self._channel._native.KSymDeleteVarList(state["channel"], self._handle)
-            self._handle = None
-
-    def close(self):
-        with self._channel._lock:
-            self._delete()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __len__(self):
-        return len(self.names)
-
-    def read(self):
-        """The current values, a dict name to value (None when not delivered). TimeoutError
-        when the controller does not answer in the channel's time-out: the read is then
-        abandoned (the list is defined anew for the next read, and a late answer is
-        discarded), so that no later read returns this read's values."""
-        channel = self._channel
-        n = channel._native
-        with channel._lock:
-            number = channel._prepare()
-            if self._handle is None or self._generation != channel._generation:
-                self._define()  # first, or after the channel was opened afresh
-            if n.KSymSendVarList(number, self._handle) == 0:
-                code = n.KClientGetLastError()
-                raise KSymError("KSymSendVarList(%s): the read could not be sent: %s" % (
-                    ", ".join(self.names), _error_text(code)), code, "KSymSendVarList")
-            try:
-                channel._await("KSymSendVarList", ", ".join(self.names),
-                               N.KSYM_READ_COMPLETE(len(self.names)))
-            except (TimeoutError, ConnectionError):
-                # Deleting the list ends the read in progress; the next read defines it anew.
-                self._delete()
-                raise
-            return self._take_values(number)
-
-    def _take_values(self, number):
-        n = self._channel._native
-        result = dict.fromkeys(self.names)
-        records = N.P_VALUES()
-        got = ctypes.c_uint32(0)
-        n.KSymEnterVarListAccess(number, self._handle)
-        try:
-            if n.KSymGetValues(number, self._handle, ctypes.byref(records), ctypes.byref(got)):
-                for i in range(min(got.value, len(self._variables))):
-                    address = records[i]
-                    if ctypes.c_uint8.from_address(address + 4).value != 1:
-                        continue
-                    variable = self._variables[i]
-                    # A symbol of no bytes still travels as one; it shows as empty bytes.
-                    data = ctypes.string_at(address + N.VALUE_DATA_OFFSET, variable.shape.size)
-                    result[variable.name] = decode(variable.shape, data)
-        finally:
-            n.KSymLeaveVarListAccess(number, self._handle)
-        return result

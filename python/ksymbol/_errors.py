@@ -1,5 +1,5 @@
-"""The error codes of the library and the client: their names (as ksymbol.h and kclient.h
-define them) and their texts, from the one table the tools embed too. The source tree's
+"""The errors of the package (KSymError, OpenError) and the error codes of the library and
+the client: their names (as ksymbol.h and kclient.h define them) and their texts, from the one table the tools embed too. The source tree's
 table is tools/common/error_texts.txt; a built package carries a copy beside this module."""
 
 import os
@@ -39,3 +39,22 @@ CODES, TEXTS = _read_table(_table_path())
 def error_text(code):
     """The table's words for `code`, with the code: "no variable list (error 20)"."""
     return "%s (error %d)" % (TEXTS.get(code, "the request failed"), code)
+
+
+class KSymError(Exception):
+    """A library call failed or the controller refused a request.
+
+    ``code`` is the error code the library recorded (``KClientGetLastError``: 19 for an
+    unknown name, 28 for a read still in progress, ...; 0 when the controller refused).
+    ``function`` names the library function, ``name`` the variable concerned (or None)."""
+
+    def __init__(self, message, code=0, function=None, name=None):
+        super().__init__(message)
+        self.code = code
+        self.function = function
+        self.name = name
+
+
+class OpenError(KSymError, ConnectionError):
+    """A channel could not be opened: a malformed station address, or one that cannot be
+    reached. Both a KSymError (with the code) and a ConnectionError."""

@@ -258,3 +258,13 @@ def native():
     if _native is None:
         _native = Native()
     return _native
+
+
+# ---- Names as the library takes them: bytes, whatever the text ----
+
+def encode_name(name):
+    return name.encode("utf-8", errors="surrogateescape")
+
+
+def decode_name(raw):
+    return raw.decode("utf-8", errors="surrogateescape") if raw is not None else ""

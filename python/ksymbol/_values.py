@@ -226,3 +226,13 @@ def direct_address(name):
     if bit is None or bit[1] != len(name) or bit[0] > 15:
         return None
     return "BOOL", 1
+
+
+def unchanged(before, now):
+    """Whether a value read again is the one read before: NaN stays NaN, arrays compare
+    element by element."""
+    if isinstance(before, float) and isinstance(now, float):
+        return before == now or (math.isnan(before) and math.isnan(now))
+    if isinstance(before, list) and isinstance(now, list):
+        return len(before) == len(now) and all(map(unchanged, before, now))
+    return before == now

@@ -1,0 +1,118 @@
+"""Variable lists: the variables of a channel defined once and read many times."""
+
+import ctypes
+import weakref
+
+from . import _native as N
+from ._channel_state import drop_list
+from ._errors import KSymError, error_text
+from ._values import decode, shape_of
+
+
+class Variable:
+    __slots__ = ("name", "type", "shape")
+
+    def __init__(self, name, type_name, size):
+        self.name = name
+        self.type = type_name
+        self.shape = shape_of(type_name, size)
+
+
+class VarList:
+    """A list of variables of a channel, defined once and read many times. A context
+    manager; ``close()`` deletes it. Used from one thread at a time, as its channel."""
+
+    def __init__(self, channel, names):
+        self._channel = channel
+        self.names = list(names)
+        self._handle = None
+        self._generation = 0
+        self._finalizer = None
+        with channel._lock:
+            self._variables = channel._variables("KSymDefineVarList", self.names)
+            self._define()
+
+    def _define(self):
+        channel = self._channel
+        n = channel._native
+        number = channel._channel()
+        array = (ctypes.c_char_p * max(len(self.names), 1))(
+            *[N.encode_name(name) for name in self.names])
+        handle = n.KSymDefineVarList(number, array, len(self.names))
+        if not handle:
+            raise channel._refused("KSymDefineVarList", self.names)
+        self._handle = handle
+        self._generation = channel._generation
+        channel._state["lists"].add(handle)
+        if self._finalizer is not None:
+            self._finalizer.detach()
+        # Dropped without close(), the list goes with the channel's next call.
+        self._finalizer = weakref.finalize(self, drop_list, channel._state, handle)
+
+    def _delete(self):
+        if self._finalizer is not None:
+            self._finalizer.detach()
+            self._finalizer = None
+        if self._handle is not None:
+            state = self._channel._state
+            if self._handle in state["lists"]:
+                state["lists"].discard(self._handle)
+                self._channel._native.KSymDeleteVarList(state["channel"], self._handle)
+            self._handle = None
+
+    def close(self):
+        with self._channel._lock:
+            self._delete()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __len__(self):
+        return len(self.names)
+
+    def read(self):
+        """The current values, a dict name to value (None when not delivered). TimeoutError
+        when the controller does not answer in the channel's time-out: the read is then
+        abandoned (the list is defined anew for the next read, and a late answer is
+        discarded), so that no later read returns this read's values."""
+        channel = self._channel
+        n = channel._native
+        with channel._lock:
+            number = channel._prepare()
+            if self._handle is None or self._generation != channel._generation:
+                self._define()  # first, or after the channel was opened afresh
+            if n.KSymSendVarList(number, self._handle) == 0:
+                code = n.KClientGetLastError()
+                raise KSymError("KSymSendVarList(%s): the read could not be sent: %s" % (
+                    ", ".join(self.names), error_text(code)), code, "KSymSendVarList")
+            try:
+                channel._await("KSymSendVarList", ", ".join(self.names),
+                               N.KSYM_READ_COMPLETE(len(self.names)))
+            except (TimeoutError, ConnectionError):
+                # Deleting the list ends the read in progress; the next read defines it anew.
+                self._delete()
+                raise
+            return self._take_values(number)
+
+    def _take_values(self, number):
+        n = self._channel._native
+        result = dict.fromkeys(self.names)
+        records = N.P_VALUES()
+        got = ctypes.c_uint32(0)
+        n.KSymEnterVarListAccess(number, self._handle)
+        try:
+            if n.KSymGetValues(number, self._handle, ctypes.byref(records), ctypes.byref(got)):
+                for i in range(min(got.value, len(self._variables))):
+                    address = records[i]
+                    if ctypes.c_uint8.from_address(address + 4).value != 1:
+                        continue
+                    variable = self._variables[i]
+                    # A symbol of no bytes still travels as one; it shows as empty bytes.
+                    data = ctypes.string_at(address + N.VALUE_DATA_OFFSET, variable.shape.size)
+                    result[variable.name] = decode(variable.shape, data)
+        finally:
+            n.KSymLeaveVarListAccess(number, self._handle)
+        return result
