@@ -53,6 +53,10 @@ private:
     std::mutex sendMutex_;
     std::atomic<bool> broken_{false};
     std::atomic<bool> closing_{false};
+    // What the station's opening answer says. Written once, by Connect's thread in
+    // OpenSession, before Connect hands the transport out and before the receive thread
+    // starts; afterwards only read, from any thread: handing the transport to the channel
+    // (and starting the thread) orders the writes before every read, so no lock is needed.
     bool bigEndian_ = false;
     uint32_t blockSize_ = 0;
     std::string projectName_;

@@ -72,6 +72,51 @@ int open_retrying(const std::string& path, int flags) {
     return descriptor;
 }
 
+// Opens `host` as CreateFileA's `disposition` says, into `descriptor` (-1 with errno set
+// when it cannot); false for a disposition there is none of. CREATE_ALWAYS and OPEN_ALWAYS
+// succeed either way but tell, with ERROR_ALREADY_EXISTS, that the file was there
+// (`existed`): the file is created first to know.
+bool open_as(const std::string& host, int mode, DWORD disposition, int& descriptor, bool& existed) {
+    switch (disposition) {
+    case CREATE_NEW:
+        descriptor = open_retrying(host, mode | O_CREAT | O_EXCL);
+        return true;
+    case OPEN_EXISTING:
+        descriptor = open_retrying(host, mode);
+        return true;
+    case TRUNCATE_EXISTING:
+        descriptor = open_retrying(host, mode | O_TRUNC);
+        return true;
+    case CREATE_ALWAYS:
+    case OPEN_ALWAYS: {
+        const int keep = disposition == CREATE_ALWAYS ? O_TRUNC : 0;
+        // A file removed between the two attempts sends us round again.
+        for (int attempt = 0; attempt < 8 && descriptor < 0; ++attempt) {
+            descriptor = open_retrying(host, mode | O_CREAT | O_EXCL);
+            if (descriptor >= 0 || errno != EEXIST)
+                break;
+            descriptor = open_retrying(host, mode | keep);
+            existed = descriptor >= 0;
+            if (descriptor < 0 && errno != ENOENT)
+                break;
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+// The last error of an open of `host` that failed with `error`.
+void set_open_error(int error, const std::string& host) {
+    if (error == ENOENT)
+        SetLastError(missing_error(host));
+    else if (error == EEXIST)
+        SetLastError(kErrorFileExists);
+    else
+        SetLastError(error_from_errno(error));
+}
+
 } // namespace
 
 } // namespace kplatform
@@ -101,47 +146,14 @@ KPLATFORM_API HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
         }
         const std::string host = host_path(path);
 
-        // CREATE_ALWAYS and OPEN_ALWAYS succeed either way but tell, with
-        // ERROR_ALREADY_EXISTS, that the file was there; try to create it first to know.
         bool existed = false;
         int descriptor = -1;
-        switch (disposition) {
-        case CREATE_NEW:
-            descriptor = open_retrying(host, mode | O_CREAT | O_EXCL);
-            break;
-        case OPEN_EXISTING:
-            descriptor = open_retrying(host, mode);
-            break;
-        case TRUNCATE_EXISTING:
-            descriptor = open_retrying(host, mode | O_TRUNC);
-            break;
-        case CREATE_ALWAYS:
-        case OPEN_ALWAYS: {
-            const int keep = disposition == CREATE_ALWAYS ? O_TRUNC : 0;
-            // A file removed between the two attempts sends us round again.
-            for (int attempt = 0; attempt < 8 && descriptor < 0; ++attempt) {
-                descriptor = open_retrying(host, mode | O_CREAT | O_EXCL);
-                if (descriptor >= 0 || errno != EEXIST)
-                    break;
-                descriptor = open_retrying(host, mode | keep);
-                existed = descriptor >= 0;
-                if (descriptor < 0 && errno != ENOENT)
-                    break;
-            }
-            break;
-        }
-        default:
+        if (!open_as(host, mode, disposition, descriptor, existed)) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return INVALID_HANDLE_VALUE;
         }
         if (descriptor < 0) {
-            const int error = errno;
-            if (error == ENOENT)
-                SetLastError(missing_error(host));
-            else if (error == EEXIST)
-                SetLastError(kErrorFileExists);
-            else
-                SetLastError(error_from_errno(error));
+            set_open_error(errno, host);
             return INVALID_HANDLE_VALUE;
         }
         Descriptor owned(descriptor);

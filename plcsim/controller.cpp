@@ -398,6 +398,51 @@ Outcome Controller::Control(const uint8_t* text, size_t length) {
     return outcome;
 }
 
+bool Controller::Gate(Outcome& outcome) const {
+    const auto& faults = config_.faults;
+    if (faults.count(Fault::Silent) != 0) {
+        outcome.kind = Outcome::Kind::Silence;
+        return true;
+    }
+    if (faults.count(Fault::Fatal) != 0) {
+        outcome.kind = Outcome::Kind::FatalError;
+        return true;
+    }
+    return faults.count(Fault::Empty) != 0;
+}
+
+std::vector<uint8_t> Controller::Answer(Session& session, const uint8_t* request, size_t length) {
+    const bool refuse = config_.faults.count(Fault::Refuse) != 0;
+    switch (length == 0 ? 0 : request[0]) {
+    case formats::kServiceProjectId:
+        return ProjectIdReply();
+    case formats::kServiceLogin:
+        if (length < formats::kLoginLength || refuse) {
+            return StatusReply(formats::kStatusRefused);
+        }
+        loggedIn_ = true;
+        return StatusReply(formats::kStatusLoginAccepted);
+    case formats::kServiceLogout:
+        if (refuse) {
+            return StatusReply(formats::kStatusRefused);
+        }
+        loggedIn_ = false;
+        return StatusReply(formats::kStatusOk);
+    case formats::kServiceUpload:
+        return BeginUpload(session, request, length);
+    case formats::kServiceUploadNext:
+        return NextChunk(session, length);
+    case formats::kServiceRead:
+        plant_.Advance(memory_, config_.order, clock_.Now());
+        return ReadReply(request, length);
+    case formats::kServiceWrite:
+        plant_.Advance(memory_, config_.order, clock_.Now());
+        return WriteReply(request, length);
+    default:
+        return StatusReply(formats::kStatusUnknownService);
+    }
+}
+
 Outcome Controller::Handle(Session& session, const uint8_t* request, size_t length) {
     // The switch is fixed at Configure.
     if (length != 0 && request[0] == formats::kServiceControl && config_.control) {
@@ -405,60 +450,14 @@ Outcome Controller::Handle(Session& session, const uint8_t* request, size_t leng
     }
     std::lock_guard<std::mutex> lock(mutex_);
     Outcome outcome;
+    if (Gate(outcome)) {
+        return outcome;
+    }
+    outcome.reply = Answer(session, request, length);
+    // The faults that cut the last byte off a reply.
     const auto& faults = config_.faults;
-    if (faults.count(Fault::Silent) != 0) {
-        outcome.kind = Outcome::Kind::Silence;
-        return outcome;
-    }
-    if (faults.count(Fault::Fatal) != 0) {
-        outcome.kind = Outcome::Kind::FatalError;
-        return outcome;
-    }
-    if (faults.count(Fault::Empty) != 0) {
-        return outcome;
-    }
-    const bool refuse = faults.count(Fault::Refuse) != 0;
-    const uint8_t service = length == 0 ? 0 : request[0];
-    switch (service) {
-    case formats::kServiceProjectId:
-        outcome.reply = ProjectIdReply();
-        break;
-    case formats::kServiceLogin:
-        // 0x01, three 32-bit words, one byte, one spare byte.
-        if (length < 15 || refuse) {
-            outcome.reply = StatusReply(formats::kStatusRefused);
-        } else {
-            loggedIn_ = true;
-            outcome.reply = StatusReply(formats::kStatusLoginAccepted);
-        }
-        break;
-    case formats::kServiceLogout:
-        if (refuse) {
-            outcome.reply = StatusReply(formats::kStatusRefused);
-        } else {
-            loggedIn_ = false;
-            outcome.reply = StatusReply(formats::kStatusOk);
-        }
-        break;
-    case formats::kServiceUpload:
-        outcome.reply = BeginUpload(session, request, length);
-        break;
-    case formats::kServiceUploadNext:
-        outcome.reply = NextChunk(session, length);
-        break;
-    case formats::kServiceRead:
-        plant_.Advance(memory_, config_.order, clock_.Now());
-        outcome.reply = ReadReply(request, length);
-        break;
-    case formats::kServiceWrite:
-        plant_.Advance(memory_, config_.order, clock_.Now());
-        outcome.reply = WriteReply(request, length);
-        break;
-    default:
-        outcome.reply = StatusReply(formats::kStatusUnknownService);
-        break;
-    }
-    const bool shortRead = service == formats::kServiceRead && faults.count(Fault::ShortRead) != 0;
+    const bool read = length != 0 && request[0] == formats::kServiceRead;
+    const bool shortRead = read && faults.count(Fault::ShortRead) != 0;
     if ((faults.count(Fault::Short) != 0 || shortRead) && !outcome.reply.empty()) {
         outcome.reply.pop_back();
     }

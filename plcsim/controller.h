@@ -115,6 +115,11 @@ private:
     // Whether an item (size 0: a bit) may be read or written: inside an area, and no byte of
     // it absent.
     bool Accessible(uint16_t area, uint32_t offset, uint32_t size) const;
+    // The fault gate: the outcome of a request that a set fault answers before any service
+    // is looked at (silence, a fatal error, an empty reply), or false when it goes on.
+    bool Gate(Outcome& outcome) const;
+    // The reply of the service of `request`, as the faults that refuse let it be.
+    std::vector<uint8_t> Answer(Session& session, const uint8_t* request, size_t length);
     // Locks by itself: loading a project file is done before the lock is taken.
     Outcome Control(const uint8_t* text, size_t length);
     // The file a control command's project=NAME may load (see Config::anyProject), empty

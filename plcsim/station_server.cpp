@@ -88,6 +88,99 @@ std::string FormatAddress(const sockaddr_storage& address, uint16_t port) {
     return std::string(host) + ":" + std::to_string(port);
 }
 
+// A socket listening on the first address of `host` and `port` that takes it, or -1 with
+// `error` said.
+int Listen(const std::string& host, uint16_t port, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    const int resolved =
+        ::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found);
+    if (resolved != 0) {
+        error = "cannot resolve '" + host + "': " + ::gai_strerror(resolved);
+        return -1;
+    }
+    int listener = -1;
+    std::string lastError = "no address";
+    for (addrinfo* at = found; at != nullptr && listener < 0; at = at->ai_next) {
+        int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
+        if (fd < 0) {
+            lastError = std::strerror(errno);
+            continue;
+        }
+        const int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        if (::bind(fd, at->ai_addr, at->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+            lastError = std::strerror(errno);
+            CloseFd(fd);
+            continue;
+        }
+        listener = fd;
+    }
+    ::freeaddrinfo(found);
+    if (listener < 0) {
+        error = "cannot listen on " + host + ":" + service + ": " + lastError;
+    }
+    return listener;
+}
+
+// The times by which a connection must have sent something: any bytes within the idle
+// limit; the rest of a begun frame, and a first session, within the shorter frame limit.
+class ConnectionDeadlines {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit ConnectionDeadlines(const StationLimits& limits)
+        : idle_(limits.idleMs), hurry_(limits.frameMs) {}
+
+    Clock::time_point Due(bool holdingFrame, bool hasSessions) const {
+        Clock::time_point due = lastBytes_ + idle_;
+        if (holdingFrame) {
+            due = std::min(due, frameBegun_ + hurry_);
+        }
+        if (!hasSessions) {
+            due = std::min(due, sessionlessSince_ + hurry_);
+        }
+        return due;
+    }
+
+    // Bytes came `at`: whether a frame was left unfinished before and after them, and
+    // whether a session was open before and after them.
+    void Received(Clock::time_point at, bool wasHolding, bool holding, bool hadSessions,
+                  bool hasSessions) {
+        lastBytes_ = at;
+        if (!wasHolding || !holding) {
+            // A frame left unfinished now began with these bytes at the latest.
+            frameBegun_ = lastBytes_;
+        }
+        if (hadSessions && !hasSessions) {
+            sessionlessSince_ = lastBytes_;
+        }
+    }
+
+private:
+    const std::chrono::milliseconds idle_;
+    const std::chrono::milliseconds hurry_;
+    Clock::time_point lastBytes_ = Clock::now();
+    Clock::time_point frameBegun_ = lastBytes_;       // of a frame not yet complete
+    Clock::time_point sessionlessSince_ = lastBytes_; // no session open since
+};
+
+// Answers every complete frame `reader` holds; false when the connection is to end.
+bool TakeFrames(formats::FrameReader& reader, StationConnection& frames) {
+    formats::Frame frame;
+    formats::FrameReader::Result result;
+    while ((result = reader.Next(frame)) == formats::FrameReader::Result::Frame) {
+        if (!frames.Take(frame)) {
+            return false;
+        }
+    }
+    return result != formats::FrameReader::Result::Broken;
+}
+
 } // namespace
 
 StationServer::StationServer(std::shared_ptr<Controller> controller, StationLimits limits)
@@ -102,37 +195,8 @@ bool StationServer::Start(const std::string& host, uint16_t port, std::string& e
         error = "the station server was started before";
         return false;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    const int resolved =
-        ::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found);
-    if (resolved != 0) {
-        error = "cannot resolve '" + host + "': " + ::gai_strerror(resolved);
-        return false;
-    }
-    std::string lastError = "no address";
-    for (addrinfo* at = found; at != nullptr && listener_ < 0; at = at->ai_next) {
-        int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
-        if (fd < 0) {
-            lastError = std::strerror(errno);
-            continue;
-        }
-        const int yes = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-        if (::bind(fd, at->ai_addr, at->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
-            lastError = std::strerror(errno);
-            CloseFd(fd);
-            continue;
-        }
-        listener_ = fd;
-    }
-    ::freeaddrinfo(found);
+    listener_ = Listen(host, port, error);
     if (listener_ < 0) {
-        error = "cannot listen on " + host + ":" + service + ": " + lastError;
         return false;
     }
     sockaddr_storage bound{};
@@ -297,7 +361,6 @@ bool StationServer::Pause(uint32_t ms) const {
 }
 
 void StationServer::Serve(Connection& connection) {
-    using Clock = std::chrono::steady_clock;
     const int fd = connection.fd;
     formats::FrameReader reader(MaxFrameBody(controller_->GetConfig().blockSize));
     StationConnection frames(
@@ -307,25 +370,13 @@ void StationServer::Serve(Connection& connection) {
         },
         [this](uint32_t ms) { return Pause(ms); });
     std::vector<uint8_t> received(kReceiveChunk);
+    ConnectionDeadlines deadlines(limits_);
     bool open = true;
-    const std::chrono::milliseconds idle(limits_.idleMs);
-    const std::chrono::milliseconds hurry(limits_.frameMs);
-    Clock::time_point lastBytes = Clock::now();
-    Clock::time_point frameBegun = lastBytes;       // of a frame not yet complete
-    Clock::time_point sessionlessSince = lastBytes; // no session open since
     try {
         while (open && !stopping_.load()) {
-            // Silent too long; in the middle of a frame, or without a session, the shorter
-            // limit holds too.
-            Clock::time_point due = lastBytes + idle;
-            if (reader.Holding()) {
-                due = std::min(due, frameBegun + hurry);
-            }
-            if (!frames.HasSessions()) {
-                due = std::min(due, sessionlessSince + hurry);
-            }
+            const auto due = deadlines.Due(reader.Holding(), frames.HasSessions());
             pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-            const int ready = ::poll(fds, 2, Milliseconds(due - Clock::now()));
+            const int ready = ::poll(fds, 2, Milliseconds(due - ConnectionDeadlines::Clock::now()));
             if (ready < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -344,23 +395,10 @@ void StationServer::Serve(Connection& connection) {
             }
             const bool wasHolding = reader.Holding();
             const bool hadSessions = frames.HasSessions();
-            lastBytes = Clock::now();
+            const auto at = ConnectionDeadlines::Clock::now();
             reader.Feed(received.data(), static_cast<size_t>(n));
-            formats::Frame frame;
-            formats::FrameReader::Result result = formats::FrameReader::Result::NeedMore;
-            while (open && (result = reader.Next(frame)) == formats::FrameReader::Result::Frame) {
-                open = frames.Take(frame);
-            }
-            if (open && result == formats::FrameReader::Result::Broken) {
-                open = false;
-            }
-            if (!wasHolding || !reader.Holding()) {
-                // A frame left unfinished now began with these bytes at the latest.
-                frameBegun = lastBytes;
-            }
-            if (hadSessions && !frames.HasSessions()) {
-                sessionlessSince = lastBytes;
-            }
+            open = TakeFrames(reader, frames);
+            deadlines.Received(at, wasHolding, reader.Holding(), hadSessions, frames.HasSessions());
         }
     } catch (const std::bad_alloc&) {
         // A frame too big for the memory left: this connection ends, the server goes on.

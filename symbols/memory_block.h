@@ -62,6 +62,7 @@ public:
     bool ok() const { return data_ != nullptr; }
     T& operator[](size_t i) { return data_[i]; }
     const T& operator[](size_t i) const { return data_[i]; }
+    T* data() { return data_; }
 
 private:
     T* data_ = nullptr;

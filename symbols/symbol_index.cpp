@@ -212,10 +212,27 @@ bool SymbolIndex::InsertAll(IndexSource& source) {
     // their bytes stay unused.
     ScratchArray<uint32_t> hashes(count);
     ScratchArray<size_t> places(buckets);
-    if (!hashes.ok() || !places.ok()) {
+    size_t total = 0;
+    if (!hashes.ok() || !places.ok() || !MeasureAll(source, hashes.data(), places.data(), total)) {
         return false;
     }
-    size_t total = 0;
+    auto* region = static_cast<char*>(arena_->Allocate(total == 0 ? 1 : total, alignof(Node)));
+    if (region == nullptr) {
+        return false;
+    }
+    size_t start = 0;
+    for (size_t b = 0; b < buckets; ++b) {
+        const size_t bytes = places[b];
+        places[b] = start;
+        start += bytes;
+    }
+    PlaceAll(source, hashes.data(), places.data(), region);
+    return true;
+}
+
+bool SymbolIndex::MeasureAll(IndexSource& source, uint32_t* hashes, size_t* places,
+                             size_t& total) const {
+    const size_t count = source.Count();
     for (size_t i = 0; i < count; ++i) {
         const char* name = source.Name(i);
         const size_t length = std::strlen(name);
@@ -230,21 +247,17 @@ bool SymbolIndex::InsertAll(IndexSource& source) {
         total += bytes;
         places[BucketOf(hashes[i])] += bytes;
     }
-    auto* region = static_cast<char*>(arena_->Allocate(total == 0 ? 1 : total, alignof(Node)));
-    if (region == nullptr) {
-        return false;
-    }
-    size_t start = 0;
-    for (size_t b = 0; b < buckets; ++b) {
-        const size_t bytes = places[b];
-        places[b] = start;
-        start += bytes;
-    }
+    return true;
+}
+
+void SymbolIndex::PlaceAll(IndexSource& source, const uint32_t* hashes, size_t* places,
+                           char* region) {
     // The buckets and places of the names a few steps ahead are fetched while this one is
     // placed: each name touches three random places of memory, and waiting for them one
     // after the other would make the pass several times slower.
     constexpr size_t kBucketsAhead = 16;
     constexpr size_t kPlacesAhead = 8;
+    const size_t count = source.Count();
     for (size_t i = 0; i < count; ++i) {
         if (count - i > kBucketsAhead) {
             const auto ahead = static_cast<size_t>(BucketOf(hashes[i + kBucketsAhead]));
@@ -269,7 +282,6 @@ bool SymbolIndex::InsertAll(IndexSource& source) {
         Node* node = PlaceNode(memory, link, name, length, hashes[i], source.Item(i), false);
         source.Stored(i, node->Key());
     }
-    return true;
 }
 
 SymbolIndexItem* SymbolIndex::Find(const char* name) const {

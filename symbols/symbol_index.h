@@ -107,6 +107,13 @@ private:
     // The bytes a node of a key of `length` bytes takes, padded so that the next one is
     // aligned.
     static size_t NodeBytes(size_t length);
+    // InsertAll's first pass: the full hash of every name into `hashes`, the bytes of each
+    // bucket's nodes into `places`, their sum into `total`; false for a name too long or a
+    // sum that would not fit.
+    bool MeasureAll(IndexSource& source, uint32_t* hashes, size_t* places, size_t& total) const;
+    // InsertAll's last pass: every node in source order at its bucket's next place of
+    // `region` (`places` holds each bucket's start and is moved on).
+    void PlaceAll(IndexSource& source, const uint32_t* hashes, size_t* places, char* region);
 
     // Keys are at most this long (a name from a file is at most 65,535 bytes).
     static constexpr size_t kLongestKey = 0x7FFFFFFF;

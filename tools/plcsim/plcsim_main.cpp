@@ -74,11 +74,8 @@ void RaiseDescriptorLimit() {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{"plcsim: a simulated controller served as a station on TCP; it prints "
-                 "'plcsim listening on HOST:PORT' when ready and ends on SIGINT or SIGTERM"};
+// What the command line gives.
+struct Options {
     std::string listen;
     std::string project;
     std::string order;
@@ -96,109 +93,95 @@ int main(int argc, char** argv) {
     std::string projectDir;
     uint32_t idleSeconds = 300;
     uint32_t frameSeconds = 10;
-    app.add_option("--listen", listen,
+};
+
+void AddOptions(CLI::App& app, Options& o) {
+    app.add_option("--listen", o.listen,
                    "HOST:PORT to listen on; port 0 picks a free one; loopback only unless "
                    "--allow-remote")
         ->required();
-    app.add_flag("--allow-remote", allowRemote,
+    app.add_flag("--allow-remote", o.allowRemote,
                  "allow a --listen host beyond loopback: anyone who can reach it may use the "
                  "station");
-    app.add_flag("--read-only", readOnly, "refuse every write, as a controller refuses one");
-    app.add_flag("--control", control,
+    app.add_flag("--read-only", o.readOnly, "refuse every write, as a controller refuses one");
+    app.add_flag("--control", o.control,
                  "answer the simulator's control service (0xF0: faults, project switches, the "
                  "clock), a switch for tests on loopback; refused with --allow-remote");
-    app.add_option("--project-dir", projectDir,
+    app.add_option("--project-dir", o.projectDir,
                    "a folder whose files the control service's project=NAME may load "
                    "(otherwise only the start project and the sample)");
-    app.add_option("--idle-timeout", idleSeconds,
+    app.add_option("--idle-timeout", o.idleSeconds,
                    "seconds a connection with a session may stay silent (clients send a "
                    "keep-alive every minute)")
         ->check(CLI::Range(1u, 86400u));
-    app.add_option("--frame-timeout", frameSeconds,
+    app.add_option("--frame-timeout", o.frameSeconds,
                    "seconds a frame may take once begun, and a connection may go without a "
                    "session")
         ->check(CLI::Range(1u, 3600u));
-    app.add_option("--project", project,
+    app.add_option("--project", o.project,
                    "the SDB file or project description of the project (default: the sample)");
-    app.add_option("--order", order, "the controller's byte order: big or little");
-    app.add_option("--chunk", chunk, "bytes of the symbol file per upload reply");
-    app.add_option("--block", block, "the largest telegram, 0 for none");
-    app.add_option("--latency", latency, "milliseconds before each reply");
-    app.add_option("--memory", memory, "bytes of each memory area");
-    app.add_option("--values", values,
+    app.add_option("--order", o.order, "the controller's byte order: big or little");
+    app.add_option("--chunk", o.chunk, "bytes of the symbol file per upload reply");
+    app.add_option("--block", o.block, "the largest telegram, 0 for none");
+    app.add_option("--latency", o.latency, "milliseconds before each reply");
+    app.add_option("--memory", o.memory, "bytes of each memory area");
+    app.add_option("--values", o.values,
                    "plant (the project's initial values and behaviours, the default) or "
                    "pattern (the memory's test pattern everywhere)");
-    app.add_option("--clock", clock, "real (the default) or manual (moved by clock=+MS)");
-    app.add_option("--fault", faults, plcsim::FaultHelp())->take_all();
-    app.add_option("--absent", absent, "AREA:OFFSET whose reads and writes fail")->take_all();
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return 2;
-    }
+    app.add_option("--clock", o.clock, "real (the default) or manual (moved by clock=+MS)");
+    app.add_option("--fault", o.faults, plcsim::FaultHelp())->take_all();
+    app.add_option("--absent", o.absent, "AREA:OFFSET whose reads and writes fail")->take_all();
+}
 
-    // Every value goes through the one option parser the embedded simulator uses too.
+// Every value goes through the one option parser the embedded simulator uses too: the
+// options become its "key=value;" text, which a value may therefore not break with a ';'.
+bool ParseOptions(const Options& o, plcsim::Config& config, std::string& error) {
     std::string options;
-    const auto add = [&options](const char* key, const std::string& value) {
+    const auto add = [&options, &error](const char* key, const std::string& value) {
+        if (value.find(';') != std::string::npos) {
+            error = std::string("--") + key + " must not contain ';'";
+            return false;
+        }
         options += std::string(key) + "=" + value + ";";
+        return true;
     };
     const std::vector<std::pair<const char*, const std::string*>> single = {
-        {"project", &project}, {"order", &order},   {"chunk", &chunk},   {"block", &block},
-        {"latency", &latency}, {"memory", &memory}, {"values", &values}, {"clock", &clock}};
+        {"project", &o.project}, {"order", &o.order},   {"chunk", &o.chunk},   {"block", &o.block},
+        {"latency", &o.latency}, {"memory", &o.memory}, {"values", &o.values}, {"clock", &o.clock}};
     for (const auto& [key, value] : single) {
-        if (value->find(';') != std::string::npos) {
-            return Fail(2, std::string("--") + key + " must not contain ';'");
-        }
-        if (!value->empty()) {
-            add(key, *value);
+        if (!value->empty() && !add(key, *value)) {
+            return false;
         }
     }
     for (const auto& [key, list] :
-         {std::make_pair("fault", &faults), std::make_pair("absent", &absent)}) {
+         {std::make_pair("fault", &o.faults), std::make_pair("absent", &o.absent)}) {
         for (const std::string& value : *list) {
-            if (value.find(';') != std::string::npos) {
-                return Fail(2, std::string("--") + key + " must not contain ';'");
+            if (!add(key, value)) {
+                return false;
             }
-            add(key, value);
         }
     }
-    plcsim::Config config;
-    std::string error;
     if (!plcsim::ParseConfig(options, config, error)) {
-        return Fail(2, error);
+        return false;
     }
-    config.readOnly = readOnly;
-    config.control = control;
+    config.readOnly = o.readOnly;
+    config.control = o.control;
     config.anyProject = false;
-    config.projectFolder = projectDir;
-    if (control && allowRemote) {
-        return Fail(2, "--control is for tests on loopback: it may not be given with "
-                       "--allow-remote (the control service switches the station for all)");
-    }
-    auto controller = std::make_shared<plcsim::Controller>();
-    if (!controller->Configure(config, error)) {
-        return Fail(2, error);
-    }
-    std::string host;
-    uint16_t port = 0;
-    if (!formats::SplitHostPort(listen, host, port)) {
-        return Fail(2, "--listen wants HOST:PORT, not '" + listen + "'");
-    }
-    std::string refusal;
-    if (!ksymtool::MayListenOn("plcsim", listen, host, allowRemote, !readOnly, refusal)) {
-        return Fail(2, refusal);
-    }
+    config.projectFolder = o.projectDir;
+    return true;
+}
+
+// Serves the station until SIGINT or SIGTERM.
+int Serve(const std::shared_ptr<plcsim::Controller>& controller, const Options& o,
+          const std::string& host, uint16_t port) {
+    std::string error;
     if (!InstallSignals(error)) {
         return Fail(1, error);
     }
-
     RaiseDescriptorLimit();
     plcsim::StationLimits limits;
-    limits.idleMs = idleSeconds * 1000;
-    limits.frameMs = frameSeconds * 1000;
+    limits.idleMs = o.idleSeconds * 1000;
+    limits.frameMs = o.frameSeconds * 1000;
     plcsim::StationServer server(controller, limits);
     server.SetReporter(
         [](const std::string& text) { std::cerr << "plcsim: " << text << std::endl; });
@@ -212,4 +195,45 @@ int main(int argc, char** argv) {
     }
     server.Stop();
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"plcsim: a simulated controller served as a station on TCP; it prints "
+                 "'plcsim listening on HOST:PORT' when ready and ends on SIGINT or SIGTERM"};
+    Options o;
+    AddOptions(app, o);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+
+    plcsim::Config config;
+    std::string error;
+    if (!ParseOptions(o, config, error)) {
+        return Fail(2, error);
+    }
+    if (o.control && o.allowRemote) {
+        return Fail(2, "--control is for tests on loopback: it may not be given with "
+                       "--allow-remote (the control service switches the station for all)");
+    }
+    auto controller = std::make_shared<plcsim::Controller>();
+    if (!controller->Configure(config, error)) {
+        return Fail(2, error);
+    }
+    std::string host;
+    uint16_t port = 0;
+    if (!formats::SplitHostPort(o.listen, host, port)) {
+        return Fail(2, "--listen wants HOST:PORT, not '" + o.listen + "'");
+    }
+    std::string refusal;
+    if (!ksymtool::MayListenOn("plcsim", o.listen, host, o.allowRemote, !o.readOnly, refusal)) {
+        return Fail(2, refusal);
+    }
+    return Serve(controller, o, host, port);
 }

@@ -367,44 +367,11 @@ void GuardedServer::ReadHeads() {
         std::vector<std::unique_ptr<GuardedConnection>> kept;
         size_t dropped = 0; // closed as `pending` goes
         for (size_t i = 0; i < pending.size(); ++i) {
-            std::unique_ptr<GuardedConnection>& connection = pending[i];
-            if ((fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                // Never more of a head than the limit lets it have, and one byte to tell.
-                char chunk[4096];
-                const size_t room =
-                    std::min(sizeof chunk, limits_.maxHeadBytes + 1 - connection->Unread());
-                const ssize_t n = ::recv(connection->fd, chunk, room, MSG_DONTWAIT);
-                if (n > 0) {
-                    connection->buffer.append(chunk, static_cast<size_t>(n));
-                    if (!connection->begun) {
-                        connection->begun = true;
-                        connection->due = now + std::chrono::milliseconds(limits_.headMs);
-                    }
-                } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
-                    ++dropped; // the client is gone
-                    continue;
-                }
-            }
-            size_t length = 0;
-            const Head head = CheckHead(*connection, limits_, length);
-            if (head == Head::Complete) {
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    served_.push_back(std::move(connection));
-                }
-                ready_.notify_one();
-            } else if (head == Head::TooLarge) {
-                Refuse(connection->fd, 431, "Request Header Fields Too Large",
-                       "the request head is too large");
+            bool gone = false;
+            if (ReadHead(pending[i], fds[i + 1].revents, now, gone)) {
+                kept.push_back(std::move(pending[i]));
+            } else if (gone) {
                 ++dropped;
-            } else if (now >= connection->due) {
-                if (connection->begun) {
-                    Refuse(connection->fd, 408, "Request Timeout",
-                           "the request head did not arrive in time");
-                }
-                ++dropped;
-            } else {
-                kept.push_back(std::move(connection));
             }
         }
         if (dropped != 0) {
@@ -413,6 +380,51 @@ void GuardedServer::ReadHeads() {
         }
         pending.swap(kept);
     }
+}
+
+bool GuardedServer::ReadHead(std::unique_ptr<GuardedConnection>& connection, short events,
+                             Clock::time_point now, bool& dropped) {
+    dropped = true;
+    if ((events & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        // Never more of a head than the limit lets it have, and one byte to tell.
+        char chunk[4096];
+        const size_t room = std::min(sizeof chunk, limits_.maxHeadBytes + 1 - connection->Unread());
+        const ssize_t n = ::recv(connection->fd, chunk, room, MSG_DONTWAIT);
+        if (n > 0) {
+            connection->buffer.append(chunk, static_cast<size_t>(n));
+            if (!connection->begun) {
+                connection->begun = true;
+                connection->due = now + std::chrono::milliseconds(limits_.headMs);
+            }
+        } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            return false; // the client is gone
+        }
+    }
+    size_t length = 0;
+    const Head head = CheckHead(*connection, limits_, length);
+    if (head == Head::Complete) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            served_.push_back(std::move(connection));
+        }
+        ready_.notify_one();
+        dropped = false;
+        return false;
+    }
+    if (head == Head::TooLarge) {
+        Refuse(connection->fd, 431, "Request Header Fields Too Large",
+               "the request head is too large");
+        return false;
+    }
+    if (now >= connection->due) {
+        if (connection->begun) {
+            Refuse(connection->fd, 408, "Request Timeout",
+                   "the request head did not arrive in time");
+        }
+        return false;
+    }
+    dropped = false;
+    return true;
 }
 
 void GuardedServer::Work() {

@@ -419,39 +419,48 @@ std::string CookieValue(const std::string& header, const std::string& name) {
     return std::string();
 }
 
-void AddRoutes(httplib::Server& server, WatchHub& hub, const RouteSettings& settings) {
+namespace {
+
+// The gate before every route: the host a loopback server answers, the token a server
+// beyond loopback wants, and the headers every answer carries.
+httplib::Server::HandlerResponse Admit(const RouteSettings& settings, const Request& req,
+                                       Response& res) {
     using Handled = httplib::Server::HandlerResponse;
-    server.set_pre_routing_handler([&settings](const Request& req, Response& res) {
-        // A page elsewhere may name this server through a host name of its own that
-        // resolves here; on a loopback address, such requests are not served.
-        if (settings.loopbackListen &&
-            !IsLoopbackHost(HostOfHeader(req.get_header_value("Host")))) {
-            SendError(res, 403, "this server answers only requests to a loopback host",
+    // A page elsewhere may name this server through a host name of its own that
+    // resolves here; on a loopback address, such requests are not served.
+    if (settings.loopbackListen && !IsLoopbackHost(HostOfHeader(req.get_header_value("Host")))) {
+        SendError(res, 403, "this server answers only requests to a loopback host",
+                  kExitBadArgument);
+        return Handled::Handled;
+    }
+    // Beyond loopback nobody is served without the token.
+    if (!settings.token.empty()) {
+        bool fromQuery = false;
+        if (!SameToken(TokenOf(req, fromQuery), settings.token)) {
+            res.set_header("WWW-Authenticate", "Bearer");
+            SendError(res, 401,
+                      "this server needs its token: open the address it printed, or send "
+                      "Authorization: Bearer TOKEN",
                       kExitBadArgument);
             return Handled::Handled;
         }
-        // Beyond loopback nobody is served without the token.
-        if (!settings.token.empty()) {
-            bool fromQuery = false;
-            if (!SameToken(TokenOf(req, fromQuery), settings.token)) {
-                res.set_header("WWW-Authenticate", "Bearer");
-                SendError(res, 401,
-                          "this server needs its token: open the address it printed, or send "
-                          "Authorization: Bearer TOKEN",
-                          kExitBadArgument);
-                return Handled::Handled;
-            }
-            if (fromQuery) {
-                res.set_header("Set-Cookie", std::string(kTokenCookie) + "=" + settings.token +
-                                                 "; Path=/; HttpOnly; SameSite=Strict");
-            }
+        if (fromQuery) {
+            res.set_header("Set-Cookie", std::string(kTokenCookie) + "=" + settings.token +
+                                             "; Path=/; HttpOnly; SameSite=Strict");
         }
-        res.set_header(
-            "Content-Security-Policy",
-            "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:");
-        res.set_header("X-Content-Type-Options", "nosniff");
-        return Handled::Unhandled;
-    });
+    }
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    return Handled::Unhandled;
+}
+
+} // namespace
+
+void AddRoutes(httplib::Server& server, WatchHub& hub, const RouteSettings& settings) {
+    using Handled = httplib::Server::HandlerResponse;
+    server.set_pre_routing_handler(
+        [&settings](const Request& req, Response& res) { return Admit(settings, req, res); });
     server.set_error_handler(
         httplib::Server::HandlerWithResponse([](const Request&, Response& res) {
             if (!res.body.empty()) {

@@ -73,6 +73,22 @@ std::string ChartPath() {
     return path != nullptr ? path : "/usr/share/javascript/chart.js/chart.min.js";
 }
 
+// The token every request to a server beyond loopback must carry: the one of --token-file,
+// or a new one; false (and said) when the file cannot give one.
+bool TakeToken(const ServeOptions& serve, std::string& token) {
+    std::string why;
+    if (!serve.tokenFile.empty() && !ReadToken(serve.tokenFile, token, why)) {
+        std::fprintf(stderr, "ksym: %s\n", why.c_str());
+        return false;
+    }
+    if (token.empty()) {
+        token = NewToken();
+    }
+    std::fprintf(stderr, "ksym: warning: every request needs the server's token, but plain HTTP "
+                         "carries it in the clear: anyone who can watch the network can take it\n");
+    return true;
+}
+
 // Serves the station's variables over HTTP (see http_routes.h) until SIGINT or SIGTERM,
 // after printing "ksym serving http://HOST:PORT/" (beyond loopback with "?token=TOKEN" when
 // the server made its token).
@@ -92,18 +108,8 @@ int RunServe(const Options& options, const ServeOptions& serve) {
     // name a loopback host; beyond it, it must carry the token.
     const bool loopback = IsLoopbackHost(host);
     std::string token;
-    if (!loopback) {
-        std::string why;
-        if (!serve.tokenFile.empty() && !ReadToken(serve.tokenFile, token, why)) {
-            std::fprintf(stderr, "ksym: %s\n", why.c_str());
-            return kExitBadArgument;
-        }
-        if (token.empty()) {
-            token = NewToken();
-        }
-        std::fprintf(stderr,
-                     "ksym: warning: every request needs the server's token, but plain HTTP "
-                     "carries it in the clear: anyone who can watch the network can take it\n");
+    if (!loopback && !TakeToken(serve, token)) {
+        return kExitBadArgument;
     }
     InstallInterruptHandler(true);
 
