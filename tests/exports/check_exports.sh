@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Compares the names a built library exports with its export list (a .def file), both ways:
 # a name on the list that the library lacks fails, and so does an export the list lacks.
-# Usage: check_exports.sh LIBRARY DEF_FILE
+# Given the public header instead of a library, it compares the functions the header
+# declares for export (KSYM_API ... KSYM_CALL NAME(...)) with the list in the same way: a
+# declared function missing from the list would be hidden by the export map made from it.
+# Usage: check_exports.sh LIBRARY|HEADER DEF_FILE
 set -euo pipefail
 library=$1
 def_file=$2
@@ -13,6 +16,13 @@ trap 'rm -f "$listed" "$exported"' EXIT
 awk 'seen && NF && $1 !~ /^;/ {print $1} /^EXPORTS/ {seen=1}' "$def_file" | sort -u >"$listed"
 
 case "$library" in
+*.h)
+    # Declarations may span lines: the header is read as one line, and each declaration
+    # runs from KSYM_API to its name without a parenthesis, brace, semicolon or directive.
+    tr '\n' ' ' <"$library" |
+        grep -oE 'KSYM_API[^;{}()#]*KSYM_CALL[[:space:]]+[A-Za-z_][A-Za-z0-9_]*[[:space:]]*\(' |
+        sed -E 's/.*KSYM_CALL[[:space:]]+([A-Za-z_][A-Za-z0-9_]*).*/\1/' | sort -u >"$exported"
+    ;;
 *.dll)
     objdump=${OBJDUMP:-objdump}
     "$objdump" -p "$library" |
