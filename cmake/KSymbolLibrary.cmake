@@ -28,7 +28,6 @@ add_library(ksymbol_objects OBJECT
     services/project_identification.cpp
     services/reserved_entry_points.cpp
     services/service_start.cpp
-    varlist/direct_address.cpp
     varlist/pending_read.cpp
     varlist/var_list.cpp
     varlist/var_list_define.cpp
@@ -38,6 +37,9 @@ add_library(ksymbol_objects OBJECT
 ksym_warnings(ksymbol_objects)
 target_compile_definitions(ksymbol_objects PUBLIC KSYMBOL_BUILDING)
 target_include_directories(ksymbol_objects PUBLIC ${PROJECT_SOURCE_DIR})
+# The layouts and texts the library shares with the client, the simulator and the tools
+# (direct addresses, name comparison, the SDB and telegram layouts), compiled in.
+target_link_libraries(ksymbol_objects PUBLIC formats)
 # The version word comes from the project's VERSION.
 configure_file(${PROJECT_SOURCE_DIR}/cmake/version_components.h.in
     ${PROJECT_BINARY_DIR}/generated/version_components.h @ONLY)
@@ -57,7 +59,7 @@ target_include_directories(ksymbol PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(ksymbol PRIVATE KSYMBOL_BUILDING)
 # Callers read the library's error codes from the client library's last-error cell: a
 # program that links KSymbol links the client too.
-target_link_libraries(ksymbol PUBLIC kclient PRIVATE kutil)
+target_link_libraries(ksymbol PUBLIC kclient PRIVATE kutil formats)
 if(WIN32)
     set_target_properties(ksymbol PROPERTIES OUTPUT_NAME KSymbol PREFIX "")
     target_sources(ksymbol PRIVATE include/ksymbol.def)

@@ -9,7 +9,7 @@
 #include "extern/kutil.h"
 #include "frame/channel_context.h"
 #include "fuzz/fuzz_check.h"
-#include "symbols/name_compare.h"
+#include "formats/name_compare.h"
 #include "symbols/sdb_reader.h"
 #include "symbols/symbol_index.h"
 #include "symbols/symbol_ref.h"
@@ -51,7 +51,7 @@ void CheckAcceptedTable(ksym::ChannelContext& context) {
         FUZZ_CHECK(ref != nullptr);
         SymbolEntry* found = ref->GetEntry();
         FUZZ_CHECK(found >= context.symbols && found <= &entry);
-        FUZZ_CHECK(ksym::NamesEqual(found->name, entry.name));
+        FUZZ_CHECK(formats::NamesEqual(found->name, entry.name));
     }
     ksym::FilterSymbols(context, "");
     FUZZ_CHECK(context.filteredCount == context.symbolCount);

@@ -1,5 +1,5 @@
 // The text of examples/sample_project.sdbdesc, embedded at build time by
-// plcsim/embed_text.cmake into a generated source file.
+// cmake/KSymEmbed.cmake (ksym_embed_text) into a generated source file.
 #ifndef KSYM_PLCSIM_SAMPLE_DESCRIPTION_H
 #define KSYM_PLCSIM_SAMPLE_DESCRIPTION_H
 

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "symbols/memory_block.h"
-#include "symbols/name_compare.h"
+#include "formats/name_compare.h"
 #include "symbols/table_arena.h"
 
 namespace ksym {
@@ -31,7 +31,7 @@ namespace {
 
 // The folded byte as the signed char value it is hashed as.
 int32_t SignedFolded(char c) {
-    return static_cast<int32_t>(static_cast<signed char>(FoldNameByte(c)));
+    return static_cast<int32_t>(static_cast<signed char>(formats::FoldNameByte(c)));
 }
 
 // The sum wraps like a 32-bit register; unsigned arithmetic keeps that well defined.
@@ -58,14 +58,15 @@ uint32_t Mixing(const char* name, size_t length) {
     }
     uint64_t hash = 0xC2B2AE3D27D4EB4Fu ^ length;
     if (length < 8) {
-        hash = MixWord(hash, FoldNameWord(LoadNameWord(name, length)));
+        hash = MixWord(hash, formats::FoldNameWord(formats::LoadNameWord(name, length)));
     } else {
         size_t at = 0;
         for (; length - at >= 8; at += 8) {
-            hash = MixWord(hash, FoldNameWord(LoadNameWord(name + at, 8)));
+            hash = MixWord(hash, formats::FoldNameWord(formats::LoadNameWord(name + at, 8)));
         }
         if (at < length) {
-            hash = MixWord(hash, FoldNameWord(LoadNameWord(name + length - 8, 8)));
+            hash =
+                MixWord(hash, formats::FoldNameWord(formats::LoadNameWord(name + length - 8, 8)));
         }
     }
     hash *= 0xFF51AFD7ED558CCDu;
@@ -142,7 +143,7 @@ const SymbolIndex::Node* SymbolIndex::FindNode(const char* name, size_t length, 
     for (; *link != nullptr; link = &(*link)->next) {
         const Node* node = *link;
         if (node->fullHash == fullHash && node->Length() == length &&
-            NameBytesEqual(node->Key(), name, length)) {
+            formats::NameBytesEqual(node->Key(), name, length)) {
             return node;
         }
     }

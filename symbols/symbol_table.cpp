@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "symbols/name_compare.h"
+#include "formats/name_compare.h"
 #include "symbols/symbol_index.h"
 #include "symbols/symbol_ref.h"
 #include "symbols/table_arena.h"
@@ -110,7 +110,7 @@ void FilterSymbols(ChannelContext& context, const char* prefix) {
     const size_t length = std::strlen(prefix);
     for (int32_t i = 0; i < context.symbolCount; ++i) {
         SymbolEntry& entry = context.symbols[i];
-        if (NameHasPrefix(entry.name, prefix, length)) {
+        if (formats::NameHasPrefix(entry.name, prefix, length)) {
             context.filtered[context.filteredCount++] = &entry;
         }
     }

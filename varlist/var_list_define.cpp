@@ -12,7 +12,7 @@
 #include "frame/telegram_io.h"
 #include "symbols/symbol_index.h"
 #include "symbols/symbol_ref.h"
-#include "varlist/direct_address.h"
+#include "formats/direct_address.h"
 #include "varlist/pending_read.h"
 #include "varlist/var_list.h"
 
@@ -23,7 +23,7 @@ namespace {
 // Where a name leads: its address, and the element size that drives its byte-order
 // conversion (the symbol's, also for a direct address that is a symbol's name too).
 struct Resolved {
-    VarAddress address;
+    formats::VarAddress address;
     uint8_t elementSize = kNoElementSize;
 };
 
@@ -34,7 +34,7 @@ bool Resolve(const SymbolIndex& index, const char* name, Resolved& resolved) {
     }
     const auto* symbol = static_cast<const SymbolRef*>(index.Find(name));
     resolved.elementSize = symbol != nullptr ? symbol->GetElementSize() : kNoElementSize;
-    if (ParseDirectAddress(name, resolved.address) != 0) {
+    if (formats::ParseDirectAddress(name, resolved.address) != 0) {
         return true;
     }
     if (symbol == nullptr) {
@@ -111,7 +111,7 @@ private:
         if (!Resolve(*context_.symbolIndex, name, resolved)) {
             return kErrNoSymbols;
         }
-        const uint64_t size = EffectiveSize(resolved.address.size);
+        const uint64_t size = formats::EffectiveSize(resolved.address.size);
         const uint64_t block = std::min(context_.blockSize, kMaxTelegramLength);
         if (size + kReplyItemExtra > block) {
             return kErrTooBigRead;
@@ -141,7 +141,7 @@ private:
         return kErrNone;
     }
 
-    void AppendItem(const VarAddress& address) {
+    void AppendItem(const formats::VarAddress& address) {
         uint8_t item[kItemLength];
         std::memcpy(item, &address.area, 2);
         std::memcpy(item + kItemOffsetField, &address.offset, 4);

@@ -7,7 +7,7 @@
 #include "frame/error_codes.h"
 #include "frame/exception_guard.h"
 #include "frame/telegram_io.h"
-#include "varlist/direct_address.h"
+#include "formats/direct_address.h"
 #include "varlist/pending_read.h"
 #include "varlist/var_list.h"
 
@@ -38,7 +38,8 @@ void StoreValues(VarList& list, uint32_t telegram, uint32_t items, uint8_t* repl
     const uint32_t first = list.valuesReceived.load();
     for (uint32_t j = 0; j < items; ++j) {
         const uint32_t v = first + j;
-        const uint32_t size = EffectiveSize(TelegramItemSize(list, telegram, j, swapBytes));
+        const uint32_t size =
+            formats::EffectiveSize(TelegramItemSize(list, telegram, j, swapBytes));
         VarValue* value = list.values[v];
         const bool valid = complete && reply[place] != 0;
         value->valid = valid ? 1 : 0;

@@ -9,7 +9,7 @@
 #include "frame/exception_guard.h"
 #include "frame/telegram_io.h"
 #include "frame/reply_read.h"
-#include "varlist/direct_address.h"
+#include "formats/direct_address.h"
 #include "varlist/var_list.h"
 
 namespace {
@@ -34,7 +34,7 @@ std::vector<uint8_t> BuildWriteTelegram(const ksym::VarList& list, int32_t swapB
         std::memcpy(telegram.data() + place, request.data() + kItemsField + k * kItemLength,
                     kItemLength);
         place += kItemLength;
-        const uint32_t size = EffectiveSize(TelegramItemSize(list, 0, k, swapBytes));
+        const uint32_t size = formats::EffectiveSize(TelegramItemSize(list, 0, k, swapBytes));
         std::memcpy(telegram.data() + place, value, size);
         ConvertValueElements(swapBytes, telegram.data() + place, size, list.varElementSizes[k]);
         place += size;

@@ -14,7 +14,7 @@
 #include "plcsim/memory.h"
 #include "support/message_wait.h"
 #include "support/watchdog.h"
-#include "varlist/direct_address.h"
+#include "formats/direct_address.h"
 
 namespace {
 
@@ -92,7 +92,7 @@ protected:
             ASSERT_EQ(values[i]->valid, 1) << iteration << ": value " << i;
             for (uint32_t b = 0; b < 4; ++b) {
                 ASSERT_EQ(values[i]->data[b],
-                          plcsim::InitialMemoryByte(ksym::kAreaMemory, 4 * (first + i) + b))
+                          plcsim::InitialMemoryByte(formats::kAreaMemory, 4 * (first + i) + b))
                     << "iteration " << iteration << ": value " << i
                     << " holds another variable's bytes";
             }

@@ -13,7 +13,7 @@
 #include "extern/kclient.h"
 #include "include/ksymbol.h"
 #include "plcsim/memory.h"
-#include "symbols/name_compare.h"
+#include "formats/name_compare.h"
 #include "support/message_wait.h"
 
 namespace {
@@ -107,7 +107,7 @@ protected:
 
     const SymbolEntry& FirstOfName(const char* name) const {
         for (int32_t i = 0; i < count_; ++i) {
-            if (ksym::NamesEqual(symbols_[i]->name, name)) {
+            if (formats::NamesEqual(symbols_[i]->name, name)) {
                 return *symbols_[i];
             }
         }

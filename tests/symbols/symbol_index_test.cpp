@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "frame/channel_context.h"
-#include "symbols/name_compare.h"
+#include "formats/name_compare.h"
 #include "symbols/symbol_index.h"
 #include "symbols/symbol_ref.h"
 #include "symbols/symbol_table.h"
@@ -117,11 +117,11 @@ TEST(SymbolIndexTest, WordFoldingAgreesWithTheByteRuleEverywhere) {
             bytes[position] = static_cast<uint8_t>(value);
             uint64_t word = 0;
             std::memcpy(&word, bytes, 8);
-            const uint64_t folded = ksym::FoldNameWord(word);
+            const uint64_t folded = formats::FoldNameWord(word);
             uint8_t out[8];
             std::memcpy(out, &folded, 8);
             for (int b = 0; b < 8; ++b) {
-                ASSERT_EQ(out[b], ksym::FoldNameByte(static_cast<char>(bytes[b])))
+                ASSERT_EQ(out[b], formats::FoldNameByte(static_cast<char>(bytes[b])))
                     << value << " at " << position;
             }
         }
@@ -143,10 +143,10 @@ TEST(SymbolIndexTest, WordFoldingAgreesWithTheByteRuleEverywhere) {
             std::string other = name;
             const char c = other[at];
             other[at] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-            EXPECT_TRUE(ksym::NameBytesEqual(name.c_str(), other.c_str(), name.size()));
+            EXPECT_TRUE(formats::NameBytesEqual(name.c_str(), other.c_str(), name.size()));
             EXPECT_NE(index.Find(other.c_str()), nullptr) << other;
             other[at] = static_cast<char>(c ^ 0x01);
-            EXPECT_FALSE(ksym::NameBytesEqual(name.c_str(), other.c_str(), name.size()));
+            EXPECT_FALSE(formats::NameBytesEqual(name.c_str(), other.c_str(), name.size()));
             EXPECT_EQ(index.Find(other.c_str()), nullptr) << other;
         }
         // An extension of a stored name is not found.

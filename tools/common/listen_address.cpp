@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "symbols/name_compare.h"
+#include "formats/name_compare.h"
 
 namespace ksymtool {
 
@@ -46,7 +46,7 @@ bool IsLoopbackIpv4(const std::string& host) {
 bool IsLoopbackHost(const std::string& host) {
     static const char kLocalhost[] = "localhost";
     const bool localhost = host.size() == sizeof(kLocalhost) - 1 &&
-                           ksym::NameBytesEqual(host.data(), kLocalhost, host.size());
+                           formats::NameBytesEqual(host.data(), kLocalhost, host.size());
     return localhost || host == "::1" || IsLoopbackIpv4(host);
 }
 

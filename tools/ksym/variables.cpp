@@ -1,13 +1,13 @@
 #include "tools/ksym/variables.h"
 
-#include "symbols/name_compare.h"
-#include "varlist/direct_address.h"
+#include "formats/name_compare.h"
+#include "formats/direct_address.h"
 
 namespace ksymtool {
 
 std::optional<Variable> DirectAddress(const std::string& name) {
-    ksym::VarAddress address;
-    if (ksym::ParseDirectAddress(name.c_str(), address) == 0) {
+    formats::VarAddress address;
+    if (formats::ParseDirectAddress(name.c_str(), address) == 0) {
         return std::nullopt;
     }
     Variable variable;
@@ -26,7 +26,7 @@ std::optional<Variable> DirectAddress(const std::string& name) {
         variable.typeName = "BOOL";
         break;
     }
-    variable.shape = ShapeOf(variable.typeName, ksym::EffectiveSize(address.size));
+    variable.shape = ShapeOf(variable.typeName, formats::EffectiveSize(address.size));
     return variable;
 }
 
@@ -38,7 +38,7 @@ std::optional<Variable> ResolveVariable(const std::string& name, SymbolEntry* co
     for (int32_t i = 0; i < count; ++i) {
         const SymbolEntry* entry = symbols[i];
         if (entry != nullptr && entry->name != nullptr &&
-            ksym::NamesEqual(entry->name, name.c_str())) {
+            formats::NamesEqual(entry->name, name.c_str())) {
             const uint32_t size = entry->size;
             Variable variable;
             variable.name = name;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <future>
 
-#include "symbols/name_compare.h"
+#include "formats/name_compare.h"
 #include "tools/ksym/serve/station_worker.h"
 
 namespace ksymtool {
@@ -118,7 +118,7 @@ nlohmann::json WatchHub::Symbols(const std::string& prefix, size_t limit, size_t
     matches = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     for (size_t i = 0; i < symbols_.size(); ++i) {
-        if (!ksym::NameHasPrefix(symbolNames_[i].c_str(), prefix.c_str(), prefix.size())) {
+        if (!formats::NameHasPrefix(symbolNames_[i].c_str(), prefix.c_str(), prefix.size())) {
             continue;
         }
         if (++matches <= limit) {

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "varlist/direct_address.h"
+#include "formats/direct_address.h"
 
 namespace {
 
-using ksym::ParseDirectAddress;
-using ksym::VarAddress;
+using formats::ParseDirectAddress;
+using formats::VarAddress;
 
 struct AddressCase {
     const char* text;

@@ -1,6 +1,6 @@
-#include "varlist/direct_address.h"
+#include "formats/direct_address.h"
 
-namespace ksym {
+namespace formats {
 
 namespace {
 
@@ -108,4 +108,4 @@ int ParseDirectAddress(const char* text, VarAddress& address) {
     return 1;
 }
 
-} // namespace ksym
+} // namespace formats

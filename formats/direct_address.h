@@ -1,10 +1,10 @@
 // IEC direct addresses (%IX1.2, %MW4, ...) and the resolved address of a list variable.
-#ifndef KSYM_VARLIST_DIRECT_ADDRESS_H
-#define KSYM_VARLIST_DIRECT_ADDRESS_H
+#ifndef KSYM_FORMATS_DIRECT_ADDRESS_H
+#define KSYM_FORMATS_DIRECT_ADDRESS_H
 
 #include <cstdint>
 
-namespace ksym {
+namespace formats {
 
 // Where a variable lives: a memory area, an offset in it (bytes, or a bit number for a bit),
 // and its size in bytes (0 for a single bit).
@@ -29,6 +29,6 @@ inline uint32_t EffectiveSize(uint32_t size) {
 // and gives the bit first * 16 + second. Letters are upper case only. Else 0, address as is.
 int ParseDirectAddress(const char* text, VarAddress& address);
 
-} // namespace ksym
+} // namespace formats
 
 #endif

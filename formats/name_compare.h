@@ -1,13 +1,13 @@
 // Comparing symbol names the way the index does: only the ASCII letters a to z fold to upper
 // case; every other byte, 0x80 to 0xFF included, must match exactly. Locale-independent.
-#ifndef KSYM_SYMBOLS_NAME_COMPARE_H
-#define KSYM_SYMBOLS_NAME_COMPARE_H
+#ifndef KSYM_FORMATS_NAME_COMPARE_H
+#define KSYM_FORMATS_NAME_COMPARE_H
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-namespace ksym {
+namespace formats {
 
 inline unsigned char FoldNameByte(char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -78,6 +78,6 @@ inline bool NameBytesEqual(const char* a, const char* b, size_t length) {
     return difference == 0;
 }
 
-} // namespace ksym
+} // namespace formats
 
 #endif
