@@ -53,6 +53,9 @@ inline constexpr size_t kChunkMoreField = 2;
 inline constexpr size_t kChunkLengthField = 4;
 inline constexpr size_t kChunkHeader = 6;
 inline constexpr uint32_t kMaxChunkData = 0xFFFF; // the data length field has 16 bits
+// The name under which the station hands out its project's symbol file; the station
+// compares it without regard to case.
+inline constexpr char kUploadFileName[] = "DOWNLOAD.SDB";
 
 // Read and write requests: the service byte, a zero byte, the item count (32 bits), then the
 // items: area (16 bits), offset (32), size (32; 0 for a bit). A write item is followed by

@@ -9,6 +9,7 @@
 
 #include "fuzz/seeds.h"
 #include "formats/byte_order.h"
+#include "formats/telegram_layout.h"
 #include "plcsim/controller.h"
 #include "formats/station_frame.h"
 
@@ -51,7 +52,7 @@ Bytes WriteTelegram(const std::vector<std::pair<ReadItem, Bytes>>& items, ByteOr
     return t;
 }
 
-Bytes UploadTelegram(ByteOrder order, const std::string& name = plcsim::kUploadFileName) {
+Bytes UploadTelegram(ByteOrder order, const std::string& name = formats::kUploadFileName) {
     Bytes t = {formats::kServiceUpload, 0};
     Bytes counted(name.begin(), name.end());
     counted.push_back(0);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/byte_order.h"
+#include "formats/telegram_layout.h"
 #include "plcsim/control_command.h"
 
 namespace plcsim {
@@ -180,7 +181,7 @@ bool Controller::UploadNamesFile(const uint8_t* request, size_t length) const {
     if (counted != padded || (counted > nameLength + 1 && name[nameLength + 1] != 0)) {
         return false;
     }
-    return EqualsIgnoringCase(name, nameLength, kUploadFileName);
+    return EqualsIgnoringCase(name, nameLength, formats::kUploadFileName);
 }
 
 std::vector<uint8_t> Controller::RefuseUpload(Session& session) const {

@@ -18,9 +18,6 @@
 
 namespace plcsim {
 
-// The file name the upload service serves, compared without regard to case.
-inline constexpr char kUploadFileName[] = "DOWNLOAD.SDB";
-
 // The largest read reply the controller builds; a request asking for more is malformed.
 inline constexpr size_t kMaxReadReply = 16 * 1024 * 1024;
 

@@ -10,9 +10,6 @@
 
 namespace ksym {
 
-// The name under which the station hands out its project's symbol file.
-inline constexpr char kUploadFileName[] = "DOWNLOAD.SDB";
-
 // Results of ParseUploadReply.
 enum UploadReplyResult : int {
     kUploadUnusable = 0, // no device, or a reply too short for what it announces

@@ -8,6 +8,7 @@
 
 #include "extern/kclient.h"
 #include "extern/kutil.h"
+#include "formats/telegram_layout.h"
 #include "frame/module_settings.h"
 #include "symbols/loader_steps.h"
 #include "symbols/sdb_reader.h"
@@ -136,7 +137,7 @@ bool UploadSymbolFile(int32_t channel, ChannelContext& context, std::string path
     Transaction transaction(context, event.get(), device.get());
     bool closed = !transaction.begun();
     if (!closed) {
-        const bool sent = SendUploadRequest(channel, context, kUploadFileName) != 0;
+        const bool sent = SendUploadRequest(channel, context, formats::kUploadFileName) != 0;
         const DWORD waited =
             sent ? WaitForSingleObject(event.get(), uploadWaitMs.load()) : WAIT_FAILED;
         closed = transaction.End(waited == WAIT_TIMEOUT);
