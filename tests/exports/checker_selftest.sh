@@ -11,28 +11,30 @@ header=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-{ cat "$def_file"; echo "    KSymNoSuchFunction"; } >"$work/extra.def"
-if "$checker" "$library" "$work/extra.def" >"$work/out1"; then
-    echo "FAIL: a listed name missing from the library was not noticed"; exit 1
-fi
-grep -q KSymNoSuchFunction "$work/out1" || { echo "FAIL: missing name not named"; exit 1; }
+# expect_refusal WHAT NAME CHECKER_ARGS...: the check must fail and name NAME.
+expect_refusal() {
+    local what=$1 name=$2
+    shift 2
+    if "$checker" "$@" >"$work/out"; then
+        echo "FAIL: $what was not noticed"; exit 1
+    fi
+    grep -q "$name" "$work/out" || { echo "FAIL: $what: $name not named"; exit 1; }
+}
 
+{ cat "$def_file"; echo "    KSymNoSuchFunction"; } >"$work/extra.def"
+expect_refusal "a listed name missing from the library" KSymNoSuchFunction \
+    "$library" "$work/extra.def"
 grep -v -w KSymVersion "$def_file" >"$work/short.def"
-if "$checker" "$library" "$work/short.def" >"$work/out2"; then
-    echo "FAIL: an export missing from the list was not noticed"; exit 1
-fi
-grep -q KSymVersion "$work/out2" || { echo "FAIL: unlisted export not named"; exit 1; }
+expect_refusal "an export missing from the list" KSymVersion "$library" "$work/short.def"
+
 if [ -n "$header" ]; then
+    # A declaration over two lines, as long signatures are written.
     { cat "$header"; echo "KSYM_API int32_t KSYM_CALL"; echo "KSymNoSuchFunction(int32_t x);"; } \
         >"$work/extra.h"
-    if "$checker" "$work/extra.h" "$def_file" >"$work/out3"; then
-        echo "FAIL: a declared function missing from the list was not noticed"; exit 1
-    fi
-    grep -q KSymNoSuchFunction "$work/out3" || { echo "FAIL: undeclared name not named"; exit 1; }
+    expect_refusal "a declared function missing from the list" KSymNoSuchFunction \
+        "$work/extra.h" "$def_file"
     grep -v -w KSymVersion "$header" >"$work/short.h"
-    if "$checker" "$work/short.h" "$def_file" >"$work/out4"; then
-        echo "FAIL: a listed name the header does not declare was not noticed"; exit 1
-    fi
-    grep -q KSymVersion "$work/out4" || { echo "FAIL: undeclared name not named"; exit 1; }
+    expect_refusal "a listed name the header does not declare" KSymVersion \
+        "$work/short.h" "$def_file"
 fi
 echo "export checker fails on a missing and on an unlisted name"

@@ -98,16 +98,21 @@ TEST(ClientTest, FaultSwitchesShapeTheReplies) {
     EXPECT_FALSE(silent.Fetch(300));
 }
 
-TEST(ClientTest, StationAddressesAreCheckedAndSettingsReported) {
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    for (const char* bad : {"sim:fault=nonsense", "sim:order=middle", "sim:block=12x", "sim:what",
-                            "nowhere", "sim:project=/no/such/file.sdb"}) {
+// Each address is refused at open as a bad station, with a text.
+void ExpectBadStations(HANDLE event, std::initializer_list<const char*> addresses) {
+    for (const char* bad : addresses) {
         SCOPED_TRACE(bad);
         KClientSetLastError(0);
         EXPECT_EQ(KClientOpenChannelEx(bad, 0, nullptr, 0, event), -1);
         EXPECT_EQ(KClientGetLastError(), KCLIENT_ERR_BAD_STATION);
         EXPECT_STRNE(KClientGetErrorText(), "");
     }
+}
+
+TEST(ClientTest, StationAddressesAreCheckedAndSettingsReported) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ExpectBadStations(event, {"sim:fault=nonsense", "sim:order=middle", "sim:block=12x", "sim:what",
+                              "nowhere", "sim:project=/no/such/file.sdb"});
     EXPECT_EQ(KClientKOpenChannelEx("sim", 0, 1, nullptr, 0, event), -1);
     EXPECT_EQ(KClientGetLastError(), KCLIENT_ERR_INVALID_ARGUMENT);
     CloseHandle(event);
@@ -124,13 +129,8 @@ TEST(ClientTest, StationAddressesAreCheckedAndSettingsReported) {
 
 TEST(ClientTest, TcpStationsWantHostAndDecimalPortBeforeAnyConnect) {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    for (const char* bad : {"tcp:127.0.0.1", "tcp::80", "tcp:[]:80", "tcp:127.0.0.1:http",
-                            "tcp:127.0.0.1:65536", "tcp:127.0.0.1:"}) {
-        SCOPED_TRACE(bad);
-        KClientSetLastError(0);
-        EXPECT_EQ(KClientOpenChannelEx(bad, 0, nullptr, 0, event), -1);
-        EXPECT_EQ(KClientGetLastError(), KCLIENT_ERR_BAD_STATION);
-    }
+    ExpectBadStations(event, {"tcp:127.0.0.1", "tcp::80", "tcp:[]:80", "tcp:127.0.0.1:http",
+                              "tcp:127.0.0.1:65536", "tcp:127.0.0.1:"});
     CloseHandle(event);
 }
 
