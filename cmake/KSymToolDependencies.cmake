@@ -1,25 +1,16 @@
-# What the tools need from the machine: the command-line and JSON libraries (header-only,
-# and for the cross builds taken from the machine's headers through a folder of their own),
-# and the HTTP library of ksym serve.
-# The header-only libraries of the machine serve the cross builds too: their folders are
-# linked into a folder of their own, so that no host header comes with them.
+# What the tools need from the machine: the command-line library (header-only, for the
+# cross builds taken from the machine's headers through a folder of their own) and the HTTP
+# library of ksym serve.
+# The JSON library is the project's (cmake/KSymJson.cmake), whose header folder the cross
+# builds share.
 if(CMAKE_CROSSCOMPILING)
-    set(KSYM_HEADER_SHIM ${CMAKE_BINARY_DIR}/host-headers)
-    file(MAKE_DIRECTORY ${KSYM_HEADER_SHIM})
-    foreach(dir CLI nlohmann)
-        if(NOT EXISTS ${KSYM_HEADER_SHIM}/${dir})
-            file(CREATE_LINK /usr/include/${dir} ${KSYM_HEADER_SHIM}/${dir} SYMBOLIC)
-        endif()
-    endforeach()
+    if(NOT EXISTS ${KSYM_HEADER_SHIM}/CLI)
+        file(CREATE_LINK /usr/include/CLI ${KSYM_HEADER_SHIM}/CLI SYMBOLIC)
+    endif()
     add_library(CLI11::CLI11 INTERFACE IMPORTED)
     target_include_directories(CLI11::CLI11 INTERFACE ${KSYM_HEADER_SHIM})
-    add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED GLOBAL)
-    target_include_directories(nlohmann_json::nlohmann_json INTERFACE ${KSYM_HEADER_SHIM})
 else()
     find_package(CLI11 CONFIG QUIET)
-    find_package(nlohmann_json 3 REQUIRED)
-    # ksym_values passes it on to the tool's tests, in a folder of their own.
-    set_target_properties(nlohmann_json::nlohmann_json PROPERTIES IMPORTED_GLOBAL TRUE)
     if(NOT CLI11_FOUND)
         find_path(CLI11_INCLUDE_DIR CLI/CLI.hpp REQUIRED)
         add_library(CLI11::CLI11 INTERFACE IMPORTED)
