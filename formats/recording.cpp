@@ -250,6 +250,7 @@ bool ReadHeader(LineReader& reader, const Json& line, RecordingHeader& header) {
     if (!reader.Text(line, "started", header.started) ||
         !reader.Text(line, "station", header.station) ||
         (project = reader.Member(line, "project", "an object", isObject)) == nullptr ||
+        !reader.Text(*project, "name", header.projectName) ||
         !reader.Unsigned(*project, "identifier", UINT32_MAX, id) ||
         !reader.Unsigned(*project, "number", UINT32_MAX, number) ||
         (texts = reader.Member(*project, "texts", "a list", isArray)) == nullptr ||
@@ -409,9 +410,10 @@ bool RecordedVariable::operator==(const RecordedVariable& o) const {
 }
 
 bool RecordingHeader::operator==(const RecordingHeader& o) const {
-    return started == o.started && station == o.station && projectId == o.projectId &&
-           projectNumber == o.projectNumber && texts == o.texts && bigEndian == o.bigEndian &&
-           blockSize == o.blockSize && sdb == o.sdb && variables == o.variables;
+    return started == o.started && station == o.station && projectName == o.projectName &&
+           projectId == o.projectId && projectNumber == o.projectNumber && texts == o.texts &&
+           bigEndian == o.bigEndian && blockSize == o.blockSize && sdb == o.sdb &&
+           variables == o.variables;
 }
 
 bool RecordedValue::operator==(const RecordedValue& o) const {
@@ -440,17 +442,19 @@ std::string HeaderLine(const RecordingHeader& header) {
                              {"offset", v.offset},
                              {"size", v.size}});
     }
-    Json line = {
-        {"recording", "ksym"},
-        {"version", kRecordingVersion},
-        {"started", BytesText(header.started)},
-        {"station", BytesText(header.station)},
-        {"project",
-         {{"identifier", header.projectId}, {"number", header.projectNumber}, {"texts", texts}}},
-        {"byteOrder", header.bigEndian ? "big" : "little"},
-        {"blockSize", header.blockSize},
-        {"sdb", Base64(header.sdb)},
-        {"variables", variables}};
+    Json line = {{"recording", "ksym"},
+                 {"version", kRecordingVersion},
+                 {"started", BytesText(header.started)},
+                 {"station", BytesText(header.station)},
+                 {"project",
+                  {{"name", BytesText(header.projectName)},
+                   {"identifier", header.projectId},
+                   {"number", header.projectNumber},
+                   {"texts", texts}}},
+                 {"byteOrder", header.bigEndian ? "big" : "little"},
+                 {"blockSize", header.blockSize},
+                 {"sdb", Base64(header.sdb)},
+                 {"variables", variables}};
     return line.dump() + "\n";
 }
 

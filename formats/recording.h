@@ -31,6 +31,9 @@ struct RecordedVariable {
 struct RecordingHeader {
     std::string started; // ISO 8601 UTC
     std::string station;
+    // The station's name for its project (the client's project name, e.g. "SAMPLE.PRO"):
+    // the local symbol file is named after it.
+    std::string projectName;
     uint32_t projectId = 0;
     uint32_t projectNumber = 0;
     // project, version, description, author, date: the station's bytes

@@ -21,6 +21,7 @@ Recording Sample() {
     Recording r;
     r.header.started = "2026-12-09T10:00:00.000Z";
     r.header.station = "tcp:127.0.0.1:1200";
+    r.header.projectName = "SAMPLE.PRO";
     r.header.projectId = 0xFEDCBA98u;
     r.header.projectNumber = 7;
     r.header.texts = {"SAMPLE", "1.0", std::string("K\xE4se\xFF", 5), "", "2026-01-01"};
