@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "formats/description_words.h"
+
 namespace plcsim {
 
 namespace {
@@ -61,6 +63,19 @@ bool ApplyOption(const std::string& key, const std::string& value, Config& confi
         config.absent.insert(address);
         return true;
     }
+    if (key == "replay") {
+        config.replayPath = value;
+        return !value.empty();
+    }
+    if (key == "speed") {
+        double speed = 0;
+        if (!formats::description::ParseReal(value, speed) || !(speed > 0) ||
+            speed > kMaxReplaySpeed) {
+            return false;
+        }
+        config.speed = speed;
+        return true;
+    }
     if (key == "fault") {
         Fault fault{};
         if (!ParseFault(value, fault)) {
@@ -97,6 +112,10 @@ bool ParseConfig(const std::string& options, Config& config, std::string& error)
         const std::string option = options.substr(start, end - start);
         start = end + 1;
         if (option.empty()) {
+            continue;
+        }
+        if (option == "loop") {
+            config.loop = true;
             continue;
         }
         const size_t equals = option.find('=');

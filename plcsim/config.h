@@ -40,11 +40,19 @@ struct Config {
     // and then offer for upload, a file of its choosing.
     bool anyProject = true;
     std::string projectFolder;
+    // replay=PATH: the station replays a recording (its project, byte order, block size and
+    // values); loop: it starts over after the end; speed=X: X recorded milliseconds a
+    // millisecond of the clock (above 0, at most kMaxReplaySpeed).
+    std::string replayPath;
+    bool loop = false;
+    double speed = 1;
 };
+
+inline constexpr double kMaxReplaySpeed = 1000;
 
 // Parses options separated by ';': project=PATH (a symbol file or a project description),
 // order=big|little, block=N, chunk=N, latency=MS, memory=N (bytes per area, 1 to 16 MiB),
-// values=plant|pattern, clock=real|manual,
+// values=plant|pattern, clock=real|manual, replay=PATH, loop (without a value), speed=X,
 // fault=NAME (one of the fault table's) and absent=AREA:OFFSET (decimal; both may
 // be given several times). Unknown options and malformed values are errors, never ignored.
 bool ParseConfig(const std::string& options, Config& config, std::string& error);

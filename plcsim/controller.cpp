@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "formats/byte_order.h"
+#include "formats/file_bytes.h"
+#include "formats/recording.h"
 #include "formats/telegram_layout.h"
 #include "plcsim/control_command.h"
 
@@ -58,10 +60,17 @@ bool Controller::Configure(const Config& config, std::string& error) {
     if (!config.projectPath.empty() && !LoadProject(config.projectPath, project, error)) {
         return false;
     }
+    Config taken = config;
+    std::shared_ptr<const formats::Recording> recording;
+    if (!config.replayPath.empty() &&
+        !LoadReplay(config.replayPath, taken, project, recording, error)) {
+        return false;
+    }
     Memory memory(config.memorySize); // filled before the lock is taken
     std::lock_guard<std::mutex> lock(mutex_);
-    config_ = config;
+    config_ = taken;
     project_ = project;
+    recording_ = std::move(recording);
     memory_ = std::move(memory);
     clock_.Restart(config.manualClock);
     RestartPlant();
@@ -69,8 +78,48 @@ bool Controller::Configure(const Config& config, std::string& error) {
 }
 
 void Controller::RestartPlant() {
-    plant_ = config_.pattern ? Plant() : Plant(project_.plant);
+    plant_ = config_.pattern || recording_ != nullptr ? Plant() : Plant(project_.plant);
     plant_.Start(memory_, config_.order, clock_.Now());
+    replay_ = Replay(recording_, config_.speed, config_.loop);
+    replay_.Start(memory_, clock_.Now());
+}
+
+void Controller::Play() {
+    plant_.Advance(memory_, config_.order, clock_.Now());
+    replay_.Advance(memory_, clock_.Now());
+}
+
+bool Controller::LoadReplay(const std::string& path, Config& config, Project& project,
+                            std::shared_ptr<const formats::Recording>& recording,
+                            std::string& error) {
+    std::vector<uint8_t> bytes;
+    if (!formats::ReadFileBytes(path, bytes, formats::kMaxRecordingBytes)) {
+        error = "cannot read the recording " + path;
+        return false;
+    }
+    auto read = std::make_shared<formats::Recording>();
+    std::string why;
+    if (!formats::ParseRecording(std::string(bytes.begin(), bytes.end()), *read, why) ||
+        !ProjectOfRecording(*read, project, why)) {
+        error = path + ": " + why;
+        return false;
+    }
+    for (const formats::RecordedVariable& variable : read->header.variables) {
+        // A bit's offset counts bits, of which its byte holds eight.
+        const uint32_t first = variable.size == 0 ? variable.offset / 8 : variable.offset;
+        const uint32_t size = formats::RecordedBytes(variable);
+        if (variable.area >= kMemoryAreas || size > config.memorySize ||
+            first > config.memorySize - size) {
+            error = path + ": line 1: the variable '" + variable.name +
+                    "' lies beyond the simulator's memory (" + std::to_string(config.memorySize) +
+                    " bytes an area)";
+            return false;
+        }
+    }
+    config.order = read->header.bigEndian ? formats::ByteOrder::Big : formats::ByteOrder::Little;
+    config.blockSize = read->header.blockSize;
+    recording = std::move(read);
+    return true;
 }
 
 void Controller::SwitchProject(const Project& project) {
@@ -82,7 +131,7 @@ void Controller::SwitchProject(const Project& project) {
 void Controller::AdvanceClock(uint32_t ms) {
     std::lock_guard<std::mutex> lock(mutex_);
     clock_.Advance(ms);
-    plant_.Advance(memory_, config_.order, clock_.Now());
+    Play();
 }
 
 void Controller::SetLatency(uint32_t ms) {
@@ -373,7 +422,7 @@ Outcome Controller::Control(const uint8_t* text, size_t length) {
             accepted = clock_.Manual();
             if (accepted) {
                 clock_.Advance(command.ms);
-                plant_.Advance(memory_, config_.order, clock_.Now());
+                Play();
             }
             break;
         case ControlCommand::Kind::SetFault:
@@ -434,10 +483,10 @@ std::vector<uint8_t> Controller::Answer(Session& session, const uint8_t* request
     case formats::kServiceUploadNext:
         return NextChunk(session, length);
     case formats::kServiceRead:
-        plant_.Advance(memory_, config_.order, clock_.Now());
+        Play();
         return ReadReply(request, length);
     case formats::kServiceWrite:
-        plant_.Advance(memory_, config_.order, clock_.Now());
+        Play();
         return WriteReply(request, length);
     default:
         return StatusReply(formats::kStatusUnknownService);

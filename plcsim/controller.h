@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "plcsim/memory.h"
 #include "plcsim/plant.h"
 #include "plcsim/project.h"
+#include "plcsim/replay.h"
 #include "formats/telegram_layout.h"
 #include "plcsim/session.h"
 #include "plcsim/sim_clock.h"
@@ -122,8 +124,16 @@ private:
     // The file a control command's project=NAME may load (see Config::anyProject), empty
     // when it may load none. Reads only what Configure fixed, without the lock.
     std::string ControlProjectPath(const std::string& named) const;
-    // The held project's plant starts over on the clock (nothing with values=pattern).
+    // The held project's plant, or the recording, starts over on the clock (no plant with
+    // values=pattern).
     void RestartPlant();
+    // The plant and the replay brought up to the clock.
+    void Play();
+    // Reads the recording of replay=PATH: the project, byte order and block size become the
+    // recorded station's. Before the lock is taken; false with `error` ("PATH: line N: why").
+    static bool LoadReplay(const std::string& path, Config& config, Project& project,
+                           std::shared_ptr<const formats::Recording>& recording,
+                           std::string& error);
 
     mutable std::mutex mutex_;
     Config config_;
@@ -133,6 +143,9 @@ private:
     uint32_t readsAnswered_ = 0;
     SimClock clock_;
     Plant plant_;
+    // replay=PATH: the recording, shared and never changed, and its player.
+    std::shared_ptr<const formats::Recording> recording_;
+    Replay replay_;
 };
 
 } // namespace plcsim

@@ -41,6 +41,29 @@ Project SampleProject() {
     return sample;
 }
 
+bool HasSdbHeader(const std::vector<uint8_t>& bytes) {
+    return bytes.size() >= formats::kSdbSectionHeaderSize &&
+           formats::Get(&bytes[kKindField], 4, formats::ByteOrder::Little) ==
+               formats::kSdbHeaderSection &&
+           formats::Get(&bytes[kVersionField], 4, formats::ByteOrder::Little) <= 1;
+}
+
+bool ProjectOfRecording(const formats::Recording& recording, Project& project, std::string& error) {
+    const formats::RecordingHeader& header = recording.header;
+    if (!HasSdbHeader(header.sdb)) {
+        error = "line 1: the recorded symbol file has no valid header";
+        return false;
+    }
+    Project loaded;
+    loaded.fileName = header.projectName;
+    loaded.sdb = std::make_shared<const std::vector<uint8_t>>(header.sdb);
+    loaded.id = static_cast<int32_t>(header.projectId);
+    loaded.number = header.projectNumber;
+    loaded.texts = header.texts;
+    project = std::move(loaded);
+    return true;
+}
+
 bool LoadProject(const std::string& sdbPath, Project& project, std::string& error) {
     std::vector<uint8_t> bytes;
     if (!formats::ReadFileBytes(sdbPath, bytes)) {
@@ -50,10 +73,7 @@ bool LoadProject(const std::string& sdbPath, Project& project, std::string& erro
     const size_t slash = sdbPath.find_last_of("/\\");
     const std::string fileName = slash == std::string::npos ? sdbPath : sdbPath.substr(slash + 1);
     Project loaded = SampleProject();
-    if (bytes.size() < formats::kSdbSectionHeaderSize ||
-        formats::Get(&bytes[kKindField], 4, formats::ByteOrder::Little) !=
-            formats::kSdbHeaderSection ||
-        Get(&bytes[kVersionField], 4, formats::ByteOrder::Little) > 1) {
+    if (!HasSdbHeader(bytes)) {
         // Not a symbol file: perhaps the description of one.
         formats::SdbDescription description;
         std::string why;

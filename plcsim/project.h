@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/plant_description.h"
+#include "formats/recording.h"
 
 namespace plcsim {
 
@@ -39,6 +40,13 @@ Project SampleProject();
 // with `error` set when the file cannot be read, or is neither a symbol file with a valid
 // header (section kind 1, version 0 or 1) nor a description that parses.
 bool LoadProject(const std::string& sdbPath, Project& project, std::string& error);
+
+// Whether `bytes` begin with a symbol file's header (section kind 1, version 0 or 1).
+bool HasSdbHeader(const std::vector<uint8_t>& bytes);
+
+// The project a recording's station held: its name, symbol file and identification, exactly
+// as recorded, without a plant. False with `error` when the symbol file has no valid header.
+bool ProjectOfRecording(const formats::Recording& recording, Project& project, std::string& error);
 
 } // namespace plcsim
 

@@ -15,36 +15,9 @@ using plcsim::InitialMemoryByte;
 using Bytes = std::vector<uint8_t>;
 constexpr ByteOrder kLittle = ByteOrder::Little;
 
-struct Item {
-    uint16_t area;
-    uint32_t offset;
-    uint32_t size;
-    Bytes value = {}; // writes only
-};
-
-// 0x2E or 0x3C, 0x00, the count, the items; a write's values follow its items' headers.
-Bytes Request(uint8_t service, const std::vector<Item>& items, ByteOrder order,
-              uint32_t count = 0xFFFFFFFF) {
-    Bytes request = {service, 0};
-    formats::Put(request, count == 0xFFFFFFFF ? static_cast<uint32_t>(items.size()) : count, 4,
-                 order);
-    for (const Item& item : items) {
-        formats::Put(request, item.area, 2, order);
-        formats::Put(request, item.offset, 4, order);
-        formats::Put(request, item.size, 4, order);
-        request.insert(request.end(), item.value.begin(), item.value.end());
-    }
-    return request;
-}
-
-// Hands the controller a copy in a buffer of exactly the request's size, so that the
-// address sanitizer reports any read past its end.
-Bytes Ask(plcsim::Controller& controller, const Bytes& request) {
-    std::unique_ptr<uint8_t[]> exact(new uint8_t[request.size() + (request.empty() ? 1 : 0)]);
-    std::copy(request.begin(), request.end(), exact.get());
-    plcsim::Session session;
-    return controller.Handle(session, exact.get(), request.size()).reply;
-}
+using plcsimtest::Ask;
+using plcsimtest::Item;
+using plcsimtest::Request;
 
 std::unique_ptr<plcsim::Controller> Configured(const std::string& options) {
     auto controller = std::make_unique<plcsim::Controller>();

@@ -5,13 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "formats/byte_order.h"
+#include "plcsim/controller.h"
 
 namespace plcsimtest {
 
@@ -44,6 +47,38 @@ inline std::optional<Chunk> ParseChunk(const std::vector<uint8_t>& reply,
     }
     return Chunk{formats::Get(reply.data(), 2, order), formats::Get(reply.data() + 2, 2, order),
                  std::vector<uint8_t>(reply.begin() + 6, reply.end())};
+}
+
+struct Item {
+    uint16_t area;
+    uint32_t offset;
+    uint32_t size;
+    std::vector<uint8_t> value = {}; // writes only
+};
+
+// 0x2E or 0x3C, 0x00, the count, the items; a write's values follow its items' headers.
+inline std::vector<uint8_t> Request(uint8_t service, const std::vector<Item>& items,
+                                    formats::ByteOrder order, uint32_t count = 0xFFFFFFFF) {
+    std::vector<uint8_t> request = {service, 0};
+    formats::Put(request, count == 0xFFFFFFFF ? static_cast<uint32_t>(items.size()) : count, 4,
+                 order);
+    for (const Item& item : items) {
+        formats::Put(request, item.area, 2, order);
+        formats::Put(request, item.offset, 4, order);
+        formats::Put(request, item.size, 4, order);
+        request.insert(request.end(), item.value.begin(), item.value.end());
+    }
+    return request;
+}
+
+// Hands the controller a copy in a buffer of exactly the request's size, so that the
+// address sanitizer reports any read past its end.
+inline std::vector<uint8_t> Ask(plcsim::Controller& controller,
+                                const std::vector<uint8_t>& request) {
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[request.size() + (request.empty() ? 1 : 0)]);
+    std::copy(request.begin(), request.end(), exact.get());
+    plcsim::Session session;
+    return controller.Handle(session, exact.get(), request.size()).reply;
 }
 
 // A path in the temporary folder, unique to this test, removed at the end of the scope.

@@ -2,7 +2,11 @@
 
 #include <memory>
 
+#include "formats/file_bytes.h"
+#include "formats/sdb_writer.h"
+#include "plcsim/controller.h"
 #include "plcsim/replay.h"
+#include "plcsim_test_support.h"
 
 namespace {
 
@@ -92,6 +96,97 @@ TEST(Replay, AWriteHoldsUntilTheNextRecordedValueAndSpeedAndLoopScaleTheClock) {
     fast.Advance(memory, INT64_MAX);
     const int word = Word(memory);
     EXPECT_TRUE(word == 200 || word == 201 || word == 500) << word;
+}
+
+// The recording's text, written to `path`.
+void WriteRecording(const formats::Recording& recording, const std::string& path) {
+    std::string text = formats::HeaderLine(recording.header);
+    for (const Record& record : recording.records) {
+        text += formats::RecordLine(recording.header, record);
+    }
+    std::string error;
+    ASSERT_TRUE(
+        formats::WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()), error))
+        << error;
+}
+
+std::string ConfigureError(plcsim::Controller& controller, const std::string& options) {
+    plcsim::Config config;
+    std::string error;
+    EXPECT_TRUE(plcsim::ParseConfig(options, config, error)) << error;
+    controller.Configure(config, error);
+    return error;
+}
+
+// The value bytes of the word at M4, read as a client reads it (status 2, count 4, then the
+// item's presence byte and bytes).
+std::vector<uint8_t> ReadWord(plcsim::Controller& controller, formats::ByteOrder order) {
+    const auto reply = plcsimtest::Ask(controller, plcsimtest::Request(0x2E, {{0, 4, 2}}, order));
+    EXPECT_EQ(reply.size(), 9u);
+    return reply.size() == 9 ? std::vector<uint8_t>(reply.begin() + 7, reply.end())
+                             : std::vector<uint8_t>{};
+}
+
+TEST(Replay, AStationReplayingARecordingIsTheRecordedStation) {
+    auto recording = Sample();
+    recording->header.projectName = "PLANT.PRO";
+    recording->header.projectId = 0x80001234u;
+    recording->header.projectNumber = 9;
+    recording->header.texts = {"Plant", "2.1", "the line", "someone", "2026-12-01"};
+    recording->header.blockSize = 512;
+    recording->header.sdb = *plcsim::SampleProject().sdb;
+    recording->header.sdb.back() ^= 0x5A; // the recorded file, not the sample's
+    plcsimtest::ScratchFile file(".jsonl");
+    WriteRecording(*recording, file.path());
+
+    plcsim::Controller controller;
+    ASSERT_EQ(ConfigureError(controller, "replay=" + file.path() + ";clock=manual;loop"), "");
+    const plcsim::Project project = controller.GetProject();
+    EXPECT_EQ(project.fileName, "PLANT.PRO");
+    EXPECT_EQ(static_cast<uint32_t>(project.id), 0x80001234u);
+    EXPECT_EQ(project.number, 9u);
+    EXPECT_EQ(project.texts, recording->header.texts);
+    ASSERT_NE(project.sdb, nullptr);
+    EXPECT_EQ(*project.sdb, recording->header.sdb);
+    EXPECT_EQ(project.plant, nullptr);
+    EXPECT_EQ(controller.GetConfig().order, formats::ByteOrder::Big);
+    EXPECT_EQ(controller.GetConfig().blockSize, 512u);
+
+    const auto big = formats::ByteOrder::Big;
+    EXPECT_EQ(ReadWord(controller, big), (std::vector<uint8_t>{0x00, 0xC8}));
+    controller.AdvanceClock(100);
+    EXPECT_EQ(ReadWord(controller, big), (std::vector<uint8_t>{0x00, 0xC9}));
+    controller.AdvanceClock(400);
+    EXPECT_EQ(ReadWord(controller, big), (std::vector<uint8_t>{0x01, 0xF4}));
+    controller.AdvanceClock(150); // 650: the loop's second round
+    EXPECT_EQ(ReadWord(controller, big), (std::vector<uint8_t>{0x00, 0xC8}));
+}
+
+TEST(Replay, ARecordingThatCannotBeServedIsRefusedBeforeTheStationStarts) {
+    auto recording = Sample();
+    recording->header.sdb = *plcsim::SampleProject().sdb;
+    plcsimtest::ScratchFile file(".jsonl");
+    WriteRecording(*recording, file.path());
+    plcsim::Controller controller;
+    EXPECT_EQ(ConfigureError(controller, "replay=" + file.path() + ";memory=4"),
+              file.path() + ": line 1: the variable 'Speed' lies beyond the simulator's memory "
+                            "(4 bytes an area)");
+    EXPECT_EQ(ConfigureError(controller, "replay=" + file.path() + ".none"),
+              "cannot read the recording " + file.path() + ".none");
+    recording->header.sdb.assign(8, 0);
+    WriteRecording(*recording, file.path());
+    EXPECT_EQ(ConfigureError(controller, "replay=" + file.path()),
+              file.path() + ": line 1: the recorded symbol file has no valid header");
+    recording->records.pop_back();
+    recording->header.sdb = *plcsim::SampleProject().sdb;
+    WriteRecording(*recording, file.path());
+    EXPECT_EQ(ConfigureError(controller, "replay=" + file.path()),
+              file.path() + ": line 7: the end record is missing (the recording was cut short)");
+    for (const char* bad : {"speed=0", "speed=-1", "speed=1001", "speed=fast", "loop=1"}) {
+        plcsim::Config config;
+        std::string error;
+        EXPECT_FALSE(plcsim::ParseConfig(bad, config, error)) << bad;
+    }
 }
 
 } // namespace

@@ -85,6 +85,9 @@ struct Options {
     std::string memory;
     std::string values;
     std::string clock;
+    std::string replay;
+    std::string speed;
+    bool loop = false;
     std::vector<std::string> faults;
     std::vector<std::string> absent;
     bool readOnly = false;
@@ -129,6 +132,13 @@ void AddOptions(CLI::App& app, Options& o) {
                    "plant (the project's initial values and behaviours, the default) or "
                    "pattern (the memory's test pattern everywhere)");
     app.add_option("--clock", o.clock, "real (the default) or manual (moved by clock=+MS)");
+    app.add_option("--replay", o.replay,
+                   "a recording of ksym record to serve: its project, byte order, block size "
+                   "and values on the clock");
+    app.add_flag("--loop", o.loop, "with --replay: start over after the recording's end");
+    app.add_option("--speed", o.speed,
+                   "with --replay: recorded milliseconds per millisecond (e.g. 10: ten times as "
+                   "fast; above 0, at most 1000)");
     app.add_option("--fault", o.faults, plcsim::FaultHelp())->take_all();
     app.add_option("--absent", o.absent, "AREA:OFFSET whose reads and writes fail")->take_all();
 }
@@ -147,7 +157,8 @@ bool ParseOptions(const Options& o, plcsim::Config& config, std::string& error) 
     };
     const std::vector<std::pair<const char*, const std::string*>> single = {
         {"project", &o.project}, {"order", &o.order},   {"chunk", &o.chunk},   {"block", &o.block},
-        {"latency", &o.latency}, {"memory", &o.memory}, {"values", &o.values}, {"clock", &o.clock}};
+        {"latency", &o.latency}, {"memory", &o.memory}, {"values", &o.values}, {"clock", &o.clock},
+        {"replay", &o.replay},   {"speed", &o.speed}};
     for (const auto& [key, value] : single) {
         if (!value->empty() && !add(key, *value)) {
             return false;
@@ -160,6 +171,9 @@ bool ParseOptions(const Options& o, plcsim::Config& config, std::string& error) 
                 return false;
             }
         }
+    }
+    if (o.loop) {
+        options += "loop;";
     }
     if (!plcsim::ParseConfig(options, config, error)) {
         return false;
