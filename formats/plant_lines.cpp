@@ -46,6 +46,17 @@ bool Fails(std::string& message, const char* why) {
     return false;
 }
 
+// Takes the plant variable `index` (named `name`) into `claimed`; false when it was there
+// already: a variable has one `what` at most.
+bool ClaimOnce(std::set<uint32_t>& claimed, uint32_t index, const std::string& name,
+               const char* what, std::string& message) {
+    if (claimed.insert(index).second) {
+        return true;
+    }
+    message = "variable '" + name + "' has " + what + " already";
+    return false;
+}
+
 } // namespace
 
 bool PlantLines::IsBehaviourKeyword(const std::string& keyword) {
@@ -115,11 +126,8 @@ bool PlantLines::Init(const Tokens& tokens, std::string& message) {
         return Fails(message, "'init' takes a variable and one value (quote a value with spaces)");
     }
     InitialValue init;
-    if (!VariableNamed(tokens[1], init.variable, message)) {
-        return false;
-    }
-    if (!initialized_.insert(init.variable).second) {
-        message = "variable '" + tokens[1] + "' has an initial value already";
+    if (!VariableNamed(tokens[1], init.variable, message) ||
+        !ClaimOnce(initialized_, init.variable, tokens[1], "an initial value", message)) {
         return false;
     }
     const ValueShape& shape = plant_.variables[init.variable].shape;
@@ -198,11 +206,8 @@ bool PlantLines::BehaviourLine(const Tokens& tokens, std::string& message) {
     }
     formats::Behaviour behaviour;
     behaviour.kind = kind.first;
-    if (!NumericVariableNamed(tokens[1], behaviour.target, message)) {
-        return false;
-    }
-    if (!driven_.insert(behaviour.target).second) {
-        message = "variable '" + tokens[1] + "' has a behaviour already";
+    if (!NumericVariableNamed(tokens[1], behaviour.target, message) ||
+        !ClaimOnce(driven_, behaviour.target, tokens[1], "a behaviour", message)) {
         return false;
     }
     const ValueShape& shape = plant_.variables[behaviour.target].shape;

@@ -461,9 +461,10 @@ bool Controller::Gate(Outcome& outcome) const {
     return faults.count(Fault::Empty) != 0;
 }
 
-std::vector<uint8_t> Controller::Answer(Session& session, const uint8_t* request, size_t length) {
+std::vector<uint8_t> Controller::Answer(Session& session, uint8_t service, const uint8_t* request,
+                                        size_t length) {
     const bool refuse = config_.faults.count(Fault::Refuse) != 0;
-    switch (length == 0 ? 0 : request[0]) {
+    switch (service) {
     case formats::kServiceProjectId:
         return ProjectIdReply();
     case formats::kServiceLogin:
@@ -503,11 +504,11 @@ Outcome Controller::Handle(Session& session, const uint8_t* request, size_t leng
     if (Gate(outcome)) {
         return outcome;
     }
-    outcome.reply = Answer(session, request, length);
+    const uint8_t service = length == 0 ? 0 : request[0];
+    outcome.reply = Answer(session, service, request, length);
     // The faults that cut the last byte off a reply.
     const auto& faults = config_.faults;
-    const bool read = length != 0 && request[0] == formats::kServiceRead;
-    const bool shortRead = read && faults.count(Fault::ShortRead) != 0;
+    const bool shortRead = service == formats::kServiceRead && faults.count(Fault::ShortRead) != 0;
     if ((faults.count(Fault::Short) != 0 || shortRead) && !outcome.reply.empty()) {
         outcome.reply.pop_back();
     }

@@ -117,8 +117,10 @@ private:
     // The fault gate: the outcome of a request that a set fault answers before any service
     // is looked at (silence, a fatal error, an empty reply), or false when it goes on.
     bool Gate(Outcome& outcome) const;
-    // The reply of the service of `request`, as the faults that refuse let it be.
-    std::vector<uint8_t> Answer(Session& session, const uint8_t* request, size_t length);
+    // The reply of `service` (the request's first byte, 0 for an empty one) to `request`, as
+    // the faults that refuse let it be.
+    std::vector<uint8_t> Answer(Session& session, uint8_t service, const uint8_t* request,
+                                size_t length);
     // Locks by itself: loading a project file is done before the lock is taken.
     Outcome Control(const uint8_t* text, size_t length);
     // The file a control command's project=NAME may load (see Config::anyProject), empty

@@ -472,6 +472,29 @@ TEST(PlcsimProgramTest, RefusesBadOptionsWithAMessage) {
     }
 }
 
+// Each refusal of plcsim's own option checks names what was wrong.
+TEST(PlcsimProgramTest, OptionRefusalsSayWhichOptionAndWhy) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--listen", "127.0.0.1:0", "--order", "big;block=1"},
+         "plcsim: --order must not contain ';'\n"},
+        {{"--listen", "127.0.0.1:0", "--absent", "1:5", "1:6;x"},
+         "plcsim: --absent must not contain ';'\n"},
+        {{"--listen", "127.0.0.1:0", "--control", "--allow-remote"},
+         "plcsim: --control is for tests on loopback: it may not be given with --allow-remote "
+         "(the control service switches the station for all)\n"},
+        {{"--listen", "127.0.0.1"}, "plcsim: --listen wants HOST:PORT, not '127.0.0.1'\n"},
+        {{"--listen", "127.0.0.1:0", "--block", "x"}, "plcsim: bad simulator option 'block=x'\n"},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(arguments));
+        Program program = Launch(arguments);
+        EXPECT_EQ(ReadUntil(program.err, "\n", 10000), expected);
+        EXPECT_EQ(WaitExit(program.pid, 10000), 2);
+        ::close(program.out);
+        ::close(program.err);
+    }
+}
+
 #endif
 
 } // namespace

@@ -367,10 +367,10 @@ void GuardedServer::ReadHeads() {
         std::vector<std::unique_ptr<GuardedConnection>> kept;
         size_t dropped = 0; // closed as `pending` goes
         for (size_t i = 0; i < pending.size(); ++i) {
-            bool gone = false;
-            if (ReadHead(pending[i], fds[i + 1].revents, now, gone)) {
+            const HeadTurn turn = ReadHead(pending[i], fds[i + 1].revents, now);
+            if (turn == HeadTurn::Waiting) {
                 kept.push_back(std::move(pending[i]));
-            } else if (gone) {
+            } else if (turn == HeadTurn::Closed) {
                 ++dropped;
             }
         }
@@ -382,9 +382,8 @@ void GuardedServer::ReadHeads() {
     }
 }
 
-bool GuardedServer::ReadHead(std::unique_ptr<GuardedConnection>& connection, short events,
-                             Clock::time_point now, bool& dropped) {
-    dropped = true;
+GuardedServer::HeadTurn GuardedServer::ReadHead(std::unique_ptr<GuardedConnection>& connection,
+                                                short events, Clock::time_point now) {
     if ((events & (POLLIN | POLLHUP | POLLERR)) != 0) {
         // Never more of a head than the limit lets it have, and one byte to tell.
         char chunk[4096];
@@ -397,7 +396,7 @@ bool GuardedServer::ReadHead(std::unique_ptr<GuardedConnection>& connection, sho
                 connection->due = now + std::chrono::milliseconds(limits_.headMs);
             }
         } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
-            return false; // the client is gone
+            return HeadTurn::Closed; // the client is gone
         }
     }
     size_t length = 0;
@@ -408,23 +407,21 @@ bool GuardedServer::ReadHead(std::unique_ptr<GuardedConnection>& connection, sho
             served_.push_back(std::move(connection));
         }
         ready_.notify_one();
-        dropped = false;
-        return false;
+        return HeadTurn::Served;
     }
     if (head == Head::TooLarge) {
         Refuse(connection->fd, 431, "Request Header Fields Too Large",
                "the request head is too large");
-        return false;
+        return HeadTurn::Closed;
     }
     if (now >= connection->due) {
         if (connection->begun) {
             Refuse(connection->fd, 408, "Request Timeout",
                    "the request head did not arrive in time");
         }
-        return false;
+        return HeadTurn::Closed;
     }
-    dropped = false;
-    return true;
+    return HeadTurn::Waiting;
 }
 
 void GuardedServer::Work() {

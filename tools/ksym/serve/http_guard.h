@@ -70,11 +70,13 @@ private:
     bool process_and_close_socket(socket_t sock) override;
 
     void ReadHeads();
+    // What became of a connection in its turn with the head reader.
+    enum class HeadTurn { Waiting, Served, Closed };
     // One connection's turn in the head reader, given what poll said of it (`events`): more
-    // of its head read, then true when it stays with the reader; otherwise it went to a
-    // worker (`dropped` false) or was closed (`dropped` true).
-    bool ReadHead(std::unique_ptr<GuardedConnection>& connection, short events,
-                  std::chrono::steady_clock::time_point now, bool& dropped);
+    // of its head read; then it waits on, went to a worker, or was refused or lost (closed
+    // as the reader's list of pending connections goes).
+    HeadTurn ReadHead(std::unique_ptr<GuardedConnection>& connection, short events,
+                      std::chrono::steady_clock::time_point now);
     void Work();
     void Serve(std::unique_ptr<GuardedConnection> connection);
     // Gives a connection to the head reader (a new one, or one that waits for its next
