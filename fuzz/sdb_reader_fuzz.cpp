@@ -10,6 +10,7 @@
 #include "frame/channel_context.h"
 #include "fuzz/fuzz_check.h"
 #include "formats/name_compare.h"
+#include "formats/sdb_symbols.h"
 #include "symbols/sdb_reader.h"
 #include "symbols/symbol_index.h"
 #include "symbols/symbol_ref.h"
@@ -57,6 +58,31 @@ void CheckAcceptedTable(ksym::ChannelContext& context) {
     FUZZ_CHECK(context.filteredCount == context.symbolCount);
 }
 
+// The formats library's walk of the same bytes must agree with the reader: the same
+// verdict, and for an accepted file the same entries with the same element sizes.
+void CheckWalkAgrees(const uint8_t* data, size_t size, bool accepted,
+                     const ksym::ChannelContext& context) {
+    uint32_t projectId = 0;
+    std::vector<formats::SdbSymbol> symbols;
+    const bool walked =
+        formats::ReadSdbSymbols(std::vector<uint8_t>(data, data + size), projectId, symbols);
+    FUZZ_CHECK(walked == accepted);
+    if (!accepted) {
+        return;
+    }
+    FUZZ_CHECK(static_cast<int32_t>(projectId) == context.projectId.load());
+    FUZZ_CHECK(symbols.size() == static_cast<size_t>(context.symbolCount));
+    for (size_t i = 0; i < symbols.size(); ++i) {
+        const SymbolEntry& entry = context.symbols[i];
+        FUZZ_CHECK(symbols[i].name == entry.name);
+        FUZZ_CHECK(symbols[i].typeName == entry.typeName);
+        FUZZ_CHECK(symbols[i].area == entry.area);
+        FUZZ_CHECK(symbols[i].offset == entry.offset);
+        FUZZ_CHECK(symbols[i].size == entry.size);
+        FUZZ_CHECK(symbols[i].elementSize == context.elementSizes[i]);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -70,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ksym::ChannelContext context;
     const int read = ksym::ReadSdbFile(fileInput.device, context);
     FUZZ_CHECK(read == 0 || read == 1);
+    CheckWalkAgrees(data, size, read == 1, context);
     if (read == 1) {
         // A file is only accepted with a header the project-id read accepts too.
         FUZZ_CHECK(context.projectId.load() == headerId);

@@ -1,10 +1,13 @@
 #include "plcsim/project.h"
 
 #include "formats/byte_order.h"
+#include "formats/direct_address.h"
 #include "formats/file_bytes.h"
 #include "plcsim/sample_description.h"
 #include "formats/sdb_description.h"
+#include "formats/sdb_symbols.h"
 #include "formats/sdb_writer.h"
+#include "formats/name_compare.h"
 
 namespace plcsim {
 
@@ -34,6 +37,34 @@ Project BuildSampleProject() {
     return project;
 }
 
+// Why a recorded variable is not what the recorded symbol file says, or "": a direct
+// address stands for itself; a symbol name must lead (as the library looks names up: the
+// first equal name, letters in any case) to a symbol of the same area, offset and size.
+std::string Mismatch(const formats::RecordedVariable& variable,
+                     const std::vector<formats::SdbSymbol>& symbols) {
+    formats::VarAddress address;
+    if (formats::ParseDirectAddress(variable.name.c_str(), address) != 0) {
+        return address.area == variable.area && address.offset == variable.offset &&
+                       address.size == variable.size
+                   ? ""
+                   : "the direct address '" + variable.name + "' is recorded at another place";
+    }
+    for (const formats::SdbSymbol& symbol : symbols) {
+        if (!symbol.name.empty() &&
+            formats::NamesEqual(symbol.name.c_str(), variable.name.c_str())) {
+            return symbol.area == variable.area && symbol.offset == variable.offset &&
+                           symbol.size == variable.size
+                       ? ""
+                       : "'" + variable.name +
+                             "' lies elsewhere in the recorded symbol file (area " +
+                             std::to_string(symbol.area) + ", offset " +
+                             std::to_string(symbol.offset) + ", size " +
+                             std::to_string(symbol.size) + ")";
+        }
+    }
+    return "'" + variable.name + "' is not a symbol of the recorded symbol file";
+}
+
 } // namespace
 
 Project SampleProject() {
@@ -53,6 +84,19 @@ bool ProjectOfRecording(const formats::Recording& recording, Project& project, s
     if (!HasSdbHeader(header.sdb)) {
         error = "line 1: the recorded symbol file has no valid header";
         return false;
+    }
+    uint32_t fileId = 0;
+    std::vector<formats::SdbSymbol> symbols;
+    if (!formats::ReadSdbSymbols(header.sdb, fileId, symbols)) {
+        error = "line 1: the recorded symbol file is damaged: the library would not read it";
+        return false;
+    }
+    for (const formats::RecordedVariable& variable : header.variables) {
+        const std::string mismatch = Mismatch(variable, symbols);
+        if (!mismatch.empty()) {
+            error = "line 1: " + mismatch;
+            return false;
+        }
     }
     Project loaded;
     loaded.fileName = header.projectName;

@@ -45,7 +45,9 @@ bool LoadProject(const std::string& sdbPath, Project& project, std::string& erro
 bool HasSdbHeader(const std::vector<uint8_t>& bytes);
 
 // The project a recording's station held: its name, symbol file and identification, exactly
-// as recorded, without a plant. False with `error` when the symbol file has no valid header.
+// as recorded, without a plant. False with `error` when the symbol file has no valid header,
+// is one the library's reader refuses, or does not hold a recorded variable where the
+// recording says it is.
 bool ProjectOfRecording(const formats::Recording& recording, Project& project, std::string& error);
 
 } // namespace plcsim

@@ -18,11 +18,7 @@ constexpr uint32_t kTypesSection = formats::kSdbTypesSection;
 constexpr uint32_t kVariablesSection = formats::kSdbVariablesSection;
 constexpr uint32_t kTypeRecord = formats::kSdbTypeRecord;
 constexpr uint32_t kVariableRecord = formats::kSdbVariableRecord;
-constexpr uint32_t kCodePlain8 = formats::kSdbCodePlain8;
 constexpr uint32_t kCodeArray = formats::kSdbCodeArray;
-constexpr uint32_t kCodeDataBlock = formats::kSdbCodeDataBlock;
-constexpr uint32_t kCodePlain21 = formats::kSdbCodePlain21;
-constexpr uint32_t kCodeNone = formats::kSdbCodeNone;
 constexpr long kSectionHeaderSize = static_cast<long>(formats::kSdbSectionHeaderSize);
 constexpr long kTypeFixedSize = static_cast<long>(formats::kSdbTypeFixedSize);
 constexpr long kVariableFixedSize = static_cast<long>(formats::kSdbVariableFixedSize);
@@ -410,46 +406,6 @@ int ReadSdbFile(KSerDev& device, ChannelContext& context) {
     const bool typesRead = ReadSdbTypes(device, projectId, types);
     context.projectId.store(static_cast<int32_t>(projectId));
     return typesRead && ReadVariables(device, types, context) ? 1 : 0;
-}
-
-std::optional<uint8_t> ComputeElementSize(const SdbTypeTable& types, uint32_t index) {
-    // An array's element is its base type's; a chain longer than the table has a loop.
-    for (size_t steps = 0; steps <= types.size(); ++steps) {
-        if (index >= types.size()) {
-            return std::nullopt;
-        }
-        const SdbTypeSlot& slot = types[index];
-        switch (slot.code) {
-        case kCodeArray:
-            index = slot.baseIndex;
-            continue;
-        case kCodePlain8:
-        case kCodeDataBlock:
-        case kCodePlain21:
-        case kCodeNone:
-            return static_cast<uint8_t>(0);
-        default:
-            return static_cast<uint8_t>(slot.size & 0xFFu);
-        }
-    }
-    return std::nullopt;
-}
-
-const char* VariableTypeName(const SdbTypeTable& types, uint32_t index) {
-    const SdbTypeSlot& slot = types[index];
-    if (slot.skipped) {
-        return "NONE";
-    }
-    if (slot.code == kCodeDataBlock) {
-        return "DATA";
-    }
-    if (slot.code == kCodeArray && slot.baseIndex < types.size()) {
-        const uint32_t baseCode = types[slot.baseIndex].code;
-        if (baseCode == kCodeArray || baseCode == kCodeDataBlock) {
-            return "DATA";
-        }
-    }
-    return slot.name.c_str();
 }
 
 } // namespace ksym

@@ -21,12 +21,12 @@ Record Values(Record::Kind kind, uint64_t t, std::vector<RecordedValue> values) 
     return record;
 }
 
-// A word at M4 and a bit at I18: 200 and on at 0, 201 at 100, the bit off at 200 (the word
-// not delivered), a gap at 300, 500 and on again at 500, the end at 600.
+// A word at M4 (%MW2) and a bit at I18 (%IX1.2): 200 and on at 0, 201 at 100, the bit off at 200
+// (the word not delivered), a gap at 300, 500 and on again at 500, the end at 600.
 std::shared_ptr<formats::Recording> Sample() {
     auto r = std::make_shared<formats::Recording>();
     r->header.bigEndian = true;
-    r->header.variables = {{"Speed", "INT", 0, 4, 2}, {"Bit", "BOOL", 1, 18, 0}};
+    r->header.variables = {{"%MW2", "WORD", 0, 4, 2}, {"%IX1.2", "BOOL", 1, 18, 0}};
     r->records = {
         Values(Record::Kind::Snapshot, 0, {{0, true, {0x00, 0xC8}}, {1, true, {1}}}),
         Values(Record::Kind::Changes, 100, {{0, true, {0x00, 0xC9}}}),
@@ -135,7 +135,7 @@ TEST(Replay, AStationReplayingARecordingIsTheRecordedStation) {
     recording->header.texts = {"Plant", "2.1", "the line", "someone", "2026-12-01"};
     recording->header.blockSize = 512;
     recording->header.sdb = *plcsim::SampleProject().sdb;
-    recording->header.sdb.back() ^= 0x5A; // the recorded file, not the sample's
+    recording->header.sdb[12] ^= 0x5A; // the recorded file (its project id), not the sample's
     plcsimtest::ScratchFile file(".jsonl");
     WriteRecording(*recording, file.path());
 
@@ -169,7 +169,7 @@ TEST(Replay, ARecordingThatCannotBeServedIsRefusedBeforeTheStationStarts) {
     WriteRecording(*recording, file.path());
     plcsim::Controller controller;
     EXPECT_EQ(ConfigureError(controller, "replay=" + file.path() + ";memory=4"),
-              file.path() + ": line 1: the variable 'Speed' lies beyond the simulator's memory "
+              file.path() + ": line 1: the variable '%MW2' lies beyond the simulator's memory "
                             "(4 bytes an area)");
     EXPECT_EQ(ConfigureError(controller, "replay=" + file.path() + ".none"),
               "cannot read the recording " + file.path() + ".none");
@@ -177,8 +177,32 @@ TEST(Replay, ARecordingThatCannotBeServedIsRefusedBeforeTheStationStarts) {
     WriteRecording(*recording, file.path());
     EXPECT_EQ(ConfigureError(controller, "replay=" + file.path()),
               file.path() + ": line 1: the recorded symbol file has no valid header");
-    recording->records.pop_back();
+    // A file the library's reader refuses (its variables section cut off), and variables
+    // the file does not have where the recording says.
     recording->header.sdb = *plcsim::SampleProject().sdb;
+    recording->header.sdb.resize(recording->header.sdb.size() - 100);
+    WriteRecording(*recording, file.path());
+    EXPECT_EQ(ConfigureError(controller, "replay=" + file.path()),
+              file.path() +
+                  ": line 1: the recorded symbol file is damaged: the library would not read it");
+    recording->header.sdb = *plcsim::SampleProject().sdb;
+    const auto variables = recording->header.variables;
+    recording->header.variables.back() = {"Line1.NoSuchThing", "BOOL", 1, 18, 0};
+    WriteRecording(*recording, file.path());
+    EXPECT_EQ(ConfigureError(controller, "replay=" + file.path()),
+              file.path() +
+                  ": line 1: 'Line1.NoSuchThing' is not a symbol of the recorded symbol file");
+    recording->header.variables.back() = {"line1.station2.motor1.running", "BOOL", 1, 18, 0};
+    WriteRecording(*recording, file.path());
+    EXPECT_EQ(ConfigureError(controller, "replay=" + file.path()),
+              file.path() + ": line 1: 'line1.station2.motor1.running' lies elsewhere in the "
+                            "recorded symbol file (area 1, offset 4, size 1)");
+    recording->header.variables.back() = {"%IX1.3", "BOOL", 1, 18, 0};
+    WriteRecording(*recording, file.path());
+    EXPECT_EQ(ConfigureError(controller, "replay=" + file.path()),
+              file.path() + ": line 1: the direct address '%IX1.3' is recorded at another place");
+    recording->header.variables = variables;
+    recording->records.pop_back();
     WriteRecording(*recording, file.path());
     EXPECT_EQ(ConfigureError(controller, "replay=" + file.path()),
               file.path() + ": line 7: the end record is missing (the recording was cut short)");
