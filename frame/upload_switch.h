@@ -4,10 +4,12 @@
 
 #include <cstdint>
 
+#include "formats/symbol_file_location.h"
+
 namespace ksym {
 
-// The registry key under HKEY_LOCAL_MACHINE that holds the library's configuration.
-inline constexpr const char kConfigKey[] = "Software\\Quorvane\\Korvan Server\\Config";
+// The registry key of the library's configuration (formats/symbol_file_location.h).
+using formats::kConfigKey;
 
 // Reads the switch "EnableSymbolFileUpload": 0 turns the upload off, anything else or
 // nothing leaves it on.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/symbol_file_location.h"
 #include "fuzz/seeds.h"
 #include "plcsim/sample_description.h"
 
@@ -50,7 +51,7 @@ Bytes RegistryInput(const std::string& text, const std::vector<RegistryEdit>& ed
     return out;
 }
 
-const char kConfigKey[] = "Software\\Quorvane\\Korvan Server\\Config";
+using formats::kConfigKey;
 
 bool WriteRegistrySeeds(const std::string& dir) {
     // What the library writes after a first load.

@@ -1,13 +1,15 @@
 #include "plcsim/replay.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace plcsim {
 
 Replay::Replay(std::shared_ptr<const formats::Recording> recording, double speed, bool loop)
     : recording_(std::move(recording)), speed_(speed > 0 ? speed : 1), loop_(loop) {
     if (recording_ != nullptr && !recording_->records.empty()) {
-        length_ = recording_->records.back().t;
+        first_ = recording_->records.front().t;
+        length_ = recording_->records.back().t - first_;
     }
 }
 
@@ -26,10 +28,11 @@ void Replay::Advance(Memory& memory, int64_t now) {
     const double scaled = std::floor(static_cast<double>(now - start_) * speed_);
     const uint64_t played =
         scaled >= 9007199254740992.0 ? 9007199254740992ull : static_cast<uint64_t>(scaled);
-    uint64_t at = played;
+    // A recording's times come from its file: their sum saturates rather than wraps.
+    uint64_t at = played > UINT64_MAX - first_ ? UINT64_MAX : first_ + played;
     if (loop_ && length_ != 0) {
         const uint64_t round = played / length_;
-        at = played % length_;
+        at = first_ + played % length_;
         if (round != round_) {
             // A new round starts over from the first snapshot, which gives every value again.
             round_ = round;

@@ -41,7 +41,8 @@ private:
     double speed_ = 1;
     bool loop_ = false;
     int64_t start_ = 0;
-    uint64_t length_ = 0; // the end record's time: one round of a loop
+    uint64_t first_ = 0;  // the first record's time, played at the start
+    uint64_t length_ = 0; // from the first record to the end record: one round of a loop
     uint64_t round_ = 0;  // the loop's round the next record belongs to
     size_t next_ = 0;     // the first record not yet played in this round
 };

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "extern/kutil.h"
+#include "formats/symbol_file_location.h"
 #include "frame/upload_switch.h"
 #include "platform/win32.h"
 
@@ -12,9 +13,6 @@ namespace ksym {
 namespace {
 
 constexpr unsigned kFolderBufferSize = 260;
-constexpr char kDefaultFolderName[] = "\\Korvan Files";
-constexpr char kUploadFolderName[] = "\\Upload";
-constexpr char kFilesValue[] = "Files";
 
 // The Windows directory followed by "\Korvan Files".
 void SetDefaultFolder(KString& buffer) {
@@ -24,7 +22,7 @@ void SetDefaultFolder(KString& buffer) {
     if (length == 0 || length >= capacity) {
         text[0] = '\0';
     }
-    std::string suffix = kDefaultFolderName;
+    std::string suffix = formats::kDefaultFilesFolderName;
     buffer.AppendText(&suffix[0]);
 }
 
@@ -42,7 +40,8 @@ FilesValue QueryFolder(HKEY key, KString& buffer) {
     const auto capacity = static_cast<DWORD>(buffer.GetAllocLen());
     DWORD size = capacity;
     auto* bytes = reinterpret_cast<BYTE*>(buffer.GetStringPointer());
-    if (RegQueryValueExA(key, kFilesValue, nullptr, nullptr, bytes, &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExA(key, formats::kFilesValue, nullptr, nullptr, bytes, &size) !=
+            ERROR_SUCCESS ||
         size > capacity) {
         return FilesValue::Invalid;
     }
@@ -60,19 +59,6 @@ FilesValue QueryFolder(HKEY key, KString& buffer) {
 
 } // namespace
 
-std::string SymbolFileName(const char* projectName) {
-    std::string name = projectName;
-    const size_t separator = name.find_last_of("\\/:");
-    if (separator != std::string::npos) {
-        name.erase(0, separator + 1);
-    }
-    const size_t dot = name.rfind('.');
-    if (dot != std::string::npos) {
-        name.erase(dot);
-    }
-    return name + ".sdb";
-}
-
 std::string SymbolFolder() {
     KString buffer(kFolderBufferSize);
     SetDefaultFolder(buffer);
@@ -89,14 +75,14 @@ std::string SymbolFolder() {
     }
     if (value == FilesValue::Invalid) {
         const char* text = buffer.GetStringPointer();
-        RegSetValueExA(key, kFilesValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+        RegSetValueExA(key, formats::kFilesValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                        static_cast<DWORD>(std::strlen(text) + 1));
     }
     // The folder itself may not exist yet on a fresh machine; each call makes one level
     // and fails harmlessly when it is there.
     std::string folder = buffer.GetStringPointer();
     CreateDirectoryA(folder.c_str(), nullptr);
-    folder += kUploadFolderName;
+    folder += formats::kUploadFolderName;
     CreateDirectoryA(folder.c_str(), nullptr);
     if (key != nullptr) {
         RegCloseKey(key);

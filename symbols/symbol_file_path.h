@@ -6,12 +6,12 @@
 
 #include <string>
 
+#include "formats/symbol_file_location.h"
+
 namespace ksym {
 
-// The local file name for a project name: its last "." onward replaced by ".sdb" (".sdb"
-// appended when there is none). The name comes from the station, so only its last path
-// component counts: a name holding "\", "/" or ":" cannot lead out of the upload folder.
-std::string SymbolFileName(const char* projectName);
+// The file name for a project name is the format's (formats/symbol_file_location.h).
+using formats::SymbolFileName;
 
 // The folder of the local symbol files, "...\Upload", created when missing (only its last
 // level). Reads the registry value "Files", and stores the default there when the value is

@@ -72,6 +72,21 @@ TEST(Replay, ValuesFollowTheRecordingOnTheClockAndHoldBetweenRecords) {
     EXPECT_EQ(Word(memory), 500) << "after the last record every value holds";
 }
 
+TEST(Replay, PlayingBeginsWithTheFirstRecordWhateverItsTime) {
+    auto late = Sample();
+    for (Record& record : late->records) {
+        record.t += 5000;
+    }
+    plcsim::Memory memory;
+    plcsim::Replay replay(late, 1, true);
+    replay.Start(memory, 0);
+    EXPECT_EQ(Word(memory), 200) << "the first snapshot is there from the start";
+    replay.Advance(memory, 100);
+    EXPECT_EQ(Word(memory), 201);
+    replay.Advance(memory, 650); // a round is the 600 ms from the first record to the end
+    EXPECT_EQ(Word(memory), 200);
+}
+
 TEST(Replay, AWriteHoldsUntilTheNextRecordedValueAndSpeedAndLoopScaleTheClock) {
     plcsim::Memory memory;
     plcsim::Replay fast(Sample(), 10, true);

@@ -26,6 +26,10 @@ public:
                      const char* help) override {
         command_->add_option(name, values, help)->required();
     }
+    void OptionalPositionals(const char* name, std::vector<std::string>& values,
+                             const char* help) override {
+        command_->add_option(name, values, help);
+    }
     void Flag(const char* name, bool& value, const char* help) override {
         command_->add_flag(name, value, help);
     }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "extern/kclient.h"
+#include "formats/direct_address.h"
 
 namespace ksymtool {
 
@@ -174,7 +175,8 @@ ReadEnd ListReader::Read(int& exitCode) {
             value.valid = valid == 1;
             if (value.valid) {
                 const uint8_t* data = record->data;
-                value.bytes.assign(data, data + variables_[i].shape.size);
+                // A variable of size 0 still takes a byte, as a bit does.
+                value.bytes.assign(data, data + formats::EffectiveSize(variables_[i].shape.size));
             }
         }
     }

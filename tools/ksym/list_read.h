@@ -16,7 +16,7 @@ namespace ksymtool {
 
 struct ReadValue {
     bool valid = false;
-    std::vector<uint8_t> bytes; // shape.size bytes, host order; meaningful when valid
+    std::vector<uint8_t> bytes; // shape.size bytes (1 for size 0), host order; when valid
 };
 
 enum class ReadEnd { kDone, kFailed, kInterrupted };

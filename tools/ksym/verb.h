@@ -23,6 +23,9 @@ public:
     virtual void Positional(const char* name, std::string& value, const char* help) = 0;
     virtual void Positionals(const char* name, std::vector<std::string>& values,
                              const char* help) = 0;
+    // Positional arguments that may be left out (the verb says what stands for them).
+    virtual void OptionalPositionals(const char* name, std::vector<std::string>& values,
+                                     const char* help) = 0;
     virtual void Flag(const char* name, bool& value, const char* help) = 0;
     virtual void Text(const char* name, std::string& value, const char* help) = 0;
     virtual void Number(const char* name, uint32_t& value, const char* help, uint32_t least,

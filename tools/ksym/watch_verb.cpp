@@ -1,12 +1,11 @@
 // watch: the values of variables every interval, until Ctrl-C, a count or a duration, through
 // breaks of the connection.
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <memory>
 
 #include "tools/ksym/list_read.h"
-#include "tools/ksym/reconnect.h"
+#include "tools/ksym/deadline.h"
+#include "tools/ksym/mended_list.h"
 #include "tools/ksym/session.h"
 #include "tools/ksym/verb.h"
 #include "tools/ksym/watch_output.h"
@@ -22,57 +21,6 @@ struct WatchOptions {
     bool changes = false;       // after the first read, only the values that changed
     std::string format;         // table, csv or jsonl; empty: jsonl with --json, else table
 };
-
-// The time a watch may still run.
-class Deadline {
-public:
-    explicit Deadline(double seconds)
-        : limited_(seconds > 0), limitMs_(static_cast<uint64_t>(std::llround(seconds * 1000))),
-          start_(GetTickCount()) {}
-    // Milliseconds left, at most `most`.
-    uint32_t Left(uint32_t most) const {
-        if (!limited_) {
-            return most;
-        }
-        const uint64_t passed = GetTickCount() - start_;
-        return passed >= limitMs_
-                   ? 0
-                   : static_cast<uint32_t>(std::min<uint64_t>(limitMs_ - passed, most));
-    }
-    bool Over() const { return limited_ && Left(1) == 0; }
-
-private:
-    bool limited_;
-    uint64_t limitMs_;
-    DWORD start_;
-};
-
-// After a break: opens the channel again, loads the symbols and defines the list again,
-// retrying with a growing delay. False when the user interrupted, the time ran out, or the
-// station's project no longer has the variables (`exitCode` then says why).
-bool Mend(Session& session, const std::vector<std::string>& names,
-          std::unique_ptr<ListReader>& reader, const Deadline& deadline, int& exitCode) {
-    reader.reset(); // the list goes before its channel changes
-    Reconnector reconnector(session, [&](Session& reconnected) {
-        int defineCode = kExitOk;
-        reader = DefineReader(reconnected, names, true, defineCode);
-        return reader != nullptr ? kExitOk : defineCode;
-    });
-    reconnector.Broke();
-    for (;;) {
-        if (!PauseUnlessInterrupted(deadline.Left(reconnector.delayMs())) || deadline.Over()) {
-            return false;
-        }
-        switch (reconnector.Attempt(exitCode)) {
-        case Reconnector::Result::kReconnected:
-            return true;
-        case Reconnector::Result::kGaveUp:
-            return false; // the names no longer fit the station's project
-        case Reconnector::Result::kNotYet:
-            break;
-        }
-    }
-}
 
 // Reads the variables every interval and prints one record per read, until Ctrl-C, its
 // count or its duration. A broken connection is reported on stderr and mended: the channel
@@ -105,7 +53,7 @@ int RunWatch(const Options& options, const std::vector<std::string>& names,
             break; // the read in progress is abandoned with the list
         }
         if (end == ReadEnd::kFailed) {
-            connected = Mend(session, names, reader, deadline, exitCode);
+            connected = MendList(session, names, reader, deadline, exitCode);
             if (!connected) {
                 break;
             }
