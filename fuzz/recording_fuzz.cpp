@@ -3,12 +3,15 @@
 //
 // Checked: whatever is accepted, written again (HeaderLine, RecordLine) and read again, gives
 // the same recording, and the written text is a fixed point (written a second time, the same
-// bytes): nothing the reader lets through is lost or changed by the writer.
+// bytes): nothing the reader lets through is lost or changed by the writer. The symbol file
+// it carries goes through the walk the replaying station checks its variables with.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "formats/recording.h"
+#include "formats/sdb_symbols.h"
 #include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -31,5 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rewritten += formats::RecordLine(again.header, record);
     }
     FUZZ_CHECK(rewritten == written);
+    uint32_t projectId = 0;
+    std::vector<formats::SdbSymbol> symbols;
+    if (!formats::ReadSdbSymbols(recording.header.sdb, projectId, symbols)) {
+        FUZZ_CHECK(symbols.empty());
+    }
     return 0;
 }

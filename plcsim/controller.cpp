@@ -125,6 +125,7 @@ bool Controller::LoadReplay(const std::string& path, Config& config, Project& pr
 void Controller::SwitchProject(const Project& project) {
     std::lock_guard<std::mutex> lock(mutex_);
     project_ = project;
+    recording_.reset();
     RestartPlant();
 }
 

@@ -77,7 +77,7 @@ public:
 
     // Replaces the held project while running; clients see the new identifier, and uploads
     // begun from now on serve the new file. The new project's plant starts (its initial
-    // values are written).
+    // values are written). A replay ends with it: the recorded values are another project's.
     void SwitchProject(const Project& project);
 
     // Moves a manual clock (Config::manualClock, control command clock=manual) on; a real

@@ -5,6 +5,9 @@
     with ksymbol.Channel("sim") as channel:
         print(channel.read("Line1.Station2.Motor1.ActualSpeed", "%MW4"))
         channel.write({"Line1.Station2.Motor1.Speed": 1200})
+        channel.record(["Line1.Station2.Motor1.ActualSpeed"], "speed.rec", count=60)
+
+    recording = ksymbol.read_recording("speed.rec")
 
 The package calls the KSymbol library through ctypes; it is found through the environment
 variable KSYMBOL_LIBRARY, beside the package, or by the system's search (see _native).
@@ -16,11 +19,14 @@ _native_libraries()  # ImportError, saying where it looked, when the library is 
 
 from ._channel import Channel  # noqa: E402
 from ._errors import KSymError, OpenError  # noqa: E402
+from ._recording import (Record, RecordedVariable, Recording, RecordingSummary,  # noqa: E402
+                         read_recording)
 from ._records import Change, ProjectInfo, Symbol  # noqa: E402
 from ._var_list import VarList  # noqa: E402
 
-__all__ = ["Change", "Channel", "KSymError", "OpenError", "ProjectInfo", "Symbol", "VarList",
-           "version", "library_path"]
+__all__ = ["Change", "Channel", "KSymError", "OpenError", "ProjectInfo", "Record",
+           "RecordedVariable", "Recording", "RecordingSummary", "Symbol", "VarList",
+           "read_recording", "version", "library_path"]
 
 
 def version():

@@ -12,6 +12,7 @@ from . import _native as N
 from ._channel_state import close_lists_and_channel, close_native
 from ._errors import KSymError, OpenError, error_text
 from ._message_thread import NOTIFY_MSG, MessageThread
+from ._recorder import record as _record
 from ._records import Change, ProjectInfo, Symbol
 from ._values import direct_address, encode, unchanged, _upper
 from ._var_list import Variable, VarList
@@ -108,6 +109,23 @@ class Channel:
             raise ConnectionError("the channel to %r could not be opened afresh after a "
                                   "time-out: %s" % (self.station, error)) from error
 
+    def _reopen(self):
+        """Opens the native channel afresh after its connection broke, for a caller that
+        mends breaks itself (a recording): the old channel's lists go, their VarList objects
+        define theirs anew at their next read. OpenError or KSymError when the station
+        cannot be reached, or cannot give its symbols, yet; the channel then stays broken
+        and may be tried again."""
+        with self._lock:
+            if not self._finalizer.alive:
+                raise ValueError("the channel is closed")
+            self._broken = True
+            self._stray = False
+            close_lists_and_channel(self._native, self._state)
+            while self._take(0) is not None:
+                pass  # the old channel's notifications; a closed channel posts no more
+            self._open()
+            self._broken = False
+
     # ---- life ----
 
     @property
@@ -137,11 +155,13 @@ class Channel:
     def _channel(self):
         """The native channel number for a call; the caller holds the lock. Deletes the lists
         of VarList objects that went without close() first."""
-        if self.closed:
-            raise ValueError("the channel is closed")
-        if self._broken:
+        # Broken first: a channel whose opening afresh failed has no native channel, but
+        # it was not closed.
+        if self._broken and self._finalizer.alive:
             raise ConnectionError("the connection to the station %r broke; open a new "
                                   "channel" % (self.station,))
+        if self.closed:
+            raise ValueError("the channel is closed")
         state = self._state
         while state["dropped"]:
             handle = state["dropped"].pop()
@@ -298,6 +318,30 @@ class Channel:
                 pause = interval - (time.monotonic() - began)
                 if pause > 0:
                     time.sleep(pause)
+
+    def record(self, names, path, interval=1.0, count=None, duration=None, *, all=False,
+               prefix=None):
+        """Records the variables `names` (or, with ``all=True``, every symbol, those
+        beginning with `prefix` when given) into the file `path`, as ``ksym record`` does:
+        a read every `interval` seconds (0.01 to 86400; the next read begins one interval
+        after the last one began) until `count` reads or `duration` seconds (None: no end),
+        or Ctrl-C. ``plcsim --replay`` and ``sim:replay=FILE`` serve the file again;
+        ``ksymbol.read_recording`` reads it.
+
+        The file holds the header (the project's identification and symbol file, the byte
+        order, the variables), a snapshot of every value, then per read the values that
+        changed, and at last the end record. Values are the controller's bytes, in its byte
+        order. A read that fails as the connection breaks (ConnectionError, TimeoutError) is
+        recorded as a gap; the channel is then opened afresh, again and again with a
+        growing delay, and the next read is a snapshot. The end record is written however
+        the recording ends: an exception, KeyboardInterrupt included, is raised after it;
+        so is the break when the duration ends before the station came back, and KSymError
+        when it came back with another project. Of symbol names equal but for the case of
+        their letters, ``all=True`` records only the first (the one the name reaches).
+
+        Returns a RecordingSummary: records (snapshots, changes and gaps), variables,
+        changes (changed values), bytes (of the file) and gaps."""
+        return _record(self, names, path, interval, count, duration, all, prefix)
 
     # ---- writing ----
 

@@ -111,6 +111,19 @@ def KSYM_READ_COMPLETE(count):
     return 10 * count + 6
 
 KCLIENT_DWORD_SWAP = 3
+KCLIENT_DWORD_BLOCK_SIZE = 4
+
+# The registry and files, for reading the symbol file the library keeps (platform/win32.h).
+# The platform layer's HKEY_LOCAL_MACHINE is not sign-extended; Windows' is.
+HKEY_LOCAL_MACHINE = ctypes.c_void_p(-0x7FFFFFFE if _WINDOWS else 0x80000002)
+KEY_READ = 0x20019
+REG_SZ = 1
+ERROR_SUCCESS = 0
+GENERIC_READ = 0x80000000
+FILE_SHARE_READ = 0x00000001
+OPEN_EXISTING = 3
+FILE_ATTRIBUTE_NORMAL = 0x00000080
+INVALID_HANDLE_VALUE = ctypes.c_void_p(-1).value
 
 HWND_MESSAGE = ctypes.c_void_p(-3)
 WM_USER = 0x0400
@@ -182,6 +195,14 @@ def _load_windows(library):
     return library, library
 
 
+def _load_system(library):
+    """The registry's and the files' functions: advapi32 and kernel32 on Windows, the platform
+    layer on Linux (where its registry and folders live below KSYM_ROOT)."""
+    if _WINDOWS:
+        return ctypes.WinDLL("advapi32"), ctypes.WinDLL("kernel32")
+    return library, library
+
+
 def _declare(function, result, *arguments):
     function.restype = result
     function.argtypes = list(arguments)
@@ -233,6 +254,22 @@ class Native:
         self.KClientGetDWord = _declare(C.KClientGetDWord, u32, i32, i32)
         self.KClientWrite = _declare(C.KClientWrite, i32, i32, ctypes.c_char_p, u32)
         self.KClientRead = _declare(C.KClientRead, i32, i32, ctypes.c_char_p, u32)
+        self.KClientGetProjectName = _declare(C.KClientGetProjectName, i32, i32,
+                                              ctypes.c_char_p, u32)
+
+        registry, files = _load_system(library)
+        pu32 = ctypes.POINTER(u32)
+        self.RegOpenKeyExA = _declare(registry.RegOpenKeyExA, i32, vp, cp, u32, u32, pvp)
+        self.RegQueryValueExA = _declare(registry.RegQueryValueExA, i32, vp, cp, pu32, pu32,
+                                         ctypes.c_char_p, pu32)
+        self.RegCloseKey = _declare(registry.RegCloseKey, i32, vp)
+        self.GetWindowsDirectoryA = _declare(files.GetWindowsDirectoryA, ctypes.c_uint,
+                                             ctypes.c_char_p, ctypes.c_uint)
+        self.CreateFileA = _declare(files.CreateFileA, vp, cp, u32, u32, vp, u32, u32, vp)
+        self.GetFileSize = _declare(files.GetFileSize, u32, vp, pu32)
+        self.ReadFile = _declare(files.ReadFile, ctypes.c_int, vp, ctypes.c_char_p, u32, pu32,
+                                 vp)
+        self.CloseHandle = _declare(files.CloseHandle, ctypes.c_int, vp)
 
         U = user
         self.CreateWindowExA = _declare(U.CreateWindowExA, vp, u32, cp, cp, u32, ctypes.c_int,

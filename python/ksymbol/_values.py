@@ -206,11 +206,12 @@ def _read_number(text, at):
     return ((-number) & 0xFFFFFFFF if negative else number), at
 
 
-def direct_address(name):
-    """(type name, size) of a direct address (%MW4: WORD of 2 bytes, %IX1.2: BOOL of 1), or
-    None when the library does not take `name` as one."""
+def _parse_direct(name):
+    """(area, element size, first number, bit number) of a direct address, as the library
+    parses it (element size 0 and a bit number for a bit), or None when it is none."""
     if len(name) < 3 or name[0] != "%" or name[1] not in "MIQ":
         return None
+    area = "MIQ".index(name[1])
     sizes = {"B": 1, "W": 2, "D": 4}
     size = sizes.get(name[2], 0)
     at = 3 if name[2] in "BWDX" else 2
@@ -219,13 +220,36 @@ def direct_address(name):
         return None
     at = first[1]
     if size:
-        return ({1: "BYTE", 2: "WORD", 4: "DWORD"}[size], size) if at == len(name) else None
+        return (area, size, first[0], 0) if at == len(name) else None
     if at >= len(name) or name[at] != ".":
         return None
     bit = _read_number(name, at + 1)
     if bit is None or bit[1] != len(name) or bit[0] > 15:
         return None
-    return "BOOL", 1
+    return area, 0, first[0], bit[0]
+
+
+def direct_address(name):
+    """(type name, size) of a direct address (%MW4: WORD of 2 bytes, %IX1.2: BOOL of 1), or
+    None when the library does not take `name` as one."""
+    parsed = _parse_direct(name)
+    if parsed is None:
+        return None
+    size = parsed[1]
+    return ({1: "BYTE", 2: "WORD", 4: "DWORD"}[size], size) if size else ("BOOL", 1)
+
+
+def direct_place(name):
+    """(area, offset, size) of a direct address as the station addresses it: the offset in
+    bytes (elements times their size), or for a bit in bits (16 a word) with size 0; None
+    when `name` is none. Offsets wrap at 32 bits, as the telegram's field."""
+    parsed = _parse_direct(name)
+    if parsed is None:
+        return None
+    area, size, first, bit = parsed
+    if size:
+        return area, (first * size) & 0xFFFFFFFF, size
+    return area, (first * 16 + bit) & 0xFFFFFFFF, 0
 
 
 def unchanged(before, now):

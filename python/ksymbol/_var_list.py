@@ -78,6 +78,18 @@ class VarList:
         when the controller does not answer in the channel's time-out: the read is then
         abandoned (the list is defined anew for the next read, and a late answer is
         discarded), so that no later read returns this read's values."""
+        raw = self._read_bytes()
+        result = dict.fromkeys(self.names)
+        for variable, data in zip(self._variables, raw):
+            if data is not None:
+                # A symbol of no bytes still travels as one; it shows as empty bytes.
+                result[variable.name] = decode(variable.shape, data[:variable.shape.size])
+        return result
+
+    def _read_bytes(self):
+        """One read as the library hands out its values: a list in the list's order of each
+        value's bytes in host order (one for a variable of no bytes, which travels as one),
+        None for a value not delivered. Fails as read() does."""
         channel = self._channel
         n = channel._native
         with channel._lock:
@@ -95,11 +107,11 @@ class VarList:
                 # Deleting the list ends the read in progress; the next read defines it anew.
                 self._delete()
                 raise
-            return self._take_values(number)
+            return self._take_bytes(number)
 
-    def _take_values(self, number):
+    def _take_bytes(self, number):
         n = self._channel._native
-        result = dict.fromkeys(self.names)
+        result = [None] * len(self._variables)
         records = N.P_VALUES()
         got = ctypes.c_uint32(0)
         n.KSymEnterVarListAccess(number, self._handle)
@@ -109,10 +121,8 @@ class VarList:
                     address = records[i]
                     if ctypes.c_uint8.from_address(address + 4).value != 1:
                         continue
-                    variable = self._variables[i]
-                    # A symbol of no bytes still travels as one; it shows as empty bytes.
-                    data = ctypes.string_at(address + N.VALUE_DATA_OFFSET, variable.shape.size)
-                    result[variable.name] = decode(variable.shape, data)
+                    size = max(self._variables[i].shape.size, 1)
+                    result[i] = ctypes.string_at(address + N.VALUE_DATA_OFFSET, size)
         finally:
             n.KSymLeaveVarListAccess(number, self._handle)
         return result

@@ -63,11 +63,12 @@ def _program(variable):
 
 
 class Station:
-    """A plcsim process on loopback; `address` is its tcp: station address."""
+    """A plcsim process on loopback; `address` is its tcp: station address. `listen` picks
+    the port (0: a free one), e.g. to start a station again where it was."""
 
-    def __init__(self, *options):
+    def __init__(self, *options, listen="127.0.0.1:0"):
         program = _program("KSYM_PLCSIM")
-        self.process = subprocess.Popen([program, "--listen", "127.0.0.1:0", *options],
+        self.process = subprocess.Popen([program, "--listen", listen, *options],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                         text=True)
         lines = queue.Queue()
@@ -99,8 +100,8 @@ def plcsim():
     """Starts plcsim stations with the options given; stops them after the test."""
     started = []
 
-    def start(*options):
-        station = Station(*options)
+    def start(*options, **keywords):
+        station = Station(*options, **keywords)
         started.append(station)
         return station
 

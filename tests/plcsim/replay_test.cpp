@@ -175,6 +175,12 @@ TEST(Replay, AStationReplayingARecordingIsTheRecordedStation) {
     EXPECT_EQ(ReadWord(controller, big), (std::vector<uint8_t>{0x01, 0xF4}));
     controller.AdvanceClock(150); // 650: the loop's second round
     EXPECT_EQ(ReadWord(controller, big), (std::vector<uint8_t>{0x00, 0xC8}));
+
+    // Another project ends the replay: its memory no longer follows the recording.
+    controller.SwitchProject(plcsim::SampleProject());
+    ASSERT_TRUE(controller.WriteMemory(0, 4, {0x12, 0x34}));
+    controller.AdvanceClock(100); // where the recording would give 0x00C9
+    EXPECT_EQ(ReadWord(controller, big), (std::vector<uint8_t>{0x12, 0x34}));
 }
 
 TEST(Replay, ARecordingThatCannotBeServedIsRefusedBeforeTheStationStarts) {

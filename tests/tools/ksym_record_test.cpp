@@ -305,7 +305,8 @@ TEST_F(KsymRecord, WrongArgumentsAndBadRecordingsAreRefusedWithTheirReason) {
           std::vector<std::string>{"record", "--out", out},
           std::vector<std::string>{"record", "%MW2", "--all", "--out", out},
           std::vector<std::string>{"record", "%MW2", "--prefix", "Line1", "--out", out},
-          std::vector<std::string>{"record", "NoSuchThing", "--out", out}}) {
+          std::vector<std::string>{"record", "NoSuchThing", "--out", out},
+          std::vector<std::string>{"record", "%MW2", "%MW4", "%MW2", "--out", out}}) {
         const ToolRun run = Ksym(arguments);
         EXPECT_EQ(run.exitCode, 3) << arguments[1] << ": " << run.err;
     }

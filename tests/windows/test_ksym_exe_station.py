@@ -1,12 +1,14 @@
 """A Windows program talking to a station over the network: the 32-bit ksym.exe under wine32
 reads, writes and watches through tcp:127.0.0.1:PORT against a native plcsim station, which
-is stopped and started again during a watch.
+is stopped and started again during a watch, and records what a station shows for a native
+plcsim to replay.
 
     KSYM_EXE     the Windows build's ksym.exe (required)
     KSYM_PLCSIM  a native plcsim program (required)
     KSYM_WINE    the wine that runs it (default /usr/bin/wine), in the caller's WINEPREFIX
 """
 
+import base64
 import json
 import os
 import queue
@@ -28,8 +30,8 @@ if not (os.path.isfile(EXE) and os.access(PLCSIM, os.X_OK)):
 class Station:
     """A native plcsim on loopback, stopped by its process id."""
 
-    def __init__(self, port=0):
-        self.process = subprocess.Popen([PLCSIM, "--listen", "127.0.0.1:%d" % port],
+    def __init__(self, port=0, *options):
+        self.process = subprocess.Popen([PLCSIM, "--listen", "127.0.0.1:%d" % port, *options],
                                         stdout=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         assert line.startswith("plcsim listening on 127.0.0.1:"), line
@@ -81,3 +83,35 @@ def test_ksym_exe_reads_writes_and_watches_across_a_station_restart():
         assert json.loads(records[-1])["values"][0]["value"] == 1
     finally:
         station.stop()
+
+
+def test_ksym_exe_records_what_a_native_station_replays():
+    folder = os.environ.get("TMPDIR", "/tmp")
+    path = os.path.join(folder, "ksym-exe-record-%d.jsonl" % os.getpid())
+    station = Station(0, "--order", "big")
+    try:
+        # Wine's drive Z: is the Linux root.
+        recorded = ksym("--station", station.address, "record", "--all", "--out",
+                        "Z:" + path.replace("/", "\\"), "--interval", "50", "--count", "3")
+        assert recorded.returncode == 0, recorded.stderr
+        assert "ksym record: 3 records, 39 variables," in recorded.stdout, recorded.stdout
+    finally:
+        station.stop()
+    try:
+        with open(path, encoding="utf-8") as file:
+            lines = [json.loads(line) for line in file]
+        header = lines[0]
+        assert header["byteOrder"] == "big" and header["project"]["name"] == "SAMPLE.PRO"
+        assert base64.b64decode(header["sdb"])[:4] == b"\x01\0\0\0"
+        assert "end" in lines[-1] and lines[-1]["end"]["records"] == 3
+        mode = lines[1]["snapshot"]["Line1.Mode"]
+        replaying = Station(0, "--replay", path, "--clock", "manual")
+        try:
+            read = ksym("--station", replaying.address, "--json", "read", "Line1.Mode")
+            assert read.returncode == 0, read.stderr
+            assert json.loads(read.stdout)[0]["value"] == int(mode, 16)
+        finally:
+            replaying.stop()
+    finally:
+        if os.path.exists(path):
+            os.remove(path)

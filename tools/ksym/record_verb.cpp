@@ -137,6 +137,14 @@ int RunRecord(const Options& options, std::vector<std::string> names, const Reco
         std::fprintf(stderr, "ksym: --prefix goes with --all\n");
         return kExitBadArgument;
     }
+    for (size_t i = 0; i < names.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (names[j] == names[i]) {
+                std::fprintf(stderr, "ksym: '%s' is named twice\n", names[i].c_str());
+                return kExitBadArgument;
+            }
+        }
+    }
     Session session(options);
     int exitCode = kExitOk;
     if (!session.Open()) {
