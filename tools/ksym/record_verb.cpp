@@ -10,6 +10,7 @@
 #include "formats/byte_order.h"
 #include "formats/name_compare.h"
 #include "tools/ksym/deadline.h"
+#include "tools/ksym/read_pacing.h"
 #include "tools/ksym/identification.h"
 #include "tools/ksym/list_read.h"
 #include "tools/ksym/mended_list.h"
@@ -27,9 +28,7 @@ struct RecordOptions {
     bool all = false;
     std::string prefix;
     std::string out;
-    uint32_t intervalMs = 1000;
-    uint64_t count = 0;
-    double durationSeconds = 0;
+    ReadPacing pacing;
 };
 
 struct FileCloser {
@@ -185,7 +184,7 @@ int RunRecord(const Options& options, std::vector<std::string> names, const Reco
         std::fprintf(stderr, "ksym: cannot write %s\n", record.out.c_str());
         return kExitBadArgument;
     }
-    const Deadline deadline(record.durationSeconds);
+    const Deadline deadline(record.pacing.durationSeconds);
     // The time of a record counts from the first read, which the replay begins with.
     DWORD start = 0;
     bool started = false;
@@ -199,8 +198,7 @@ int RunRecord(const Options& options, std::vector<std::string> names, const Reco
     bool written = true;
     bool allValid = true;
     uint64_t reads = 0;
-    while (written && (record.count == 0 || reads < record.count) && !deadline.Over() &&
-           !Interrupted()) {
+    while (written && record.pacing.More(reads, deadline)) {
         const DWORD readStart = GetTickCount();
         const uint64_t t = now();
         const std::string time = IsoTimeNow();
@@ -227,12 +225,10 @@ int RunRecord(const Options& options, std::vector<std::string> names, const Reco
         ++reads;
         allValid = allValid && reader->AllValid();
         written = recorder.Read(t, time, ControllerValues(*reader, elementSizes));
-        if (reads == record.count) {
+        if (reads == record.pacing.count) {
             break;
         }
-        const DWORD took = GetTickCount() - readStart;
-        if (took < record.intervalMs &&
-            !PauseUnlessInterrupted(deadline.Left(record.intervalMs - took))) {
+        if (!record.pacing.AwaitNext(readStart, deadline)) {
             break;
         }
     }
@@ -264,11 +260,7 @@ public:
                        "whose names begin with it)");
         arguments.Text("--prefix", record_.prefix, "with --all: the beginning of the names");
         arguments.Text("--out", record_.out, "the recording to write (required)");
-        arguments.Number("--interval", record_.intervalMs, "milliseconds between reads (min 10)",
-                         10u, 86400000u);
-        arguments.Number("--count", record_.count, "stop after this many reads (0: never)");
-        arguments.Number("--duration", record_.durationSeconds,
-                         "stop after this many seconds (0: never)", 0.0, 31536000.0);
+        record_.pacing.Bind(arguments);
     }
     int Run(const Options& options) override {
         if (record_.out.empty()) {

@@ -5,6 +5,7 @@
 
 #include "tools/ksym/list_read.h"
 #include "tools/ksym/deadline.h"
+#include "tools/ksym/read_pacing.h"
 #include "tools/ksym/mended_list.h"
 #include "tools/ksym/session.h"
 #include "tools/ksym/verb.h"
@@ -15,11 +16,9 @@ namespace ksymtool {
 namespace {
 
 struct WatchOptions {
-    uint32_t intervalMs = 1000;
-    uint64_t count = 0;         // reads before it stops; 0: no limit
-    double durationSeconds = 0; // how long it runs; 0: no limit
-    bool changes = false;       // after the first read, only the values that changed
-    std::string format;         // table, csv or jsonl; empty: jsonl with --json, else table
+    ReadPacing pacing;
+    bool changes = false; // after the first read, only the values that changed
+    std::string format;   // table, csv or jsonl; empty: jsonl with --json, else table
 };
 
 // Reads the variables every interval and prints one record per read, until Ctrl-C, its
@@ -41,12 +40,12 @@ int RunWatch(const Options& options, const std::vector<std::string>& names,
     if (!reader) {
         return exitCode;
     }
-    const Deadline deadline(watch.durationSeconds);
+    const Deadline deadline(watch.pacing.durationSeconds);
     WatchOutput output(format, watch.changes);
     bool allValid = true;
     bool connected = true;
     uint64_t tick = 0;
-    while ((watch.count == 0 || tick < watch.count) && !deadline.Over() && !Interrupted()) {
+    while (watch.pacing.More(tick, deadline)) {
         const DWORD readStart = GetTickCount();
         const ReadEnd end = reader->Read(exitCode);
         if (end == ReadEnd::kInterrupted) {
@@ -66,14 +65,10 @@ int RunWatch(const Options& options, const std::vector<std::string>& names,
             output.Record(IsoTimeNow(), tick, reader->variables(), reader->values());
         std::fputs(record.c_str(), stdout);
         std::fflush(stdout);
-        if (tick == watch.count) {
+        if (tick == watch.pacing.count) {
             break;
         }
-        // The next read begins one interval after this one began, or at once when the read
-        // took longer.
-        const DWORD took = GetTickCount() - readStart;
-        if (took < watch.intervalMs &&
-            !PauseUnlessInterrupted(deadline.Left(watch.intervalMs - took))) {
+        if (!watch.pacing.AwaitNext(readStart, deadline)) {
             break;
         }
     }
@@ -88,11 +83,7 @@ class WatchVerb final : public Verb {
 public:
     void Arguments(VerbArguments& arguments) override {
         arguments.Positionals("NAME", names_, "symbol names or direct addresses");
-        arguments.Number("--interval", watch_.intervalMs, "milliseconds between reads (min 10)",
-                         10u, 86400000u);
-        arguments.Number("--count", watch_.count, "stop after this many reads (0: never)");
-        arguments.Number("--duration", watch_.durationSeconds,
-                         "stop after this many seconds (0: never)", 0.0, 31536000.0);
+        watch_.pacing.Bind(arguments);
         arguments.Flag("--changes", watch_.changes,
                        "after the first read, print only the values that changed");
         arguments.Text("--format", watch_.format,
