@@ -34,3 +34,16 @@ if(NOT CMAKE_CROSSCOMPILING)
         message(FATAL_ERROR "ksym serve needs libcpp-httplib-dev; scripts/setup.sh installs it")
     endif()
 endif()
+
+# The MQTT client library of ksym publish, for the machine's own architecture (Debian's
+# libmosquitto-dev): where it is missing, ksym has every other verb and says why publish is
+# not there.
+if(NOT CMAKE_CROSSCOMPILING)
+    find_library(KSYM_MOSQUITTO_LIBRARY mosquitto)
+    find_path(KSYM_MOSQUITTO_INCLUDE_DIR mosquitto.h)
+    if(KSYM_MOSQUITTO_LIBRARY AND KSYM_MOSQUITTO_INCLUDE_DIR AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+        add_library(ksym_mosquitto INTERFACE IMPORTED GLOBAL)
+        target_include_directories(ksym_mosquitto SYSTEM INTERFACE ${KSYM_MOSQUITTO_INCLUDE_DIR})
+        target_link_libraries(ksym_mosquitto INTERFACE ${KSYM_MOSQUITTO_LIBRARY})
+    endif()
+endif()

@@ -6,6 +6,7 @@
 
 #include "extern/kclient.h"
 #include "formats/direct_address.h"
+#include "formats/name_compare.h"
 
 namespace ksymtool {
 
@@ -191,6 +192,29 @@ bool ListReader::AllValid() const {
         }
     }
     return true;
+}
+
+std::vector<std::string> ReachableNames(const Session& session) {
+    std::vector<std::string> names;
+    for (int32_t i = 0; i < session.symbolCount(); ++i) {
+        const char* name = session.symbols()[i]->name;
+        if (name == nullptr || name[0] == '\0') {
+            continue;
+        }
+        bool reached = true;
+        for (const std::string& earlier : names) {
+            if (formats::NamesEqual(earlier.c_str(), name)) {
+                std::fprintf(stderr, "ksym: '%s' has the name of '%s' and is left out\n", name,
+                             earlier.c_str());
+                reached = false;
+                break;
+            }
+        }
+        if (reached) {
+            names.emplace_back(name);
+        }
+    }
+    return names;
 }
 
 } // namespace ksymtool

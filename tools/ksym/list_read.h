@@ -65,6 +65,11 @@ std::unique_ptr<ListReader> PrepareReader(Session& session, const std::vector<st
 std::unique_ptr<ListReader> DefineReader(Session& session, const std::vector<std::string>& names,
                                          bool quiet, int& exitCode);
 
+// The names of the session's loaded symbols (those its load selected), each reaching its
+// symbol: placeholders have no name, and a symbol whose name equals an earlier one's (letters
+// in any case) cannot be reached by it, so it is left out, said on stderr.
+std::vector<std::string> ReachableNames(const Session& session);
+
 // Tells why the library refused to define a list of `variables` (error 19, 31 or 32): finds
 // the variable it refuses and sets `why` to "unknown variable: NAME" or that it does not fit
 // a telegram of the station. Returns the exit code.

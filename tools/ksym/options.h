@@ -17,15 +17,17 @@ struct Options {
 // Exit codes, the same for every verb; scripts tell the failures apart by them.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitOpenFailed = 2,     // the channel could not be opened (hello: nor closed)
-    kExitBadArgument = 3,    // unknown variable, value that does not fit, malformed argument
-    kExitNoSymbols = 4,      // the symbol table could not be loaded
-    kExitNoValue = 5,        // a variable read gave no value
-    kExitRefused = 6,        // the controller refused a write, login or logout
-    kExitNoAnswer = 7,       // the controller did not answer in time
-    kExitExchangeFailed = 8, // a request could not be sent, or its exchange failed
-    kExitVerifyFailed = 9,   // write --verify read back other bytes than were written
-    kExitListenFailed = 10,  // serve: the address cannot be listened on
+    kExitOpenFailed = 2,         // the channel could not be opened (hello: nor closed)
+    kExitBadArgument = 3,        // unknown variable, value that does not fit, malformed argument
+    kExitNoSymbols = 4,          // the symbol table could not be loaded
+    kExitNoValue = 5,            // a variable read gave no value
+    kExitRefused = 6,            // the controller refused a write, login or logout
+    kExitNoAnswer = 7,           // the controller did not answer in time
+    kExitExchangeFailed = 8,     // a request could not be sent, or its exchange failed
+    kExitVerifyFailed = 9,       // write --verify read back other bytes than were written
+    kExitListenFailed = 10,      // serve: the address cannot be listened on
+    kExitBrokerUnreachable = 11, // publish: the broker cannot be reached at the start
+    kExitBrokerRefused = 12,     // publish: the broker refused the connection (the login)
 };
 
 } // namespace ksymtool

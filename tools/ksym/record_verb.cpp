@@ -8,7 +8,6 @@
 
 #include "extern/kclient.h"
 #include "formats/byte_order.h"
-#include "formats/name_compare.h"
 #include "tools/ksym/deadline.h"
 #include "tools/ksym/read_pacing.h"
 #include "tools/ksym/identification.h"
@@ -35,32 +34,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using OutputFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// The names of every loaded symbol (those beginning with the prefix): placeholders have no
-// name, and a symbol whose name equals an earlier one's (letters in any case) cannot be
-// reached by it, so it is left out, said on stderr.
-std::vector<std::string> AllNames(const Session& session) {
-    std::vector<std::string> names;
-    for (int32_t i = 0; i < session.symbolCount(); ++i) {
-        const char* name = session.symbols()[i]->name;
-        if (name == nullptr || name[0] == '\0') {
-            continue;
-        }
-        bool reached = true;
-        for (const std::string& earlier : names) {
-            if (formats::NamesEqual(earlier.c_str(), name)) {
-                std::fprintf(stderr, "ksym: '%s' has the name of '%s' and is left out\n", name,
-                             earlier.c_str());
-                reached = false;
-                break;
-            }
-        }
-        if (reached) {
-            names.emplace_back(name);
-        }
-    }
-    return names;
-}
 
 // The header of a recording of the reader's variables on the session's station, and the unit
 // of each variable's conversion back to the controller's order. kExitOk or the exit code,
@@ -153,7 +126,7 @@ int RunRecord(const Options& options, std::vector<std::string> names, const Reco
         if (!session.LoadSymbols(record.prefix.empty() ? nullptr : record.prefix.c_str())) {
             return kExitNoSymbols;
         }
-        names = AllNames(session);
+        names = ReachableNames(session);
         if (names.empty()) {
             std::fprintf(stderr, "ksym: no symbol begins with '%s'\n", record.prefix.c_str());
             return kExitBadArgument;

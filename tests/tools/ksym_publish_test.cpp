@@ -1,0 +1,218 @@
+// ksym publish into a real mosquitto broker, read back by a subscriber of the test's own:
+// the JSON topics (state, birth, values) on change, deadband and heartbeat on the moving
+// sample plant; a station that goes and comes back; the will when the publisher dies; a
+// login; and the refusals, each with its exit code.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ksym_tool_run.h"
+#include "mqtt_broker.h"
+#include "plcsim_process.h"
+#include "support/watchdog.h"
+
+namespace {
+
+using ksymtest::Broker;
+using ksymtest::KsymCli;
+using ksymtest::Messages;
+using ksymtest::Station;
+using ksymtest::Subscriber;
+using ksymtest::ToolRun;
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPublishNoHang = std::chrono::seconds(120);
+const std::string kTemperature = "Line2.Station1.Temperature";
+const std::string kMode = "Line1.Mode";
+
+// The payloads sent to `topic`, in order.
+std::vector<std::string> On(const Messages& messages, const std::string& topic) {
+    std::vector<std::string> payloads;
+    for (const auto& [to, payload] : messages) {
+        if (to == topic) {
+            payloads.push_back(payload);
+        }
+    }
+    return payloads;
+}
+
+class KsymPublish : public KsymCli {};
+
+TEST_F(KsymPublish, JsonTopicsFollowTheChangesTheDeadbandAndTheHeartbeat) {
+    ksymtest::Watchdog watchdog("publish json", kPublishNoHang);
+    Broker broker(scratch_);
+    {
+        Subscriber subscriber(scratch_, broker.port(), "ksym/#");
+        const ToolRun run = Ksym({"publish", "--broker", broker.url(), kTemperature, kMode,
+                                  "--interval", "100", "--count", "15", "--heartbeat", "1"});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        ASSERT_TRUE(ksymtest::WaitUntil([&] {
+            const auto states = On(subscriber.Received(), "ksym/sim/state");
+            return !states.empty() && states.back() == "offline";
+        })) << "no offline at the end";
+        const Messages messages = subscriber.Received();
+        ASSERT_GE(messages.size(), 3u);
+        EXPECT_EQ(messages.front(),
+                  (std::pair<std::string, std::string>{"ksym/sim/state", "online"}));
+        const auto births = On(messages, "ksym/sim/birth");
+        ASSERT_EQ(births.size(), 1u);
+        const json birth = json::parse(births[0]);
+        EXPECT_EQ(birth["project"]["project"], "SAMPLE");
+        EXPECT_EQ(birth["project"]["number"], 7);
+        ASSERT_EQ(birth["variables"].size(), 2u);
+        EXPECT_EQ(birth["variables"][0], (json{{"name", kTemperature},
+                                               {"type", "LREAL"},
+                                               {"area", 1},
+                                               {"offset", 40},
+                                               {"size", 8}}));
+        EXPECT_EQ(birth["variables"][1]["type"], "BYTE");
+
+        const auto temperatures = On(messages, "ksym/sim/value/" + kTemperature);
+        const auto modes = On(messages, "ksym/sim/value/" + kMode);
+        // The temperature swings: nearly every read sends it. The mode stands: it goes at the
+        // start and on each heartbeat (about every second of the 1.4 s or more).
+        EXPECT_GE(temperatures.size(), 10u);
+        ASSERT_GE(modes.size(), 2u);
+        const json first = json::parse(modes[0]);
+        EXPECT_EQ(first["value"], 1);
+        EXPECT_EQ(first["valid"], true);
+        EXPECT_EQ(first["type"], "BYTE");
+        EXPECT_EQ(first["time"].get<std::string>().size(), 24u);
+        const json last = json::parse(temperatures.back());
+        EXPECT_TRUE(last["value"].is_number_float());
+        EXPECT_LE(modes.size(), 1 + temperatures.size() / 4) << "the mode went out unchanged";
+    }
+    {
+        // A deadband wider than the swing: the temperature goes only at the start and on the
+        // heartbeat, with the mode.
+        Subscriber subscriber(scratch_, broker.port(), "plant/#");
+        const ToolRun run = Ksym({"publish", "--broker", broker.url(), "--topic", "plant/line2",
+                                  kTemperature, kMode, "--interval", "100", "--count", "15",
+                                  "--heartbeat", "1", "--deadband", "1000", "--qos", "0"});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        ASSERT_TRUE(ksymtest::WaitUntil([&] {
+            const auto states = On(subscriber.Received(), "plant/line2/state");
+            return !states.empty() && states.back() == "offline";
+        }));
+        const Messages messages = subscriber.Received();
+        const auto temperatures = On(messages, "plant/line2/value/" + kTemperature);
+        EXPECT_GE(temperatures.size(), 2u);
+        EXPECT_EQ(temperatures.size(), On(messages, "plant/line2/value/" + kMode).size());
+    }
+}
+
+TEST_F(KsymPublish, AStationThatGoesIsLostAndComesBackWithANewBirth) {
+    ksymtest::Watchdog watchdog("publish station lost", kPublishNoHang);
+    Broker broker(scratch_);
+    Station station(scratch_);
+    const uint16_t port = station.port();
+    Subscriber subscriber(scratch_, broker.port(), "ksym/#");
+    const Clock::time_point start = Clock::now();
+    int stage = 0;
+    const ToolRun run =
+        Ksym({"--station", station.address(), "--timeout", "500", "publish", "--broker",
+              broker.url(), kMode, "--interval", "100", "--duration", "5"},
+             [&](pid_t, const std::string&) {
+                 const auto passed = Clock::now() - start;
+                 if (stage == 0 && passed > std::chrono::milliseconds(1000)) {
+                     station.Stop();
+                     stage = 1;
+                 } else if (stage == 1 && passed > std::chrono::milliseconds(2000)) {
+                     station.Start(scratch_, port);
+                     stage = 2;
+                 }
+             });
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string root = "ksym/tcp:127.0.0.1:" + std::to_string(port);
+    ASSERT_TRUE(ksymtest::WaitUntil([&] {
+        const auto states = On(subscriber.Received(), root + "/state");
+        return !states.empty() && states.back() == "offline";
+    }));
+    const Messages messages = subscriber.Received();
+    EXPECT_EQ(On(messages, root + "/state"),
+              (std::vector<std::string>{"online", "station-lost", "online", "offline"}));
+    EXPECT_EQ(On(messages, root + "/birth").size(), 2u);
+    // After the new birth the value goes again, though it did not change.
+    EXPECT_GE(On(messages, root + "/value/" + kMode).size(), 2u);
+}
+
+TEST_F(KsymPublish, APublisherThatDiesLeavesItsWillAndALoginIsKept) {
+    ksymtest::Watchdog watchdog("publish will and login", kPublishNoHang);
+    {
+        Broker broker(scratch_);
+        Subscriber subscriber(scratch_, broker.port(), "ksym/#");
+        const ToolRun run =
+            Ksym({"publish", "--broker", broker.url(), kMode, "--interval", "100"},
+                 [&](pid_t pid, const std::string&) {
+                     if (!On(subscriber.Received(), "ksym/sim/value/" + kMode).empty()) {
+                         kill(pid, SIGKILL);
+                     }
+                 });
+        EXPECT_EQ(run.exitCode, -1) << "killed";
+        EXPECT_TRUE(ksymtest::WaitUntil([&] {
+            const auto states = On(subscriber.Received(), "ksym/sim/state");
+            return !states.empty() && states.back() == "offline";
+        })) << "the broker did not send the will";
+    }
+    // A broker that wants a login: a wrong password is refused with its own exit code, the
+    // right one from the password file is taken.
+    const std::string passwords = (scratch_ / "passwords").string();
+    const std::string make =
+        "mosquitto_passwd -b -c " + passwords + " plant secret > /dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    Broker broker(scratch_, "allow_anonymous false\npassword_file " + passwords + "\n");
+    const std::string good = (scratch_ / "good").string();
+    const std::string bad = (scratch_ / "bad").string();
+    std::ofstream(good) << "secret\n";
+    std::ofstream(bad) << "wrong\n";
+    const ToolRun refused = Ksym({"publish", "--broker", broker.url(), kMode, "--count", "1",
+                                  "--username", "plant", "--password-file", bad});
+    EXPECT_EQ(refused.exitCode, 12) << refused.err;
+    EXPECT_NE(refused.err.find("refused"), std::string::npos) << refused.err;
+    Subscriber subscriber(scratch_, broker.port(), "ksym/#", {"-u", "plant", "-P", "secret"});
+    const ToolRun taken = Ksym({"publish", "--broker", broker.url(), kMode, "--count", "2",
+                                "--username", "plant", "--password-file", good});
+    EXPECT_EQ(taken.exitCode, 0) << taken.err;
+    EXPECT_TRUE(ksymtest::WaitUntil(
+        [&] { return !On(subscriber.Received(), "ksym/sim/value/" + kMode).empty(); }));
+}
+
+TEST_F(KsymPublish, BadOptionsAndAnUnreachableBrokerAreRefusedWithTheirCodes) {
+    const uint16_t nobody = ksymtest::FreePort();
+    const ToolRun unreachable =
+        Ksym({"publish", "--broker", "mqtt://127.0.0.1:" + std::to_string(nobody), kMode});
+    EXPECT_EQ(unreachable.exitCode, 11) << unreachable.err;
+    EXPECT_NE(unreachable.err.find("cannot reach the broker"), std::string::npos);
+    const std::string password = (scratch_ / "password").string();
+    std::ofstream(password) << "secret\n";
+    for (const std::vector<std::string>& arguments : {
+             std::vector<std::string>{"publish", kMode},
+             std::vector<std::string>{"publish", "--broker", "http://127.0.0.1:1883", kMode},
+             std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:0", kMode},
+             std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:1883"},
+             std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:1883", kMode,
+                                      "--prefix", "Line1"},
+             std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:1883", kMode,
+                                      "--format", "xml"},
+             std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:1883", kMode,
+                                      "--username", "plant"},
+             // A password in the clear beyond loopback.
+             std::vector<std::string>{"publish", "--broker", "mqtt://192.0.2.1:1883", kMode,
+                                      "--username", "plant", "--password-file", password},
+             std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:1883", kMode,
+                                      "--username", "plant", "--password-file", password + ".none"},
+         }) {
+        const ToolRun run = Ksym(arguments);
+        EXPECT_EQ(run.exitCode, 3) << arguments.back() << ": " << run.err;
+    }
+}
+
+} // namespace

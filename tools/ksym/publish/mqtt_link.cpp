@@ -1,0 +1,142 @@
+#include "tools/ksym/publish/mqtt_link.h"
+
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace ksymtool {
+
+namespace {
+
+// The library's global state, made once for the process.
+void InitializeLibrary() {
+    static const int initialized = mosquitto_lib_init();
+    (void)initialized;
+}
+
+constexpr unsigned kFirstRetrySeconds = 1;
+constexpr unsigned kLastRetrySeconds = 8;
+constexpr int kKeepAliveSeconds = 30;
+
+} // namespace
+
+MqttLink::MqttLink(MqttSettings settings) : settings_(std::move(settings)) {
+    InitializeLibrary();
+    client_ = mosquitto_new(settings_.clientId.empty() ? nullptr : settings_.clientId.c_str(), true,
+                            this);
+    if (client_ != nullptr) {
+        mosquitto_connect_callback_set(client_, &MqttLink::OnConnect);
+        mosquitto_disconnect_callback_set(client_, &MqttLink::OnDisconnect);
+        mosquitto_publish_callback_set(client_, &MqttLink::OnPublish);
+        mosquitto_reconnect_delay_set(client_, kFirstRetrySeconds, kLastRetrySeconds, true);
+    }
+}
+
+MqttLink::~MqttLink() {
+    if (client_ == nullptr) {
+        return;
+    }
+    mosquitto_disconnect(client_);
+    if (looping_) {
+        mosquitto_loop_stop(client_, true);
+    }
+    mosquitto_destroy(client_);
+}
+
+void MqttLink::OnConnect(mosquitto*, void* self, int code) {
+    auto* link = static_cast<MqttLink*>(self);
+    if (code == 0) {
+        link->connected_.store(true);
+        link->connections_.fetch_add(1);
+    }
+    std::lock_guard<std::mutex> lock(link->mutex_);
+    if (link->firstAnswer_ < 0) {
+        link->firstAnswer_ = code;
+        link->answered_.notify_all();
+    }
+}
+
+void MqttLink::OnDisconnect(mosquitto*, void* self, int) {
+    static_cast<MqttLink*>(self)->connected_.store(false);
+}
+
+void MqttLink::OnPublish(mosquitto*, void* self, int) {
+    auto* link = static_cast<MqttLink*>(self);
+    std::lock_guard<std::mutex> lock(link->mutex_);
+    ++link->taken_;
+    link->answered_.notify_all();
+}
+
+void MqttLink::Flush(uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    answered_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                       [&] { return taken_ >= sent_ || !connected_.load(); });
+}
+
+MqttLink::Start MqttLink::Connect(std::string& why) {
+    if (client_ == nullptr) {
+        why = "the MQTT client library could not make a client";
+        return Start::kFailed;
+    }
+    if (!settings_.username.empty() &&
+        mosquitto_username_pw_set(client_, settings_.username.c_str(),
+                                  settings_.password.c_str()) != MOSQ_ERR_SUCCESS) {
+        why = "the user name or password is not one MQTT can carry";
+        return Start::kFailed;
+    }
+    if (!settings_.willTopic.empty() &&
+        mosquitto_will_set(client_, settings_.willTopic.c_str(),
+                           static_cast<int>(settings_.willPayload.size()),
+                           settings_.willPayload.data(), settings_.qos, true) != MOSQ_ERR_SUCCESS) {
+        why = "the will topic '" + settings_.willTopic + "' is not a valid topic";
+        return Start::kFailed;
+    }
+    const std::string where = settings_.broker.host + ":" + std::to_string(settings_.broker.port);
+    const int connected = mosquitto_connect(client_, settings_.broker.host.c_str(),
+                                            settings_.broker.port, kKeepAliveSeconds);
+    if (connected != MOSQ_ERR_SUCCESS) {
+        why = "cannot reach the broker " + where + ": " +
+              (connected == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(connected));
+        return Start::kUnreachable;
+    }
+    if (mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) {
+        why = "the MQTT client library could not start its thread";
+        return Start::kFailed;
+    }
+    looping_ = true;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!answered_.wait_for(lock, std::chrono::milliseconds(settings_.timeoutMs),
+                            [&] { return firstAnswer_ >= 0; })) {
+        why = "the broker " + where + " did not answer the connection";
+        return Start::kUnreachable;
+    }
+    if (firstAnswer_ != 0) {
+        why = "the broker " + where +
+              " refused the connection: " + mosquitto_connack_string(firstAnswer_);
+        return Start::kRefused;
+    }
+    return Start::kConnected;
+}
+
+bool MqttLink::Publish(const std::string& topic, const std::string& payload, bool retain) {
+    if (client_ == nullptr || !connected_.load()) {
+        return false;
+    }
+    // Counted before the library's thread can report it delivered; the lock is not held
+    // across the call, which may report delivery on this thread.
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++sent_;
+    }
+    if (mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                          payload.data(), settings_.qos, retain) != MOSQ_ERR_SUCCESS) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --sent_;
+        return false;
+    }
+    return true;
+}
+
+} // namespace ksymtool

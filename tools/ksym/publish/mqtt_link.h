@@ -1,0 +1,78 @@
+// One connection to an MQTT broker through libmosquitto: connected once at the start (so
+// that an unreachable broker or a refused login is told apart and reported), then kept by
+// the library's own thread, which reconnects with a growing delay after a break. The will
+// (a retained message the broker sends when the link dies without saying goodbye) is set
+// before the connection.
+//
+// Threads: the owner's thread calls every member; libmosquitto's thread runs the callbacks,
+// which only touch the atomics and, under mutex_, the first answer and the counts of
+// messages sent and delivered.
+#ifndef KSYM_TOOLS_PUBLISH_MQTT_LINK_H
+#define KSYM_TOOLS_PUBLISH_MQTT_LINK_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "tools/ksym/publish/broker_address.h"
+
+struct mosquitto;
+
+namespace ksymtool {
+
+struct MqttSettings {
+    BrokerAddress broker;
+    std::string clientId; // empty: the library makes one
+    std::string username; // empty: none
+    std::string password;
+    int qos = 1;
+    std::string willTopic;
+    std::string willPayload;
+    uint32_t timeoutMs = 5000; // how long the first connection may take
+};
+
+class MqttLink {
+public:
+    enum class Start { kConnected, kUnreachable, kRefused, kFailed };
+
+    explicit MqttLink(MqttSettings settings);
+    MqttLink(const MqttLink&) = delete;
+    MqttLink& operator=(const MqttLink&) = delete;
+    // Disconnects (the will is not sent) and stops the library's thread.
+    ~MqttLink();
+
+    // Connects and starts the library's thread; the reason in `why` when it is not kConnected.
+    Start Connect(std::string& why);
+    // Sends a message with the settings' QoS; false when the link is down or the library
+    // refuses it (the message is not kept).
+    bool Publish(const std::string& topic, const std::string& payload, bool retain);
+    // Waits until the broker took every message sent so far (at most `timeoutMs`), so that
+    // the last ones are not lost with the disconnection.
+    void Flush(uint32_t timeoutMs);
+    bool connected() const { return connected_.load(); }
+    // How many times the broker accepted the connection: a change means a reconnection, after
+    // which the retained state is sent again.
+    uint64_t connections() const { return connections_.load(); }
+
+private:
+    static void OnConnect(mosquitto* client, void* self, int code);
+    static void OnDisconnect(mosquitto* client, void* self, int code);
+    static void OnPublish(mosquitto* client, void* self, int messageId);
+
+    MqttSettings settings_;
+    mosquitto* client_ = nullptr;
+    bool looping_ = false;
+    std::atomic<bool> connected_{false};
+    std::atomic<uint64_t> connections_{0};
+    std::mutex mutex_;
+    std::condition_variable answered_;
+    int firstAnswer_ = -1; // the broker's first CONNACK code; -1 before it
+    uint64_t sent_ = 0;    // messages handed to the library
+    uint64_t taken_ = 0;   // of those, the ones the library reported as delivered
+};
+
+} // namespace ksymtool
+
+#endif
