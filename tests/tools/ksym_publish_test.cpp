@@ -185,6 +185,76 @@ TEST_F(KsymPublish, APublisherThatDiesLeavesItsWillAndALoginIsKept) {
         [&] { return !On(subscriber.Received(), "ksym/sim/value/" + kMode).empty(); }));
 }
 
+TEST_F(KsymPublish, WritesAreTakenOnlyWhenAllowedAndCheckedAsWriteChecksThem) {
+    ksymtest::Watchdog watchdog("publish writes", kPublishNoHang);
+    Broker broker(scratch_);
+    const std::string name = "Line1.Recipe.Name";
+    // Publishes Mode and Name for `seconds`; once the first values are out, asks for the
+    // writes `sets` (topic level under ROOT/set/, payload).
+    const auto run = [&](const std::string& station, bool allowed,
+                         const std::vector<std::pair<std::string, std::string>>& sets,
+                         Subscriber& subscriber, const std::string& root) {
+        std::vector<std::string> arguments = {"--station",  station,      "publish", "--broker",
+                                              broker.url(), kMode,        name,      "--interval",
+                                              "100",        "--duration", "2.5"};
+        if (allowed) {
+            arguments.push_back("--allow-writes");
+        }
+        bool sent = false;
+        const ToolRun done = Ksym(arguments, [&](pid_t, const std::string&) {
+            if (!sent && !On(subscriber.Received(), root + "/value/" + name).empty()) {
+                for (const auto& [level, payload] : sets) {
+                    subscriber.Send(root + "/set/" + level, payload);
+                }
+                sent = true;
+            }
+        });
+        EXPECT_EQ(done.exitCode, 0) << done.err;
+        EXPECT_TRUE(sent);
+    };
+    {
+        Subscriber subscriber(scratch_, broker.port(), "ksym/sim/#");
+        run("sim", true, {{kMode, "4"}, {kMode, "300"}, {"Line2.Counter", "1"}, {name, "\"Rye\""}},
+            subscriber, "ksym/sim");
+        const Messages messages = subscriber.Received();
+        const auto modeResults = On(messages, "ksym/sim/set-result/" + kMode);
+        ASSERT_EQ(modeResults.size(), 2u);
+        EXPECT_EQ(json::parse(modeResults[0]), (json{{"ok", true}}));
+        const json tooBig = json::parse(modeResults[1]);
+        EXPECT_EQ(tooBig["code"], 3);
+        EXPECT_NE(tooBig["error"].get<std::string>().find("does not fit"), std::string::npos);
+        EXPECT_EQ(On(messages, "ksym/sim/set-result/Line2.Counter"),
+                  (std::vector<std::string>{
+                      R"({"code":3,"error":"not a published variable: Line2.Counter"})"}));
+        EXPECT_EQ(On(messages, "ksym/sim/set-result/" + name),
+                  (std::vector<std::string>{R"({"ok":true})"}));
+        const auto modes = On(messages, "ksym/sim/value/" + kMode);
+        ASSERT_GE(modes.size(), 2u);
+        EXPECT_EQ(json::parse(modes.back())["value"], 4) << "the write took";
+        EXPECT_EQ(json::parse(On(messages, "ksym/sim/value/" + name).back())["value"], "Rye");
+    }
+    {
+        // Not allowed: nothing is subscribed, nothing answered, nothing written.
+        Subscriber subscriber(scratch_, broker.port(), "ksym/sim/#");
+        run("sim", false, {{kMode, "4"}}, subscriber, "ksym/sim");
+        const Messages messages = subscriber.Received();
+        EXPECT_TRUE(On(messages, "ksym/sim/set-result/" + kMode).empty());
+        for (const std::string& mode : On(messages, "ksym/sim/value/" + kMode)) {
+            EXPECT_EQ(json::parse(mode)["value"], 1);
+        }
+    }
+    {
+        // A controller that refuses writes: its refusal's code.
+        Station station(scratch_, 0, {"--read-only"});
+        const std::string root = "ksym/tcp:127.0.0.1:" + std::to_string(station.port());
+        Subscriber subscriber(scratch_, broker.port(), root + "/#");
+        run(station.address(), true, {{kMode, "4"}}, subscriber, root);
+        const auto results = On(subscriber.Received(), root + "/set-result/" + kMode);
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(json::parse(results[0])["code"], 6);
+    }
+}
+
 TEST_F(KsymPublish, BadOptionsAndAnUnreachableBrokerAreRefusedWithTheirCodes) {
     const uint16_t nobody = ksymtest::FreePort();
     const ToolRun unreachable =

@@ -130,13 +130,14 @@ using Messages = std::vector<std::pair<std::string, std::string>>;
 class Subscriber {
 public:
     // Subscribes to `topic` (with `options` for mosquitto_sub, e.g. a login) and returns once
-    // the subscription is in place (a marker the test sends has come through).
+    // the subscription is in place (a marker the test sends has come through). Messages
+    // retained from before are left out: a subscriber sees what is sent while it listens.
     Subscriber(const std::filesystem::path& folder, uint16_t port, const std::string& topic,
                std::vector<std::string> options = {})
         : port_(port), options_(std::move(options)),
           out_((folder / ("sub" + std::to_string(++count_) + ".txt")).string()) {
         std::vector<std::string> args = {
-            "mosquitto_sub", "-h", "127.0.0.1",      "-p", std::to_string(port), "-v", "-t",
+            "mosquitto_sub", "-h", "127.0.0.1",      "-p", std::to_string(port), "-v", "-R", "-t",
             topic,           "-t", "ksym-test/ready"};
         args.insert(args.end(), options_.begin(), options_.end());
         pid_ = Spawn(args, out_);

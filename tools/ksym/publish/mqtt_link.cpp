@@ -30,6 +30,7 @@ MqttLink::MqttLink(MqttSettings settings) : settings_(std::move(settings)) {
         mosquitto_connect_callback_set(client_, &MqttLink::OnConnect);
         mosquitto_disconnect_callback_set(client_, &MqttLink::OnDisconnect);
         mosquitto_publish_callback_set(client_, &MqttLink::OnPublish);
+        mosquitto_message_callback_set(client_, &MqttLink::OnMessage);
         mosquitto_reconnect_delay_set(client_, kFirstRetrySeconds, kLastRetrySeconds, true);
     }
 }
@@ -40,13 +41,17 @@ MqttLink::~MqttLink() {
     }
     mosquitto_disconnect(client_);
     if (looping_) {
-        mosquitto_loop_stop(client_, true);
+        mosquitto_loop_stop(client_, false); // its thread ends once the goodbye is out
     }
     mosquitto_destroy(client_);
 }
 
-void MqttLink::OnConnect(mosquitto*, void* self, int code) {
+void MqttLink::OnConnect(mosquitto* client, void* self, int code) {
     auto* link = static_cast<MqttLink*>(self);
+    if (code == 0 && !link->filter_.empty()) {
+        // A clean session forgets subscriptions: each connection makes its own.
+        mosquitto_subscribe(client, nullptr, link->filter_.c_str(), link->settings_.qos);
+    }
     if (code == 0) {
         link->connected_.store(true);
         link->connections_.fetch_add(1);
@@ -67,6 +72,21 @@ void MqttLink::OnPublish(mosquitto*, void* self, int) {
     std::lock_guard<std::mutex> lock(link->mutex_);
     ++link->taken_;
     link->answered_.notify_all();
+}
+
+void MqttLink::OnMessage(mosquitto*, void* self, const ::mosquitto_message* message) {
+    auto* link = static_cast<MqttLink*>(self);
+    if (message == nullptr || message->topic == nullptr || !link->receive_) {
+        return;
+    }
+    const auto* bytes = static_cast<const char*>(message->payload);
+    const size_t length = message->payloadlen > 0 ? static_cast<size_t>(message->payloadlen) : 0;
+    link->receive_(message->topic, bytes != nullptr ? std::string(bytes, length) : std::string());
+}
+
+void MqttLink::Subscribe(std::string filter, Receive receive) {
+    filter_ = std::move(filter);
+    receive_ = std::move(receive);
 }
 
 void MqttLink::Flush(uint32_t timeoutMs) {

@@ -13,12 +13,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
 #include "tools/ksym/publish/broker_address.h"
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace ksymtool {
 
@@ -48,6 +50,10 @@ public:
     // Sends a message with the settings' QoS; false when the link is down or the library
     // refuses it (the message is not kept).
     bool Publish(const std::string& topic, const std::string& payload, bool retain);
+    // Takes the messages of `filter` from now on, also after every reconnection; `receive`
+    // runs on the library's thread with each one's topic and payload. Call before Connect.
+    using Receive = std::function<void(const std::string& topic, const std::string& payload)>;
+    void Subscribe(std::string filter, Receive receive);
     // Waits until the broker took every message sent so far (at most `timeoutMs`), so that
     // the last ones are not lost with the disconnection.
     void Flush(uint32_t timeoutMs);
@@ -60,8 +66,11 @@ private:
     static void OnConnect(mosquitto* client, void* self, int code);
     static void OnDisconnect(mosquitto* client, void* self, int code);
     static void OnPublish(mosquitto* client, void* self, int messageId);
+    static void OnMessage(mosquitto* client, void* self, const ::mosquitto_message* message);
 
     MqttSettings settings_;
+    std::string filter_; // set before the library's thread starts, then only read
+    Receive receive_;
     mosquitto* client_ = nullptr;
     bool looping_ = false;
     std::atomic<bool> connected_{false};

@@ -14,9 +14,11 @@
 #include "tools/ksym/list_read.h"
 #include "tools/ksym/mended_list.h"
 #include "tools/ksym/publish/mqtt_link.h"
+#include "tools/ksym/publish/write_inbox.h"
 #include "tools/ksym/read_pacing.h"
 #include "tools/ksym/recorder.h"
 #include "tools/ksym/session.h"
+#include "tools/ksym/variable_write.h"
 #include "tools/ksym/verb.h"
 #include "tools/ksym/watch_output.h"
 
@@ -37,6 +39,7 @@ struct PublishOptions {
     std::string username;
     std::string passwordFile;
     bool allowInsecure = false;
+    bool allowWrites = false;
 };
 
 // The first line of the password file, without its line end.
@@ -142,6 +145,36 @@ public:
     }
 
     // The last word: offline, delivered before the link goes.
+    // Writes what ROOT/set/NAME asked for, each checked as ksym write checks it, and answers
+    // on ROOT/set-result/NAME. Only the published variables can be written.
+    void Write(const Session& session, const ListReader& reader, WriteInbox& inbox) {
+        for (WriteRequest& request : inbox.TakeAll()) {
+            nlohmann::json result;
+            const Variable* target = nullptr;
+            for (const Variable& variable : reader.variables()) {
+                if (TopicLevel(variable.name) == request.name) {
+                    target = &variable;
+                    break;
+                }
+            }
+            std::string why;
+            int code = kExitBadArgument;
+            if (target == nullptr) {
+                why = "not a published variable: " + request.name;
+            } else {
+                std::vector<Assignment> assignments = {{*target, std::move(request.text), {}}};
+                code = ParseAssignments(assignments, why)
+                           ? WriteAssignments(session, assignments, why)
+                           : kExitBadArgument;
+            }
+            result = code == kExitOk ? nlohmann::json{{"ok", true}}
+                                     : nlohmann::json{{"error", why}, {"code", code}};
+            link_.Publish(root_ + "/set-result/" + request.name,
+                          result.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                          false);
+        }
+    }
+
     void Offline(uint32_t timeoutMs) {
         link_.Publish(StateTopic(root_), "offline", true);
         link_.Flush(timeoutMs);
@@ -204,6 +237,17 @@ int RunPublish(const Options& options, std::vector<std::string> names,
         return exitCode;
     }
     MqttLink link(settings);
+    WriteInbox inbox;
+    if (publish.allowWrites) {
+        const std::string setPrefix = root + "/set/";
+        link.Subscribe(setPrefix + "+", [&inbox, setPrefix](const std::string& topic,
+                                                            const std::string& payload) {
+            if (topic.compare(0, setPrefix.size(), setPrefix) == 0 &&
+                !inbox.Put({topic.substr(setPrefix.size()), WriteText(payload)})) {
+                std::fprintf(stderr, "ksym: too many writes waiting; %s dropped\n", topic.c_str());
+            }
+        });
+    }
     std::string why;
     switch (link.Connect(why)) {
     case MqttLink::Start::kConnected:
@@ -242,6 +286,7 @@ int RunPublish(const Options& options, std::vector<std::string> names,
         }
         ++reads;
         publisher.Values(*reader, static_cast<DWORD>(GetTickCount() - start));
+        publisher.Write(session, *reader, inbox);
         if (reads == publish.pacing.count || !publish.pacing.AwaitNext(readStart, deadline)) {
             break;
         }
@@ -270,6 +315,8 @@ public:
         arguments.Text("--username", publish_.username, "the broker login's user name");
         arguments.Text("--password-file", publish_.passwordFile,
                        "the file whose first line is the password");
+        arguments.Flag("--allow-writes", publish_.allowWrites,
+                       "take writes from ROOT/set/NAME, answered on ROOT/set-result/NAME");
         arguments.Flag("--allow-insecure", publish_.allowInsecure,
                        "a password over mqtt:// to a broker beyond loopback");
     }
