@@ -14,7 +14,7 @@ else
     # The browser test of ksym serve's page.
     packages+=(chromium chromium-driver python3-selenium)
     # ksym publish: the MQTT client library, and the broker and subscriber its tests run.
-    packages+=(libmosquitto-dev mosquitto mosquitto-clients)
+    packages+=(libmosquitto-dev mosquitto mosquitto-clients openssl)
 fi
 # The i386 build: the 32-bit compilers and libraries, and qemu-user to run its programs.
 if [ "${1:-}" != tool ] && [ "${KSYM_SKIP_LINUX32:-0}" != 1 ]; then

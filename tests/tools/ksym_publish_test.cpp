@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@ using ksymtest::Subscriber;
 using ksymtest::ToolRun;
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
 
 constexpr auto kPublishNoHang = std::chrono::seconds(120);
 const std::string kTemperature = "Line2.Station1.Temperature";
@@ -253,6 +256,53 @@ TEST_F(KsymPublish, WritesAreTakenOnlyWhenAllowedAndCheckedAsWriteChecksThem) {
         ASSERT_EQ(results.size(), 1u);
         EXPECT_EQ(json::parse(results[0])["code"], 6);
     }
+}
+
+// A CA of the test's own, and a certificate for 127.0.0.1 from it, in `folder`: ca.pem,
+// server.pem, server.key (readable by the broker's own user).
+void MakeCertificates(const fs::path& folder, const std::string& ca) {
+    const std::string in = "cd " + folder.string() + " && ";
+    std::ofstream(folder / "san.ext") << "subjectAltName=IP:127.0.0.1,DNS:localhost\n";
+    const std::string quiet = " > /dev/null 2>&1";
+    ASSERT_EQ(std::system((in + "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -keyout " + ca +
+                           ".key -out " + ca + ".pem -subj /CN=" + ca + quiet)
+                              .c_str()),
+              0);
+    ASSERT_EQ(std::system((in +
+                           "openssl req -newkey rsa:2048 -nodes -keyout server.key -out "
+                           "server.csr -subj /CN=127.0.0.1" +
+                           quiet)
+                              .c_str()),
+              0);
+    ASSERT_EQ(std::system((in + "openssl x509 -req -in server.csr -CA " + ca + ".pem -CAkey " + ca +
+                           ".key -CAcreateserial -days 1 -extfile san.ext -out server.pem" + quiet +
+                           " && chmod 644 server.key")
+                              .c_str()),
+              0);
+}
+
+TEST_F(KsymPublish, TlsVerifiesTheBrokerAgainstTheCaFile) {
+    ksymtest::Watchdog watchdog("publish tls", kPublishNoHang);
+    const fs::path other = scratch_ / "other";
+    fs::create_directories(other);
+    MakeCertificates(other, "otherca"); // a CA the broker's certificate is not from
+    MakeCertificates(scratch_, "ca");
+    const std::string ca = (scratch_ / "ca.pem").string();
+    Broker broker(scratch_, "cafile " + ca + "\ncertfile " + (scratch_ / "server.pem").string() +
+                                "\nkeyfile " + (scratch_ / "server.key").string() +
+                                "\nallow_anonymous true\n");
+    const std::string url = "mqtts://127.0.0.1:" + std::to_string(broker.port());
+    Subscriber subscriber(scratch_, broker.port(), "ksym/#", {"--cafile", ca});
+    const ToolRun taken =
+        Ksym({"publish", "--broker", url, "--ca-file", ca, kMode, "--count", "2"});
+    EXPECT_EQ(taken.exitCode, 0) << taken.err;
+    EXPECT_TRUE(ksymtest::WaitUntil(
+        [&] { return !On(subscriber.Received(), "ksym/sim/value/" + kMode).empty(); }));
+    const ToolRun untrusted = Ksym({"publish", "--broker", url, "--ca-file",
+                                    (other / "otherca.pem").string(), kMode, "--count", "1"});
+    EXPECT_EQ(untrusted.exitCode, 11) << untrusted.err;
+    const ToolRun plain = Ksym({"publish", "--broker", broker.url(), "--ca-file", ca, kMode});
+    EXPECT_EQ(plain.exitCode, 3) << plain.err;
 }
 
 TEST_F(KsymPublish, BadOptionsAndAnUnreachableBrokerAreRefusedWithTheirCodes) {

@@ -19,6 +19,8 @@ void InitializeLibrary() {
 constexpr unsigned kFirstRetrySeconds = 1;
 constexpr unsigned kLastRetrySeconds = 8;
 constexpr int kKeepAliveSeconds = 30;
+// Where the system keeps the certificates a broker is verified against without --ca-file.
+constexpr const char* kSystemCertificates = "/etc/ssl/certs";
 
 } // namespace
 
@@ -95,6 +97,24 @@ void MqttLink::Flush(uint32_t timeoutMs) {
                        [&] { return taken_ >= sent_ || !connected_.load(); });
 }
 
+bool MqttLink::SetTls(std::string& why) {
+    const auto text = [](const std::string& path) { return path.empty() ? nullptr : path.c_str(); };
+    const int set = mosquitto_tls_set(client_, text(settings_.caFile),
+                                      settings_.caFile.empty() ? kSystemCertificates : nullptr,
+                                      text(settings_.certFile), text(settings_.keyFile), nullptr);
+    if (set != MOSQ_ERR_SUCCESS) {
+        why = "the TLS files cannot be used: " + std::string(mosquitto_strerror(set));
+        return false;
+    }
+    // The peer's certificate is checked, and its name against the broker's host.
+    if (mosquitto_tls_opts_set(client_, 1, nullptr, nullptr) != MOSQ_ERR_SUCCESS ||
+        mosquitto_tls_insecure_set(client_, false) != MOSQ_ERR_SUCCESS) {
+        why = "TLS cannot be set up";
+        return false;
+    }
+    return true;
+}
+
 MqttLink::Start MqttLink::Connect(std::string& why) {
     if (client_ == nullptr) {
         why = "the MQTT client library could not make a client";
@@ -111,6 +131,9 @@ MqttLink::Start MqttLink::Connect(std::string& why) {
                            static_cast<int>(settings_.willPayload.size()),
                            settings_.willPayload.data(), settings_.qos, true) != MOSQ_ERR_SUCCESS) {
         why = "the will topic '" + settings_.willTopic + "' is not a valid topic";
+        return Start::kFailed;
+    }
+    if (settings_.broker.tls && !SetTls(why)) {
         return Start::kFailed;
     }
     const std::string where = settings_.broker.host + ":" + std::to_string(settings_.broker.port);

@@ -30,6 +30,11 @@ struct MqttSettings {
     std::string username; // empty: none
     std::string password;
     int qos = 1;
+    // mqtts://: the broker is verified against the CA file (the system's certificates when
+    // empty), host name included; the client's own certificate and key when given.
+    std::string caFile;
+    std::string certFile;
+    std::string keyFile;
     std::string willTopic;
     std::string willPayload;
     uint32_t timeoutMs = 5000; // how long the first connection may take
@@ -63,6 +68,7 @@ public:
     uint64_t connections() const { return connections_.load(); }
 
 private:
+    bool SetTls(std::string& why);
     static void OnConnect(mosquitto* client, void* self, int code);
     static void OnDisconnect(mosquitto* client, void* self, int code);
     static void OnPublish(mosquitto* client, void* self, int messageId);

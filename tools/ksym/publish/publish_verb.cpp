@@ -38,6 +38,9 @@ struct PublishOptions {
     std::string clientId;
     std::string username;
     std::string passwordFile;
+    std::string caFile;
+    std::string certFile;
+    std::string keyFile;
     bool allowInsecure = false;
     bool allowWrites = false;
 };
@@ -62,10 +65,18 @@ int LinkSettings(const Options& options, const PublishOptions& publish, const st
         std::fprintf(stderr, "ksym: %s\n", why.c_str());
         return kExitBadArgument;
     }
-    if (settings.broker.tls) {
-        std::fprintf(stderr, "ksym: mqtts:// is not supported by this build yet\n");
+    if (!settings.broker.tls &&
+        !(publish.caFile.empty() && publish.certFile.empty() && publish.keyFile.empty())) {
+        std::fprintf(stderr, "ksym: --ca-file, --cert-file and --key-file go with mqtts://\n");
         return kExitBadArgument;
     }
+    if (publish.certFile.empty() != publish.keyFile.empty()) {
+        std::fprintf(stderr, "ksym: --cert-file and --key-file go together\n");
+        return kExitBadArgument;
+    }
+    settings.caFile = publish.caFile;
+    settings.certFile = publish.certFile;
+    settings.keyFile = publish.keyFile;
     if (publish.passwordFile.empty() != publish.username.empty()) {
         std::fprintf(stderr, "ksym: --username and --password-file go together\n");
         return kExitBadArgument;
@@ -300,7 +311,8 @@ public:
     void Arguments(VerbArguments& arguments) override {
         arguments.OptionalPositionals("NAME", names_,
                                       "symbol names or direct addresses (or --prefix)");
-        arguments.Text("--broker", publish_.broker, "mqtt://HOST:PORT (required)");
+        arguments.Text("--broker", publish_.broker,
+                       "mqtt://HOST:PORT or mqtts://HOST:PORT (required)");
         arguments.Text("--prefix", publish_.prefix,
                        "every symbol whose name begins with this (any case)");
         arguments.Text("--format", publish_.format, "json (the default)");
@@ -315,6 +327,11 @@ public:
         arguments.Text("--username", publish_.username, "the broker login's user name");
         arguments.Text("--password-file", publish_.passwordFile,
                        "the file whose first line is the password");
+        arguments.Text("--ca-file", publish_.caFile,
+                       "mqtts://: the CA the broker's certificate must come from (default: the "
+                       "system's)");
+        arguments.Text("--cert-file", publish_.certFile, "mqtts://: the client's certificate");
+        arguments.Text("--key-file", publish_.keyFile, "mqtts://: the client's key");
         arguments.Flag("--allow-writes", publish_.allowWrites,
                        "take writes from ROOT/set/NAME, answered on ROOT/set-result/NAME");
         arguments.Flag("--allow-insecure", publish_.allowInsecure,
@@ -322,7 +339,8 @@ public:
     }
     int Run(const Options& options) override {
         if (publish_.broker.empty()) {
-            std::fprintf(stderr, "ksym: publish needs --broker mqtt://HOST:PORT\n");
+            std::fprintf(stderr,
+                         "ksym: publish needs --broker mqtt://HOST:PORT or mqtts://HOST:PORT\n");
             return kExitBadArgument;
         }
         return RunPublish(options, names_, publish_);
