@@ -19,6 +19,7 @@
 #include "mqtt_broker.h"
 #include "plcsim_process.h"
 #include "support/watchdog.h"
+#include "tools/ksym/publish/message_buffer.h"
 
 namespace {
 
@@ -303,6 +304,123 @@ TEST_F(KsymPublish, TlsVerifiesTheBrokerAgainstTheCaFile) {
     EXPECT_EQ(untrusted.exitCode, 11) << untrusted.err;
     const ToolRun plain = Ksym({"publish", "--broker", broker.url(), "--ca-file", ca, kMode});
     EXPECT_EQ(plain.exitCode, 3) << plain.err;
+}
+
+TEST_F(KsymPublish, TheBufferKeepsWholeEntriesInOrderWithinItsLimitAcrossRestarts) {
+    using ksymtool::BufferedMessage;
+    using ksymtool::MessageBuffer;
+    const std::string folder = (scratch_ / "buffer").string();
+    const std::string file = folder + "/ksym-publish.buffer";
+    std::string why;
+    {
+        MessageBuffer buffer(folder, 1024 * 1024);
+        ASSERT_TRUE(buffer.Open(why)) << why;
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_TRUE(buffer.Append({"t/" + std::to_string(i), std::string(i, 'x')}));
+        }
+    }
+    std::string bytes = ksymtest::ReadText(file);
+    // A kill at any moment leaves a file whose whole entries read back as the first ones.
+    for (size_t length = 0; length <= bytes.size(); ++length) {
+        uint64_t used = 0;
+        const auto read = ksymtool::DecodeBufferEntries(bytes.substr(0, length), used);
+        ASSERT_LE(used, length);
+        for (size_t i = 0; i < read.size(); ++i) {
+            ASSERT_EQ(read[i].topic, "t/" + std::to_string(i)) << "cut at " << length;
+        }
+        if (length == bytes.size()) {
+            EXPECT_EQ(read.size(), 5u);
+        }
+    }
+    // A restart after a kill in the middle of the last entry: the whole ones stay, the next
+    // entry follows them.
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() - 3);
+    {
+        MessageBuffer buffer(folder, 1024 * 1024);
+        ASSERT_TRUE(buffer.Open(why)) << why;
+        ASSERT_TRUE(buffer.Append({"t/after", "y"}));
+        const auto kept = buffer.Kept();
+        ASSERT_EQ(kept.size(), 5u);
+        EXPECT_EQ(kept[3].topic, "t/3");
+        EXPECT_EQ(kept[4].topic, "t/after");
+        // Sent in order until the sending fails; what was not sent stays.
+        std::vector<std::string> sent;
+        EXPECT_EQ(buffer.Drain([&](const BufferedMessage& message) {
+            sent.push_back(message.topic);
+            return sent.size() <= 2;
+        }),
+                  2u);
+        EXPECT_EQ(sent, (std::vector<std::string>{"t/0", "t/1", "t/2"}));
+        EXPECT_EQ(buffer.Kept().size(), 3u);
+    }
+    // A changed byte: the entries from there on are not taken.
+    bytes = ksymtest::ReadText(file);
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x40);
+    uint64_t used = 0;
+    EXPECT_LT(ksymtool::DecodeBufferEntries(bytes, used).size(), 3u);
+    // The limit: the oldest go first, down to three quarters of it, and are counted.
+    MessageBuffer small((scratch_ / "small").string(), 400);
+    ASSERT_TRUE(small.Open(why)) << why;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(small.Append({"v/" + std::to_string(i), std::string(30, 'z')}));
+    }
+    const auto kept = small.Kept();
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept.back().topic, "v/19");
+    EXPECT_EQ(small.dropped() + kept.size(), 20u);
+    EXPECT_LE(fs::file_size(scratch_ / "small" / "ksym-publish.buffer"), 400u);
+}
+
+TEST_F(KsymPublish, WhatCameWhileTheBrokerWasDownArrivesAfterwardsInOrderMarkedHistorical) {
+    ksymtest::Watchdog watchdog("publish buffer", kPublishNoHang);
+    const fs::path store = scratch_ / "store";
+    fs::create_directories(store);
+    Broker broker(scratch_, "allow_anonymous true\npersistence true\npersistence_location " +
+                                store.string() + "/\n");
+    Subscriber subscriber(scratch_, broker.port(), "ksym/#", {}, true);
+    const std::string buffer = (scratch_ / "buffer").string();
+    const Clock::time_point start = Clock::now();
+    int stage = 0;
+    const ToolRun run =
+        Ksym({"publish", "--broker", broker.url(), kTemperature, "--interval", "100", "--duration",
+              "7", "--buffer", buffer},
+             [&](pid_t, const std::string&) {
+                 const auto passed = Clock::now() - start;
+                 if (stage == 0 && passed > std::chrono::milliseconds(1000)) {
+                     broker.Stop();
+                     stage = 1;
+                 } else if (stage == 1 && passed > std::chrono::milliseconds(3000)) {
+                     broker.Start();
+                     stage = 2;
+                 }
+             });
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_TRUE(ksymtest::WaitUntil([&] {
+        const auto states = On(subscriber.Received(), "ksym/sim/state");
+        return !states.empty() && states.back() == "offline";
+    }));
+    const Messages messages = subscriber.Received();
+    std::vector<std::string> times;
+    size_t historical = 0;
+    bool liveAfterHistorical = false;
+    for (const std::string& payload : On(messages, "ksym/sim/value/" + kTemperature)) {
+        const json value = json::parse(payload);
+        times.push_back(value["time"]);
+        if (value.value("historical", false)) {
+            ++historical;
+            EXPECT_FALSE(liveAfterHistorical) << "kept values come before the new ones";
+        } else if (historical != 0) {
+            liveAfterHistorical = true;
+        }
+    }
+    // Two seconds down at ten reads a second.
+    EXPECT_GE(historical, 12u);
+    EXPECT_TRUE(liveAfterHistorical);
+    for (size_t i = 1; i < times.size(); ++i) {
+        EXPECT_LT(times[i - 1], times[i]) << "in order, nothing twice";
+    }
+    EXPECT_GE(On(messages, "ksym/sim/birth").size(), 2u) << "a birth after the broker's return";
+    EXPECT_TRUE(ksymtool::MessageBuffer(buffer, 1024).Kept().empty()) << "all sent";
 }
 
 TEST_F(KsymPublish, BadOptionsAndAnUnreachableBrokerAreRefusedWithTheirCodes) {

@@ -132,14 +132,19 @@ public:
     // Subscribes to `topic` (with `options` for mosquitto_sub, e.g. a login) and returns once
     // the subscription is in place (a marker the test sends has come through). Messages
     // retained from before are left out: a subscriber sees what is sent while it listens.
+    // With `persistent`, its session (QoS 1) outlives its connection: what comes while the
+    // broker restarts (with persistence on) reaches it once it is back.
     Subscriber(const std::filesystem::path& folder, uint16_t port, const std::string& topic,
-               std::vector<std::string> options = {})
+               std::vector<std::string> options = {}, bool persistent = false)
         : port_(port), options_(std::move(options)),
           out_((folder / ("sub" + std::to_string(++count_) + ".txt")).string()) {
         std::vector<std::string> args = {
             "mosquitto_sub", "-h", "127.0.0.1",      "-p", std::to_string(port), "-v", "-R", "-t",
             topic,           "-t", "ksym-test/ready"};
         args.insert(args.end(), options_.begin(), options_.end());
+        if (persistent) {
+            args.insert(args.end(), {"-c", "-q", "1", "-i", "ksym-test-" + std::to_string(count_)});
+        }
         pid_ = Spawn(args, out_);
         const bool ready = WaitUntil([&] {
             Send("ksym-test/ready", "1");

@@ -44,15 +44,18 @@ std::string BirthPayload(const nlohmann::json& identification,
         -1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string ValuePayload(const std::string& time, const Variable& variable,
-                         const ReadValue& value) {
+std::string ValuePayload(const std::string& time, const Variable& variable, const ReadValue& value,
+                         bool historical) {
     const bool valid = value.valid && value.bytes.size() >= variable.shape.size;
-    return nlohmann::json{
+    nlohmann::json payload = {
         {"time", time},
         {"value", valid ? ValueJson(variable.shape, value.bytes.data()) : nlohmann::json()},
         {"valid", valid},
-        {"type", variable.typeName}}
-        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        {"type", variable.typeName}};
+    if (historical) {
+        payload["historical"] = true;
+    }
+    return payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 } // namespace ksymtool

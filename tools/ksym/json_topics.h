@@ -29,8 +29,10 @@ std::string ValueTopic(const std::string& root, const std::string& name);
 // {"project": the identification, "variables": [{name, type, area, offset, size}]}.
 std::string BirthPayload(const nlohmann::json& identification,
                          const std::vector<formats::RecordedVariable>& variables);
-// {"time", "value", "valid", "type"}; value null when not valid.
-std::string ValuePayload(const std::string& time, const Variable& variable, const ReadValue& value);
+// {"time", "value", "valid", "type"}; value null when not valid. A value sent later from the
+// buffer, while its newer values are retained, has "historical": true.
+std::string ValuePayload(const std::string& time, const Variable& variable, const ReadValue& value,
+                         bool historical = false);
 
 } // namespace ksymtool
 

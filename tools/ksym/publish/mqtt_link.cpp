@@ -16,8 +16,10 @@ void InitializeLibrary() {
     (void)initialized;
 }
 
+// After a break the broker is tried again after 1 s, then every 2 s: the library counts
+// whole seconds, and a broker that is back should not wait long for its publishers.
 constexpr unsigned kFirstRetrySeconds = 1;
-constexpr unsigned kLastRetrySeconds = 8;
+constexpr unsigned kLastRetrySeconds = 2;
 constexpr int kKeepAliveSeconds = 30;
 // Where the system keeps the certificates a broker is verified against without --ca-file.
 constexpr const char* kSystemCertificates = "/etc/ssl/certs";
@@ -33,7 +35,7 @@ MqttLink::MqttLink(MqttSettings settings) : settings_(std::move(settings)) {
         mosquitto_disconnect_callback_set(client_, &MqttLink::OnDisconnect);
         mosquitto_publish_callback_set(client_, &MqttLink::OnPublish);
         mosquitto_message_callback_set(client_, &MqttLink::OnMessage);
-        mosquitto_reconnect_delay_set(client_, kFirstRetrySeconds, kLastRetrySeconds, true);
+        mosquitto_reconnect_delay_set(client_, kFirstRetrySeconds, kLastRetrySeconds, false);
     }
 }
 

@@ -13,6 +13,7 @@
 #include "tools/ksym/json_topics.h"
 #include "tools/ksym/list_read.h"
 #include "tools/ksym/mended_list.h"
+#include "tools/ksym/publish/message_buffer.h"
 #include "tools/ksym/publish/mqtt_link.h"
 #include "tools/ksym/publish/write_inbox.h"
 #include "tools/ksym/read_pacing.h"
@@ -41,6 +42,8 @@ struct PublishOptions {
     std::string caFile;
     std::string certFile;
     std::string keyFile;
+    std::string bufferFolder;
+    uint32_t bufferLimitMb = 64;
     bool allowInsecure = false;
     bool allowWrites = false;
 };
@@ -119,8 +122,10 @@ std::vector<formats::SdbSymbol> SessionSymbols(const Session& session) {
 // either side, the state, the values the filter lets through.
 class JsonPublisher {
 public:
-    JsonPublisher(MqttLink& link, std::string root, const PublishOptions& publish)
-        : link_(link), root_(std::move(root)),
+    // `buffer` (may be null) keeps the values while the broker is out of reach.
+    JsonPublisher(MqttLink& link, MessageBuffer* buffer, std::string root,
+                  const PublishOptions& publish)
+        : link_(link), buffer_(buffer), root_(std::move(root)),
           filter_(publish.deadband, static_cast<uint64_t>(publish.heartbeatSeconds * 1000)) {}
 
     // The station answers (again): state online, a new birth, every value with the next read.
@@ -144,14 +149,19 @@ public:
     void StationLost() { link_.Publish(StateTopic(root_), "station-lost", true); }
 
     void Values(const ListReader& reader, uint64_t nowMs) {
-        if (link_.connections() != connectionsSeen_) {
-            SendBirth(); // the broker came back: everything again
+        if (link_.connected() && link_.connections() != connectionsSeen_) {
+            SendBirth(); // the broker came back: the births, what was kept, every value
         }
         const std::string time = IsoTimeNow();
+        const bool buffering = !link_.connected() && buffer_ != nullptr;
         for (const size_t i : filter_.Select(reader.variables(), reader.values(), nowMs)) {
             const Variable& variable = reader.variables()[i];
-            link_.Publish(ValueTopic(root_, variable.name),
-                          ValuePayload(time, variable, reader.values()[i]), true);
+            const std::string topic = ValueTopic(root_, variable.name);
+            if (buffering) {
+                buffer_->Append({topic, ValuePayload(time, variable, reader.values()[i], true)});
+            } else {
+                link_.Publish(topic, ValuePayload(time, variable, reader.values()[i]), true);
+            }
         }
     }
 
@@ -196,10 +206,17 @@ private:
         connectionsSeen_ = link_.connections();
         link_.Publish(StateTopic(root_), "online", true);
         link_.Publish(BirthTopic(root_), BirthPayload(identity_, variables_), true);
+        if (buffer_ != nullptr) {
+            // Not retained: the values that come next are the newer ones.
+            buffer_->Drain([&](const BufferedMessage& message) {
+                return link_.Publish(message.topic, message.payload, false);
+            });
+        }
         filter_.Reset();
     }
 
     MqttLink& link_;
+    MessageBuffer* buffer_;
     std::string root_;
     ChangeFilter filter_;
     nlohmann::json identity_;
@@ -247,6 +264,16 @@ int RunPublish(const Options& options, std::vector<std::string> names,
     if (!reader) {
         return exitCode;
     }
+    std::unique_ptr<MessageBuffer> buffer;
+    if (!publish.bufferFolder.empty()) {
+        buffer = std::make_unique<MessageBuffer>(publish.bufferFolder,
+                                                 uint64_t{publish.bufferLimitMb} * 1024 * 1024);
+        std::string refusal;
+        if (!buffer->Open(refusal)) {
+            std::fprintf(stderr, "ksym: %s\n", refusal.c_str());
+            return kExitBadArgument;
+        }
+    }
     MqttLink link(settings);
     WriteInbox inbox;
     if (publish.allowWrites) {
@@ -275,7 +302,7 @@ int RunPublish(const Options& options, std::vector<std::string> names,
     }
     std::fprintf(stderr, "ksym publish: %zu variables to %s under %s\n", names.size(),
                  publish.broker.c_str(), root.c_str());
-    JsonPublisher publisher(link, root, publish);
+    JsonPublisher publisher(link, buffer.get(), root, publish);
     publisher.Born(session, *reader);
     const Deadline deadline(publish.pacing.durationSeconds);
     const DWORD start = GetTickCount();
@@ -332,6 +359,12 @@ public:
                        "system's)");
         arguments.Text("--cert-file", publish_.certFile, "mqtts://: the client's certificate");
         arguments.Text("--key-file", publish_.keyFile, "mqtts://: the client's key");
+        arguments.Text("--buffer", publish_.bufferFolder,
+                       "a folder that keeps the values while the broker is out of reach, sent "
+                       "in order once it is back (also after a restart)");
+        arguments.Number("--buffer-limit", publish_.bufferLimitMb,
+                         "megabytes the buffer may take; the oldest go first (default 64)", 1u,
+                         65536u);
         arguments.Flag("--allow-writes", publish_.allowWrites,
                        "take writes from ROOT/set/NAME, answered on ROOT/set-result/NAME");
         arguments.Flag("--allow-insecure", publish_.allowInsecure,
