@@ -119,21 +119,12 @@ TEST_F(KsymPublish, AStationThatGoesIsLostAndComesBackWithANewBirth) {
     Station station(scratch_);
     const uint16_t port = station.port();
     Subscriber subscriber(scratch_, broker.port(), "ksym/#");
-    const Clock::time_point start = Clock::now();
-    int stage = 0;
+    ksymtest::Outage outage([&] { station.Stop(); }, [&] { station.Start(scratch_, port); },
+                            std::chrono::milliseconds(1000), std::chrono::milliseconds(2000));
     const ToolRun run =
         Ksym({"--station", station.address(), "--timeout", "500", "publish", "--broker",
               broker.url(), kMode, "--interval", "100", "--duration", "5"},
-             [&](pid_t, const std::string&) {
-                 const auto passed = Clock::now() - start;
-                 if (stage == 0 && passed > std::chrono::milliseconds(1000)) {
-                     station.Stop();
-                     stage = 1;
-                 } else if (stage == 1 && passed > std::chrono::milliseconds(2000)) {
-                     station.Start(scratch_, port);
-                     stage = 2;
-                 }
-             });
+             [&](pid_t, const std::string&) { outage.Step(); });
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const std::string root = "ksym/tcp:127.0.0.1:" + std::to_string(port);
     ASSERT_TRUE(ksymtest::WaitUntil([&] {
@@ -379,21 +370,11 @@ TEST_F(KsymPublish, WhatCameWhileTheBrokerWasDownArrivesAfterwardsInOrderMarkedH
                                 store.string() + "/\n");
     Subscriber subscriber(scratch_, broker.port(), "ksym/#", {}, true);
     const std::string buffer = (scratch_ / "buffer").string();
-    const Clock::time_point start = Clock::now();
-    int stage = 0;
-    const ToolRun run =
-        Ksym({"publish", "--broker", broker.url(), kTemperature, "--interval", "100", "--duration",
-              "7", "--buffer", buffer},
-             [&](pid_t, const std::string&) {
-                 const auto passed = Clock::now() - start;
-                 if (stage == 0 && passed > std::chrono::milliseconds(1000)) {
-                     broker.Stop();
-                     stage = 1;
-                 } else if (stage == 1 && passed > std::chrono::milliseconds(3000)) {
-                     broker.Start();
-                     stage = 2;
-                 }
-             });
+    ksymtest::Outage outage([&] { broker.Stop(); }, [&] { broker.Start(); },
+                            std::chrono::milliseconds(1000), std::chrono::milliseconds(3000));
+    const ToolRun run = Ksym({"publish", "--broker", broker.url(), kTemperature, "--interval",
+                              "100", "--duration", "7", "--buffer", buffer},
+                             [&](pid_t, const std::string&) { outage.Step(); });
     EXPECT_EQ(run.exitCode, 0) << run.err;
     ASSERT_TRUE(ksymtest::WaitUntil([&] {
         const auto states = On(subscriber.Received(), "ksym/sim/state");
@@ -421,6 +402,49 @@ TEST_F(KsymPublish, WhatCameWhileTheBrokerWasDownArrivesAfterwardsInOrderMarkedH
     }
     EXPECT_GE(On(messages, "ksym/sim/birth").size(), 2u) << "a birth after the broker's return";
     EXPECT_TRUE(ksymtool::MessageBuffer(buffer, 1024).Kept().empty()) << "all sent";
+}
+
+TEST_F(KsymPublish, TwentyGatewaysEachOnAStationOfItsOwnShareOneBroker) {
+    ksymtest::Watchdog watchdog("twenty gateways", kPublishNoHang);
+    Broker broker(scratch_);
+    Subscriber subscriber(scratch_, broker.port(), "plant/#");
+    constexpr int kGateways = 20;
+    std::vector<pid_t> gateways;
+    for (int i = 0; i < kGateways; ++i) {
+        // Each its own embedded station and machine folder, under a root of its own.
+        const fs::path machine = scratch_ / ("gateway" + std::to_string(i));
+        fs::create_directories(machine);
+        gateways.push_back(
+            ksymtest::Spawn({"env", "KSYM_ROOT=" + machine.string(), KSYM_TOOL, "publish",
+                             "--broker", broker.url(), "--topic", "plant/gw" + std::to_string(i),
+                             kTemperature, kMode, "--interval", "100", "--count", "10"},
+                            (machine / "out.txt").string()));
+    }
+    for (pid_t pid : gateways) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const auto allOffline = [&] {
+        const Messages messages = subscriber.Received();
+        for (int i = 0; i < kGateways; ++i) {
+            const auto states = On(messages, "plant/gw" + std::to_string(i) + "/state");
+            if (states.empty() || states.back() != "offline") {
+                return false;
+            }
+        }
+        return true;
+    };
+    ASSERT_TRUE(ksymtest::WaitUntil(allOffline));
+    const Messages messages = subscriber.Received();
+    for (int i = 0; i < kGateways; ++i) {
+        const std::string root = "plant/gw" + std::to_string(i);
+        EXPECT_EQ(On(messages, root + "/state"), (std::vector<std::string>{"online", "offline"}))
+            << root;
+        EXPECT_EQ(On(messages, root + "/birth").size(), 1u) << root;
+        EXPECT_GE(On(messages, root + "/value/" + kTemperature).size(), 8u) << root;
+        EXPECT_EQ(On(messages, root + "/value/" + kMode).size(), 1u) << root;
+    }
 }
 
 TEST_F(KsymPublish, BadOptionsAndAnUnreachableBrokerAreRefusedWithTheirCodes) {

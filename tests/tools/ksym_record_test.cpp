@@ -247,22 +247,12 @@ TEST_F(KsymRecord, AStationRestartIsAGapAndAnInterruptedRecordingStillEnds) {
     Station station(scratch_);
     const uint16_t port = station.port();
     const std::string out = (scratch_ / "gap.jsonl").string();
-    const Clock::time_point start = Clock::now();
-    int stage = 0;
-    const ToolRun run =
-        Ksym({"--station", station.address(), "--timeout", "500", "record",
-              "Line1.Station2.Motor1.ActualSpeed", "%MW2", "--out", out, "--interval", "50",
-              "--duration", "5"},
-             [&](pid_t, const std::string&) {
-                 const auto passed = Clock::now() - start;
-                 if (stage == 0 && passed > std::chrono::milliseconds(1000)) {
-                     station.Stop();
-                     stage = 1;
-                 } else if (stage == 1 && passed > std::chrono::milliseconds(2000)) {
-                     station.Start(scratch_, port);
-                     stage = 2;
-                 }
-             });
+    ksymtest::Outage outage([&] { station.Stop(); }, [&] { station.Start(scratch_, port); },
+                            std::chrono::milliseconds(1000), std::chrono::milliseconds(2000));
+    const ToolRun run = Ksym({"--station", station.address(), "--timeout", "500", "record",
+                              "Line1.Station2.Motor1.ActualSpeed", "%MW2", "--out", out,
+                              "--interval", "50", "--duration", "5"},
+                             [&](pid_t, const std::string&) { outage.Step(); });
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(std::regex_match(run.out, kSummary)) << run.out;
     EXPECT_NE(run.out.find(", 1 gaps"), std::string::npos) << run.out;

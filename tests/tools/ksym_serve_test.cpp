@@ -443,19 +443,7 @@ TEST_F(KsymServe, OnlyLoopbackUnlessAllowed) {
         if (allow) {
             args.push_back("--allow-remote");
         }
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(&a[0]);
-        }
-        argv.push_back(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+        const pid_t pid = ksymtest::Spawn(args, out);
         int status = 0;
         for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
             if (ksymtest::ReadText(out).find("plcsim listening on") != std::string::npos) {

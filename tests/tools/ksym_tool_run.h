@@ -81,6 +81,53 @@ inline int64_t Signed(const std::vector<uint8_t>& bytes, bool big) {
                : static_cast<int64_t>(value);
 }
 
+// A program run in the background with its output in a file.
+inline pid_t Spawn(std::vector<std::string> args, const std::string& out) {
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(&a[0]);
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// A break at set times of a run, for the `during` callback of KsymCli::Ksym: `stop` once
+// `stopAt` has passed since the outage was made, `start` once `startAt` has.
+class Outage {
+public:
+    Outage(std::function<void()> stop, std::function<void()> start,
+           std::chrono::milliseconds stopAt, std::chrono::milliseconds startAt)
+        : stop_(std::move(stop)), start_(std::move(start)), stopAt_(stopAt), startAt_(startAt),
+          began_(std::chrono::steady_clock::now()) {}
+
+    void Step() {
+        const auto passed = std::chrono::steady_clock::now() - began_;
+        if (stage_ == 0 && passed > stopAt_) {
+            stop_();
+            stage_ = 1;
+        } else if (stage_ == 1 && passed > startAt_) {
+            start_();
+            stage_ = 2;
+        }
+    }
+
+private:
+    std::function<void()> stop_;
+    std::function<void()> start_;
+    std::chrono::milliseconds stopAt_;
+    std::chrono::milliseconds startAt_;
+    std::chrono::steady_clock::time_point began_;
+    int stage_ = 0;
+};
+
 class KsymCli : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -41,24 +41,6 @@ inline uint16_t FreePort() {
     return ntohs(address.sin_port);
 }
 
-// A program run in the background with its output in a file.
-inline pid_t Spawn(std::vector<std::string> args, const std::string& out) {
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(&a[0]);
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
 inline void StopProcess(pid_t& pid) {
     if (pid <= 0) {
         return;
