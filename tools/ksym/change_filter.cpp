@@ -34,10 +34,12 @@ std::vector<size_t> ChangeFilter::Select(const std::vector<Variable>& variables,
     for (size_t i = 0; i < values.size() && i < variables.size(); ++i) {
         const ReadValue& value = values[i];
         Sent& last = sent_[i];
-        const std::optional<double> number = NumberOf(variables[i], value);
+        // Only a deadband compares numbers: without one the bytes decide.
+        const std::optional<double> number =
+            deadband_ > 0 ? NumberOf(variables[i], value) : std::nullopt;
         bool send = all || value.valid != last.valid;
         if (!send && value.valid) {
-            if (number && last.number && deadband_ > 0) {
+            if (number && last.number) {
                 // NaN moves out of and into the band: it is always a change.
                 const double moved = std::fabs(*number - *last.number);
                 send = std::isnan(moved) ? !(std::isnan(*number) && std::isnan(*last.number))

@@ -43,14 +43,13 @@ int BuildHeader(const Session& session, const ListReader& reader, formats::Recor
     std::string why;
     Identification identification;
     int exitCode = Identify(session, true, identification, why);
-    if (exitCode == kExitOk && !ReadLoadedSymbolFile(session, header.sdb, why)) {
+    std::vector<formats::SdbSymbol> symbols;
+    if (exitCode == kExitOk && !ReadLoadedSymbolFile(session, header.sdb, symbols, why)) {
         exitCode = kExitNoSymbols;
     }
-    uint32_t fileId = 0;
-    std::vector<formats::SdbSymbol> symbols;
-    if (exitCode != kExitOk || !formats::ReadSdbSymbols(header.sdb, fileId, symbols)) {
+    if (exitCode != kExitOk) {
         std::fprintf(stderr, "ksym: %s\n", why.c_str());
-        return exitCode != kExitOk ? exitCode : kExitNoSymbols;
+        return exitCode;
     }
     const int32_t channel = session.channel();
     header.started = IsoTimeNow();

@@ -70,7 +70,8 @@ std::string ProjectName(const Session& session) {
     return name;
 }
 
-bool ReadLoadedSymbolFile(const Session& session, std::vector<uint8_t>& bytes, std::string& why) {
+bool ReadLoadedSymbolFile(const Session& session, std::vector<uint8_t>& bytes,
+                          std::vector<formats::SdbSymbol>& symbols, std::string& why) {
     const std::string path = FilesFolder() + formats::kUploadFolderName + "\\" +
                              formats::SymbolFileName(ProjectName(session).c_str());
     if (!ReadWholeFile(path, bytes)) {
@@ -78,7 +79,6 @@ bool ReadLoadedSymbolFile(const Session& session, std::vector<uint8_t>& bytes, s
         return false;
     }
     uint32_t projectId = 0;
-    std::vector<formats::SdbSymbol> symbols;
     if (!formats::ReadSdbSymbols(bytes, projectId, symbols) ||
         static_cast<int32_t>(projectId) != KSymGetProjectId(session.channel())) {
         why = "the symbol file " + path + " is not the one the library loaded";

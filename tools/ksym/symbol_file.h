@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/sdb_symbols.h"
 #include "tools/ksym/session.h"
 
 namespace ksymtool {
@@ -18,7 +19,9 @@ std::string ProjectName(const Session& session);
 // the folder of the registry value "Files" (else the Windows directory's "\Korvan Files"),
 // "\Upload", the file named after the project. False with the reason in `why` when it
 // cannot be read, or is not the file of the table the library loaded (another project id).
-bool ReadLoadedSymbolFile(const Session& session, std::vector<uint8_t>& bytes, std::string& why);
+// `symbols` gets the file's entries, as the symbol walk gives them.
+bool ReadLoadedSymbolFile(const Session& session, std::vector<uint8_t>& bytes,
+                          std::vector<formats::SdbSymbol>& symbols, std::string& why);
 
 } // namespace ksymtool
 

@@ -46,6 +46,11 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// The bytes an entry of `message` takes in the file.
+uint64_t EntrySize(const BufferedMessage& message) {
+    return kHeaderSize + uint64_t{message.topic.size()} + message.payload.size() + kCheckSize;
+}
+
 } // namespace
 
 std::string EncodeBufferEntry(const BufferedMessage& message) {
@@ -143,11 +148,11 @@ bool MessageBuffer::Append(const BufferedMessage& message) {
         kept.push_back(message);
         uint64_t total = 0;
         for (const BufferedMessage& each : kept) {
-            total += EncodeBufferEntry(each).size();
+            total += EntrySize(each);
         }
         size_t first = 0;
         while (first < kept.size() && total > limitBytes_ / 4 * 3) {
-            total -= EncodeBufferEntry(kept[first]).size();
+            total -= EntrySize(kept[first]);
             ++first;
         }
         dropped_ += first;

@@ -235,10 +235,6 @@ int RunPublish(const Options& options, std::vector<std::string> names,
         std::fprintf(stderr, "ksym: publish takes names or --prefix, one of the two\n");
         return kExitBadArgument;
     }
-    if (publish.qos > 1) {
-        std::fprintf(stderr, "ksym: --qos takes 0 or 1\n");
-        return kExitBadArgument;
-    }
     const std::string root =
         publish.topic.empty() ? DefaultTopicRoot(options.station) : publish.topic;
     MqttSettings settings;
