@@ -47,3 +47,12 @@ if(NOT CMAKE_CROSSCOMPILING)
         target_link_libraries(ksym_mosquitto INTERFACE ${KSYM_MOSQUITTO_LIBRARY})
     endif()
 endif()
+
+# Protocol Buffers for the Sparkplug B payloads of ksym publish (Debian's libprotobuf-dev and
+# protobuf-compiler), for the machine's own architecture as the MQTT library.
+if(NOT CMAKE_CROSSCOMPILING AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+    find_package(Protobuf QUIET)
+    if(Protobuf_FOUND AND Protobuf_PROTOC_EXECUTABLE)
+        set(KSYM_HAVE_PROTOBUF ON)
+    endif()
+endif()

@@ -13,8 +13,10 @@ else
               clang-format python3-pytest python3-setuptools python3-pip)
     # The browser test of ksym serve's page.
     packages+=(chromium chromium-driver python3-selenium)
-    # ksym publish: the MQTT client library, and the broker and subscriber its tests run.
+    # ksym publish: the MQTT client library, and the broker and subscriber its tests run;
+    # Protocol Buffers for its Sparkplug B payloads.
     packages+=(libmosquitto-dev mosquitto mosquitto-clients openssl)
+    packages+=(libprotobuf-dev protobuf-compiler)
 fi
 # The i386 build: the 32-bit compilers and libraries, and qemu-user to run its programs.
 if [ "${1:-}" != tool ] && [ "${KSYM_SKIP_LINUX32:-0}" != 1 ]; then

@@ -466,6 +466,15 @@ TEST_F(KsymPublish, BadOptionsAndAnUnreachableBrokerAreRefusedWithTheirCodes) {
                                       "--format", "xml"},
              std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:1883", kMode,
                                       "--username", "plant"},
+             // Options of the other format, and a Sparkplug id that is no topic level.
+             std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:1883", kMode,
+                                      "--group", "Plant"},
+             std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:1883", kMode,
+                                      "--format", "sparkplug", "--topic", "plant"},
+             std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:1883", kMode,
+                                      "--format", "sparkplug", "--node", "gate/1"},
+             std::vector<std::string>{"publish", "--broker", "mqtt://127.0.0.1:1883", kMode,
+                                      "--format", "sparkplug", "--group", "+"},
              // A password in the clear beyond loopback.
              std::vector<std::string>{"publish", "--broker", "mqtt://192.0.2.1:1883", kMode,
                                       "--username", "plant", "--password-file", password},

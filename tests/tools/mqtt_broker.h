@@ -115,9 +115,10 @@ public:
     // the subscription is in place (a marker the test sends has come through). Messages
     // retained from before are left out: a subscriber sees what is sent while it listens.
     // With `persistent`, its session (QoS 1) outlives its connection: what comes while the
-    // broker restarts (with persistence on) reaches it once it is back.
+    // broker restarts (with persistence on) reaches it once it is back. With `hex`, payloads
+    // are received as their bytes in hexadecimal (for binary ones).
     Subscriber(const std::filesystem::path& folder, uint16_t port, const std::string& topic,
-               std::vector<std::string> options = {}, bool persistent = false)
+               std::vector<std::string> options = {}, bool persistent = false, bool hex = false)
         : port_(port), options_(std::move(options)),
           out_((folder / ("sub" + std::to_string(++count_) + ".txt")).string()) {
         std::vector<std::string> args = {
@@ -126,6 +127,9 @@ public:
         args.insert(args.end(), options_.begin(), options_.end());
         if (persistent) {
             args.insert(args.end(), {"-c", "-q", "1", "-i", "ksym-test-" + std::to_string(count_)});
+        }
+        if (hex) {
+            args.insert(args.end(), {"-F", "%t %x"});
         }
         pid_ = Spawn(args, out_);
         const bool ready = WaitUntil([&] {
@@ -145,6 +149,19 @@ public:
         std::vector<std::string> args = {
             "mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(port_), "-t",
             topic,           "-m", payload};
+        args.insert(args.end(), options_.begin(), options_.end());
+        pid_t pid = Spawn(args, out_ + ".pub");
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+
+    // A message of any bytes, sent by mosquitto_pub from a file.
+    void SendBytes(const std::string& topic, const std::string& payload) {
+        const std::string file = out_ + ".payload";
+        std::ofstream(file, std::ios::binary) << payload;
+        std::vector<std::string> args = {
+            "mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(port_), "-t",
+            topic,           "-f", file};
         args.insert(args.end(), options_.begin(), options_.end());
         pid_t pid = Spawn(args, out_ + ".pub");
         int status = 0;

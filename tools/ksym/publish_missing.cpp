@@ -1,5 +1,5 @@
-// publish where ksym was built without the MQTT client library: the verb is listed, and
-// says why it cannot run.
+// publish where ksym was built without the MQTT client library or Protocol Buffers: the verb
+// is listed, and says why it cannot run.
 #include <cstdio>
 
 #include "tools/ksym/verb.h"
@@ -13,14 +13,13 @@ public:
     void Arguments(VerbArguments&) override {}
     int Run(const Options&) override {
         std::fprintf(stderr, "ksym: publish is missing: this ksym was built without the MQTT "
-                             "client library (libmosquitto)\n");
+                             "client library (libmosquitto) or Protocol Buffers (libprotobuf)\n");
         return kExitBadArgument;
     }
 };
 
 const VerbRegistration<MissingPublishVerb>
-    kPublish("publish",
-             "(missing: this ksym was built without the MQTT client library, libmosquitto)", 47);
+    kPublish("publish", "(missing: this ksym was built without libmosquitto or libprotobuf)", 47);
 
 } // namespace
 

@@ -42,6 +42,7 @@ public:
     // The messages kept now, in order.
     std::vector<BufferedMessage> Kept() const;
     uint64_t dropped() const { return dropped_; }
+    const std::string& folder() const { return folder_; }
 
 private:
     // Rewrites the file with `messages` (atomically, by a rename).

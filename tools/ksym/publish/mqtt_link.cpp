@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -21,6 +22,9 @@ void InitializeLibrary() {
 constexpr unsigned kFirstRetrySeconds = 1;
 constexpr unsigned kLastRetrySeconds = 2;
 constexpr int kKeepAliveSeconds = 30;
+// The messages that may wait in the library for the broker: a broker slower than the reads
+// makes the publisher wait instead of letting the library's queue grow without end.
+constexpr uint64_t kMostOutstanding = 10000;
 // Where the system keeps the certificates a broker is verified against without --ca-file.
 constexpr const char* kSystemCertificates = "/etc/ssl/certs";
 
@@ -52,15 +56,19 @@ MqttLink::~MqttLink() {
 
 void MqttLink::OnConnect(mosquitto* client, void* self, int code) {
     auto* link = static_cast<MqttLink*>(self);
-    if (code == 0 && !link->filter_.empty()) {
-        // A clean session forgets subscriptions: each connection makes its own.
-        mosquitto_subscribe(client, nullptr, link->filter_.c_str(), link->settings_.qos);
-    }
     if (code == 0) {
+        // A clean session forgets subscriptions: each connection makes its own.
+        for (const auto& subscription : link->subscriptions_) {
+            mosquitto_subscribe(client, nullptr, subscription.first.c_str(), link->settings_.qos);
+        }
+    }
+    std::lock_guard<std::mutex> lock(link->mutex_);
+    if (code == 0) {
+        // What the break cut off is not reported delivered: the count starts again.
+        link->taken_ = link->sent_;
         link->connected_.store(true);
         link->connections_.fetch_add(1);
     }
-    std::lock_guard<std::mutex> lock(link->mutex_);
     if (link->firstAnswer_ < 0) {
         link->firstAnswer_ = code;
         link->answered_.notify_all();
@@ -68,7 +76,17 @@ void MqttLink::OnConnect(mosquitto* client, void* self, int code) {
 }
 
 void MqttLink::OnDisconnect(mosquitto*, void* self, int) {
-    static_cast<MqttLink*>(self)->connected_.store(false);
+    auto* link = static_cast<MqttLink*>(self);
+    {
+        std::lock_guard<std::mutex> lock(link->mutex_);
+        link->connected_.store(false);
+        link->answered_.notify_all(); // a publisher waiting for room gives up
+    }
+    // The library reconnects from this thread, with the will as it stands then.
+    if (link->will_.renew) {
+        link->will_.payload = link->will_.renew();
+        link->SetWillNow();
+    }
 }
 
 void MqttLink::OnPublish(mosquitto*, void* self, int) {
@@ -80,17 +98,30 @@ void MqttLink::OnPublish(mosquitto*, void* self, int) {
 
 void MqttLink::OnMessage(mosquitto*, void* self, const ::mosquitto_message* message) {
     auto* link = static_cast<MqttLink*>(self);
-    if (message == nullptr || message->topic == nullptr || !link->receive_) {
+    if (message == nullptr || message->topic == nullptr) {
         return;
     }
     const auto* bytes = static_cast<const char*>(message->payload);
     const size_t length = message->payloadlen > 0 ? static_cast<size_t>(message->payloadlen) : 0;
-    link->receive_(message->topic, bytes != nullptr ? std::string(bytes, length) : std::string());
+    const std::string payload = bytes != nullptr ? std::string(bytes, length) : std::string();
+    for (const auto& subscription : link->subscriptions_) {
+        bool matches = false;
+        if (mosquitto_topic_matches_sub(subscription.first.c_str(), message->topic, &matches) ==
+                MOSQ_ERR_SUCCESS &&
+            matches) {
+            subscription.second(message->topic, payload);
+        }
+    }
 }
 
 void MqttLink::Subscribe(std::string filter, Receive receive) {
-    filter_ = std::move(filter);
-    receive_ = std::move(receive);
+    subscriptions_.emplace_back(std::move(filter), std::move(receive));
+}
+
+bool MqttLink::SetWillNow() {
+    return mosquitto_will_set(client_, will_.topic.c_str(), static_cast<int>(will_.payload.size()),
+                              will_.payload.data(), settings_.qos,
+                              will_.retain) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttLink::Flush(uint32_t timeoutMs) {
@@ -128,11 +159,8 @@ MqttLink::Start MqttLink::Connect(std::string& why) {
         why = "the user name or password is not one MQTT can carry";
         return Start::kFailed;
     }
-    if (!settings_.willTopic.empty() &&
-        mosquitto_will_set(client_, settings_.willTopic.c_str(),
-                           static_cast<int>(settings_.willPayload.size()),
-                           settings_.willPayload.data(), settings_.qos, true) != MOSQ_ERR_SUCCESS) {
-        why = "the will topic '" + settings_.willTopic + "' is not a valid topic";
+    if (!will_.topic.empty() && !SetWillNow()) {
+        why = "the will topic '" + will_.topic + "' is not a valid topic";
         return Start::kFailed;
     }
     if (settings_.broker.tls && !SetTls(why)) {
@@ -172,7 +200,14 @@ bool MqttLink::Publish(const std::string& topic, const std::string& payload, boo
     // Counted before the library's thread can report it delivered; the lock is not held
     // across the call, which may report delivery on this thread.
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        const bool room =
+            answered_.wait_for(lock, std::chrono::milliseconds(settings_.timeoutMs), [&] {
+                return sent_ - std::min(taken_, sent_) < kMostOutstanding || !connected_.load();
+            });
+        if (!room || !connected_.load()) {
+            return false;
+        }
         ++sent_;
     }
     if (mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),

@@ -1,37 +1,39 @@
-// publish: the values of variables into an MQTT broker, as retained JSON topics, over one
-// channel to the station: on change (numbers beyond a deadband), on a heartbeat and after
-// every (re)connection, through breaks of the station and of the broker.
+// publish: the values of variables into an MQTT broker, as retained JSON topics or as
+// Sparkplug B, over one channel to the station: on change (numbers beyond a deadband), on a
+// heartbeat and after every (re)connection, through breaks of the station and of the broker.
 #include <cstdio>
 #include <fstream>
 #include <memory>
 
-#include "formats/sdb_symbols.h"
+#include <unistd.h>
+
 #include "tools/common/listen_address.h"
-#include "tools/ksym/change_filter.h"
 #include "tools/ksym/deadline.h"
-#include "tools/ksym/identification.h"
 #include "tools/ksym/json_topics.h"
 #include "tools/ksym/list_read.h"
 #include "tools/ksym/mended_list.h"
 #include "tools/ksym/publish/message_buffer.h"
+#include "tools/ksym/publish/json_publisher.h"
 #include "tools/ksym/publish/mqtt_link.h"
-#include "tools/ksym/publish/write_inbox.h"
+#include "tools/ksym/publish/sparkplug_publisher.h"
 #include "tools/ksym/read_pacing.h"
-#include "tools/ksym/recorder.h"
 #include "tools/ksym/session.h"
-#include "tools/ksym/variable_write.h"
 #include "tools/ksym/verb.h"
-#include "tools/ksym/watch_output.h"
 
 namespace ksymtool {
 
 namespace {
+
+constexpr const char* kDefaultGroup = "ksym";
 
 struct PublishOptions {
     std::string broker;
     std::string prefix;
     std::string format = "json";
     std::string topic;
+    std::string group = kDefaultGroup;
+    std::string node;
+    std::string device;
     ReadPacing pacing;
     double deadband = 0;
     double heartbeatSeconds = 0;
@@ -61,8 +63,7 @@ bool ReadPassword(const std::string& path, std::string& password) {
 }
 
 // The settings of the link, checked; kExitOk or kExitBadArgument with a message on stderr.
-int LinkSettings(const Options& options, const PublishOptions& publish, const std::string& root,
-                 MqttSettings& settings) {
+int LinkSettings(const Options& options, const PublishOptions& publish, MqttSettings& settings) {
     std::string why;
     if (!ParseBrokerAddress(publish.broker, settings.broker, why)) {
         std::fprintf(stderr, "ksym: %s\n", why.c_str());
@@ -100,135 +101,64 @@ int LinkSettings(const Options& options, const PublishOptions& publish, const st
     settings.clientId = publish.clientId;
     settings.username = publish.username;
     settings.qos = static_cast<int>(publish.qos);
-    settings.willTopic = StateTopic(root);
-    settings.willPayload = "offline";
     settings.timeoutMs = options.timeoutMs;
     return kExitOk;
 }
 
-// The symbols of the session as the symbol walk gives them, for the birth's places.
-std::vector<formats::SdbSymbol> SessionSymbols(const Session& session) {
-    std::vector<formats::SdbSymbol> symbols;
-    for (int32_t i = 0; i < session.symbolCount(); ++i) {
-        const SymbolEntry* entry = session.symbols()[i];
-        symbols.push_back({entry->name != nullptr ? entry->name : "",
-                           entry->typeName != nullptr ? entry->typeName : "", entry->area,
-                           entry->offset, entry->size, 0});
+// The publisher of the chosen format; null with a message on stderr for a bad choice.
+std::unique_ptr<Publisher> MakePublisher(const Options& options, const PublishOptions& publish,
+                                         MqttLink& link, MessageBuffer* buffer,
+                                         const std::string& root) {
+    PublisherSettings settings;
+    settings.deadband = publish.deadband;
+    settings.heartbeatMs = static_cast<uint64_t>(publish.heartbeatSeconds * 1000);
+    settings.allowWrites = publish.allowWrites;
+    if (publish.format == "json") {
+        return MakeJsonPublisher(link, buffer, root, settings);
     }
-    return symbols;
+    SparkplugIds ids{publish.group, publish.node, publish.device};
+    if (ids.node.empty()) {
+        char host[256] = {};
+        ids.node = gethostname(host, sizeof host - 1) == 0 && host[0] != '\0' ? host : "ksym";
+    }
+    if (ids.device.empty()) {
+        ids.device = TopicLevel(options.station);
+    }
+    for (const std::string* id : {&ids.group, &ids.node, &ids.device}) {
+        if (!ValidSparkplugId(*id)) {
+            std::fprintf(stderr,
+                         "ksym: '%s' cannot be a Sparkplug id: it must be a topic level without "
+                         "/, + or #\n",
+                         id->c_str());
+            return nullptr;
+        }
+    }
+    return MakeSparkplugPublisher(link, buffer, std::move(ids), settings);
 }
 
-// What a publisher says of its station and variables: the birth after every connection of
-// either side, the state, the values the filter lets through.
-class JsonPublisher {
-public:
-    // `buffer` (may be null) keeps the values while the broker is out of reach.
-    JsonPublisher(MqttLink& link, MessageBuffer* buffer, std::string root,
-                  const PublishOptions& publish)
-        : link_(link), buffer_(buffer), root_(std::move(root)),
-          filter_(publish.deadband, static_cast<uint64_t>(publish.heartbeatSeconds * 1000)) {}
-
-    // The station answers (again): state online, a new birth, every value with the next read.
-    void Born(const Session& session, const ListReader& reader) {
-        Identification identification;
-        std::string why;
-        identity_ = Identify(session, true, identification, why) == kExitOk
-                        ? IdentificationJson(identification)
-                        : nlohmann::json();
-        variables_.clear();
-        const std::vector<formats::SdbSymbol> symbols = SessionSymbols(session);
-        for (const Variable& variable : reader.variables()) {
-            formats::RecordedVariable placed;
-            uint8_t element = 0;
-            RecordedVariableOf(variable.name, variable.typeName, symbols, placed, element);
-            variables_.push_back(std::move(placed));
-        }
-        SendBirth();
+// The options that belong to one format only, with the other.
+bool FormatOptionsFit(const PublishOptions& publish) {
+    if (publish.format != "json" && publish.format != "sparkplug") {
+        std::fprintf(stderr, "ksym: --format takes json or sparkplug, not '%s'\n",
+                     publish.format.c_str());
+        return false;
     }
-
-    void StationLost() { link_.Publish(StateTopic(root_), "station-lost", true); }
-
-    void Values(const ListReader& reader, uint64_t nowMs) {
-        if (link_.connected() && link_.connections() != connectionsSeen_) {
-            SendBirth(); // the broker came back: the births, what was kept, every value
-        }
-        const std::string time = IsoTimeNow();
-        const bool buffering = !link_.connected() && buffer_ != nullptr;
-        for (const size_t i : filter_.Select(reader.variables(), reader.values(), nowMs)) {
-            const Variable& variable = reader.variables()[i];
-            const std::string topic = ValueTopic(root_, variable.name);
-            if (buffering) {
-                buffer_->Append({topic, ValuePayload(time, variable, reader.values()[i], true)});
-            } else {
-                link_.Publish(topic, ValuePayload(time, variable, reader.values()[i]), true);
-            }
-        }
+    if (publish.format == "json" &&
+        !(publish.group == kDefaultGroup && publish.node.empty() && publish.device.empty())) {
+        std::fprintf(stderr, "ksym: --group, --node and --device go with --format sparkplug\n");
+        return false;
     }
-
-    // The last word: offline, delivered before the link goes.
-    // Writes what ROOT/set/NAME asked for, each checked as ksym write checks it, and answers
-    // on ROOT/set-result/NAME. Only the published variables can be written.
-    void Write(const Session& session, const ListReader& reader, WriteInbox& inbox) {
-        for (WriteRequest& request : inbox.TakeAll()) {
-            nlohmann::json result;
-            const Variable* target = nullptr;
-            for (const Variable& variable : reader.variables()) {
-                if (TopicLevel(variable.name) == request.name) {
-                    target = &variable;
-                    break;
-                }
-            }
-            std::string why;
-            int code = kExitBadArgument;
-            if (target == nullptr) {
-                why = "not a published variable: " + request.name;
-            } else {
-                std::vector<Assignment> assignments = {{*target, std::move(request.text), {}}};
-                code = ParseAssignments(assignments, why)
-                           ? WriteAssignments(session, assignments, why)
-                           : kExitBadArgument;
-            }
-            result = code == kExitOk ? nlohmann::json{{"ok", true}}
-                                     : nlohmann::json{{"error", why}, {"code", code}};
-            link_.Publish(root_ + "/set-result/" + request.name,
-                          result.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                          false);
-        }
+    if (publish.format == "sparkplug" && !publish.topic.empty()) {
+        std::fprintf(stderr, "ksym: --topic goes with --format json\n");
+        return false;
     }
-
-    void Offline(uint32_t timeoutMs) {
-        link_.Publish(StateTopic(root_), "offline", true);
-        link_.Flush(timeoutMs);
-    }
-
-private:
-    void SendBirth() {
-        connectionsSeen_ = link_.connections();
-        link_.Publish(StateTopic(root_), "online", true);
-        link_.Publish(BirthTopic(root_), BirthPayload(identity_, variables_), true);
-        if (buffer_ != nullptr) {
-            // Not retained: the values that come next are the newer ones.
-            buffer_->Drain([&](const BufferedMessage& message) {
-                return link_.Publish(message.topic, message.payload, false);
-            });
-        }
-        filter_.Reset();
-    }
-
-    MqttLink& link_;
-    MessageBuffer* buffer_;
-    std::string root_;
-    ChangeFilter filter_;
-    nlohmann::json identity_;
-    std::vector<formats::RecordedVariable> variables_;
-    uint64_t connectionsSeen_ = 0;
-};
+    return true;
+}
 
 int RunPublish(const Options& options, std::vector<std::string> names,
                const PublishOptions& publish) {
     InstallInterruptHandler();
-    if (publish.format != "json") {
-        std::fprintf(stderr, "ksym: --format takes json, not '%s'\n", publish.format.c_str());
+    if (!FormatOptionsFit(publish)) {
         return kExitBadArgument;
     }
     if (names.empty() == publish.prefix.empty()) {
@@ -238,7 +168,7 @@ int RunPublish(const Options& options, std::vector<std::string> names,
     const std::string root =
         publish.topic.empty() ? DefaultTopicRoot(options.station) : publish.topic;
     MqttSettings settings;
-    int exitCode = LinkSettings(options, publish, root, settings);
+    int exitCode = LinkSettings(options, publish, settings);
     if (exitCode != kExitOk) {
         return exitCode;
     }
@@ -270,17 +200,13 @@ int RunPublish(const Options& options, std::vector<std::string> names,
             return kExitBadArgument;
         }
     }
+    // The link goes first: its thread calls into the publisher (the will, the commands)
+    // until the link's destructor has stopped it.
+    std::unique_ptr<Publisher> publisher;
     MqttLink link(settings);
-    WriteInbox inbox;
-    if (publish.allowWrites) {
-        const std::string setPrefix = root + "/set/";
-        link.Subscribe(setPrefix + "+", [&inbox, setPrefix](const std::string& topic,
-                                                            const std::string& payload) {
-            if (topic.compare(0, setPrefix.size(), setPrefix) == 0 &&
-                !inbox.Put({topic.substr(setPrefix.size()), WriteText(payload)})) {
-                std::fprintf(stderr, "ksym: too many writes waiting; %s dropped\n", topic.c_str());
-            }
-        });
+    publisher = MakePublisher(options, publish, link, buffer.get(), root);
+    if (!publisher) {
+        return kExitBadArgument;
     }
     std::string why;
     switch (link.Connect(why)) {
@@ -296,10 +222,9 @@ int RunPublish(const Options& options, std::vector<std::string> names,
         std::fprintf(stderr, "ksym: %s\n", why.c_str());
         return kExitBadArgument;
     }
-    std::fprintf(stderr, "ksym publish: %zu variables to %s under %s\n", names.size(),
-                 publish.broker.c_str(), root.c_str());
-    JsonPublisher publisher(link, buffer.get(), root, publish);
-    publisher.Born(session, *reader);
+    std::fprintf(stderr, "ksym publish: %zu variables to %s as %s\n", names.size(),
+                 publish.broker.c_str(), publish.format == "json" ? root.c_str() : "Sparkplug B");
+    publisher->Born(session, *reader);
     const Deadline deadline(publish.pacing.durationSeconds);
     const DWORD start = GetTickCount();
     uint64_t reads = 0;
@@ -310,22 +235,22 @@ int RunPublish(const Options& options, std::vector<std::string> names,
             break;
         }
         if (end == ReadEnd::kFailed) {
-            publisher.StationLost();
+            publisher->StationLost();
             if (!MendList(session, names, reader, deadline, exitCode)) {
                 break;
             }
             exitCode = kExitOk;
-            publisher.Born(session, *reader);
+            publisher->Born(session, *reader);
             continue;
         }
         ++reads;
-        publisher.Values(*reader, static_cast<DWORD>(GetTickCount() - start));
-        publisher.Write(session, *reader, inbox);
+        publisher->Values(*reader, static_cast<DWORD>(GetTickCount() - start));
+        publisher->Commands(session, *reader);
         if (reads == publish.pacing.count || !publish.pacing.AwaitNext(readStart, deadline)) {
             break;
         }
     }
-    publisher.Offline(options.timeoutMs);
+    publisher->Offline(options.timeoutMs);
     return exitCode;
 }
 
@@ -338,8 +263,13 @@ public:
                        "mqtt://HOST:PORT or mqtts://HOST:PORT (required)");
         arguments.Text("--prefix", publish_.prefix,
                        "every symbol whose name begins with this (any case)");
-        arguments.Text("--format", publish_.format, "json (the default)");
-        arguments.Text("--topic", publish_.topic, "the topic root (default ksym/STATION)");
+        arguments.Text("--format", publish_.format, "json (the default) or sparkplug (B)");
+        arguments.Text("--topic", publish_.topic, "json: the topic root (default ksym/STATION)");
+        arguments.Text("--group", publish_.group, "sparkplug: the group id (default ksym)");
+        arguments.Text("--node", publish_.node,
+                       "sparkplug: the edge node id (default: the host's name)");
+        arguments.Text("--device", publish_.device,
+                       "sparkplug: the station's device id (default: its address)");
         publish_.pacing.Bind(arguments);
         arguments.Number("--deadband", publish_.deadband,
                          "a number is sent when it moved by more than this", 0.0, 1e300);
@@ -362,7 +292,8 @@ public:
                          "megabytes the buffer may take; the oldest go first (default 64)", 1u,
                          65536u);
         arguments.Flag("--allow-writes", publish_.allowWrites,
-                       "take writes from ROOT/set/NAME, answered on ROOT/set-result/NAME");
+                       "json: take writes from ROOT/set/NAME, answered on "
+                       "ROOT/set-result/NAME; sparkplug: write the metrics of DCMD");
         arguments.Flag("--allow-insecure", publish_.allowInsecure,
                        "a password over mqtt:// to a broker beyond loopback");
     }
@@ -380,11 +311,11 @@ private:
     PublishOptions publish_;
 };
 
-const VerbRegistration<PublishVerb> kPublish(
-    "publish",
-    "publish variables into an MQTT broker as retained JSON topics, on change, deadband and "
-    "heartbeat, through breaks of the station and the broker",
-    47);
+const VerbRegistration<PublishVerb>
+    kPublish("publish",
+             "publish variables into an MQTT broker as retained JSON topics or as Sparkplug B, on "
+             "change, deadband and heartbeat, through breaks of the station and the broker",
+             47);
 
 } // namespace
 
