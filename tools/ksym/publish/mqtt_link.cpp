@@ -201,11 +201,19 @@ bool MqttLink::Publish(const std::string& topic, const std::string& payload, boo
     // across the call, which may report delivery on this thread.
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        const bool room =
-            answered_.wait_for(lock, std::chrono::milliseconds(settings_.timeoutMs), [&] {
-                return sent_ - std::min(taken_, sent_) < kMostOutstanding || !connected_.load();
-            });
-        if (!room || !connected_.load()) {
+        const auto room = [&] {
+            return sent_ - std::min(taken_, sent_) < kMostOutstanding || !connected_.load();
+        };
+        // A broker that took nothing for a whole timeout is waited for once, not again for
+        // every message until it takes some: the reads (and Ctrl-C) go on.
+        if (!room() &&
+            (stalled_ ||
+             !answered_.wait_for(lock, std::chrono::milliseconds(settings_.timeoutMs), room))) {
+            stalled_ = true;
+            return false;
+        }
+        stalled_ = false;
+        if (!connected_.load()) {
             return false;
         }
         ++sent_;

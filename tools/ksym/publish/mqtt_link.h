@@ -101,6 +101,7 @@ private:
     std::condition_variable answered_;
     int firstAnswer_ = -1; // the broker's first CONNACK code; -1 before it
     uint64_t sent_ = 0;    // messages handed to the library
+    bool stalled_ = false; // waiting for room timed out, and no room since
     uint64_t taken_ = 0;   // the ones the library reported as delivered (from the last
                            // connection on: may pass sent_ when it delivers older ones)
 };
