@@ -116,7 +116,7 @@ TEST_F(KsymPublish, JsonTopicsFollowTheChangesTheDeadbandAndTheHeartbeat) {
 TEST_F(KsymPublish, AStationThatGoesIsLostAndComesBackWithANewBirth) {
     ksymtest::Watchdog watchdog("publish station lost", kPublishNoHang);
     Broker broker(scratch_);
-    Station station(scratch_);
+    Station station(scratch_, ksymtest::FreePort()); // taken by nobody during its outage
     const uint16_t port = station.port();
     Subscriber subscriber(scratch_, broker.port(), "ksym/#");
     ksymtest::Outage outage([&] { station.Stop(); }, [&] { station.Start(scratch_, port); },

@@ -250,7 +250,7 @@ TEST_F(KsymSparkplug, BirthsMapEverySampleTypeDataGoesByAliasAndSeqWraps) {
 TEST_F(KsymSparkplug, RebirthOnRequestDeviceDeathWithTheStationAndTheWillOfAKilledNode) {
     ksymtest::Watchdog watchdog("sparkplug rebirth", kSparkplugNoHang);
     Broker broker(scratch_);
-    Station station(scratch_);
+    Station station(scratch_, ksymtest::FreePort()); // taken by nobody during its outage
     const uint16_t port = station.port();
     const std::string buffer = (scratch_ / "buffer").string();
     uint64_t firstBdSeq = 0;

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -28,17 +29,27 @@
 
 namespace ksymtest {
 
-// A port nobody listens on now (taken from the kernel and let go again).
+// A loopback port nobody listens on now, below the kernel's range of ports for port 0 and
+// outgoing connections: a process that stops and starts again there (a broker or a station
+// in an outage) cannot find it taken meanwhile by another test's listener on port 0, which
+// the kernel would give a port it just let go.
 inline uint16_t FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
+    static std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> below(20000, 32000);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(below(random)));
+        const bool free =
+            bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        if (free) {
+            return ntohs(address.sin_port);
+        }
+    }
+    return 0;
 }
 
 inline void StopProcess(pid_t& pid) {
