@@ -7,13 +7,18 @@ import queue
 import threading
 import time
 import weakref
+from typing import (Any, Callable, Dict, Iterable, Iterator, List, Mapping, Optional,
+                    Union)
 
 from . import _native as N
 from ._channel_state import close_lists_and_channel, close_native
 from ._errors import KSymError, OpenError, error_text
+from ._mending import broke, mend, pause_until, sleep
 from ._message_thread import NOTIFY_MSG, MessageThread
 from ._recorder import record as _record
 from ._records import Change, ProjectInfo, Symbol
+from ._recording import RecordingSummary
+from ._subscription import MAX_INTERVAL, MIN_INTERVAL, Subscription, SubscriptionHub
 from ._values import direct_address, encode, unchanged, _upper
 from ._var_list import Variable, VarList
 
@@ -38,7 +43,7 @@ class Channel:
     Opening blocks while the symbols load (from the local symbol file, or uploaded from the
     station the first time). Use it as a context manager, or call ``close()``."""
 
-    def __init__(self, station=None, *, timeout=5.0):
+    def __init__(self, station: Optional[str] = None, *, timeout: float = 5.0) -> None:
         self._native = n = N.native()
         self.station = station
         self.timeout = float(timeout)
@@ -58,25 +63,39 @@ class Channel:
         # Counts the openings of the native channel: a list defined before the last one is
         # gone with the channel it was defined on.
         self._generation = 0
+        self._hub = SubscriptionHub(self)
         try:
             self._open()
         except Exception:
             self._finalizer()
             raise
 
+    def _address(self):
+        return None if self.station is None else N.encode_name(self.station)
+
+    def _open_failure(self, function):
+        n = self._native
+        code = n.KClientGetLastError()
+        text = N.decode_name(n.KClientGetErrorText() or b"")
+        return OpenError("%s(%r): %s" % (
+            function, self.station, (text + " (error %d)" % code) if text else error_text(code)),
+            code, function)
+
     def _open(self):
         """Opens the native channel and loads its symbols."""
+        channel = self._native.KSymOpenChannel(self._address(), 0, self._window, NOTIFY_MSG)
+        if channel == -1:
+            raise self._open_failure("KSymOpenChannel")
+        self._state["channel"] = channel
+        self._load_symbols()
+
+    def _load_symbols(self):
+        """Loads the symbols of the open native channel (from the local symbol file, or
+        uploaded when the station's project differs); the lists defined before are gone with
+        the channel's last opening."""
         n = self._native
         station = self.station
-        address = None if station is None else N.encode_name(station)
-        channel = n.KSymOpenChannel(address, 0, self._window, NOTIFY_MSG)
-        if channel == -1:
-            code = n.KClientGetLastError()
-            text = N.decode_name(n.KClientGetErrorText() or b"")
-            raise OpenError("KSymOpenChannel(%r): %s" % (
-                station, (text + " (error %d)" % code) if text else error_text(code)),
-                code, "KSymOpenChannel")
-        self._state["channel"] = channel
+        channel = self._state["channel"]
         self._generation += 1
         symbols = ctypes.POINTER(ctypes.POINTER(N.SymbolEntry))()
         count = ctypes.c_int32(0)
@@ -110,42 +129,77 @@ class Channel:
                                   "time-out: %s" % (self.station, error)) from error
 
     def _reopen(self):
-        """Opens the native channel afresh after its connection broke, for a caller that
-        mends breaks itself (a recording): the old channel's lists go, their VarList objects
-        define theirs anew at their next read. OpenError or KSymError when the station
-        cannot be reached, or cannot give its symbols, yet; the channel then stays broken
-        and may be tried again."""
+        """Opens the native channel again after its connection broke: first in the re-open
+        form, which moves the open channel to a new connection, else afresh. The symbols are
+        loaded again; the old lists go, their VarList objects define theirs anew at their
+        next read. OpenError or KSymError when the station cannot be reached, or cannot give
+        its symbols, yet; the channel then stays broken and may be tried again."""
+        n = self._native
+        state = self._state
         with self._lock:
             if not self._finalizer.alive:
                 raise ValueError("the channel is closed")
             self._broken = True
             self._stray = False
-            close_lists_and_channel(self._native, self._state)
+            old = state["channel"]
+            moved = -1 if old == -1 else n.KSymOpenChannelEx(
+                self._address(), N.KSYM_REOPEN_BASE + old, self._window, NOTIFY_MSG, 0)
+            if moved != -1:
+                state["channel"] = moved
+                for handle in state["lists"]:
+                    n.KSymDeleteVarList(moved, handle)
+                state["lists"].clear()
+                state["dropped"].clear()
+            else:
+                close_lists_and_channel(n, state)
             while self._take(0) is not None:
-                pass  # the old channel's notifications; a closed channel posts no more
-            self._open()
+                pass  # the old connection's notifications
+            if moved != -1:
+                self._load_symbols()
+            else:
+                self._open()
             self._broken = False
+
+    def reconnect(self, timeout: Optional[float] = None) -> None:
+        """Opens the channel again after its connection broke, as ``watch`` does with
+        ``reconnect=True``: at once, then attempt after attempt with a delay that grows from
+        0.25 s to 8 s, until the station answers and gives its symbols (uploaded again when
+        its project changed). Lists of the channel (VarList objects included) are defined
+        anew at their next read. With `timeout` (seconds), ConnectionError when the station
+        is not back by then. Blocks the calling thread."""
+        pause = pause_until(None if timeout is None else time.monotonic() + timeout)
+        try:
+            self._reopen()
+            return
+        except KSymError:
+            pass
+        if not mend(self, pause):
+            raise ConnectionError("the station %r did not come back within %g s" % (
+                self.station, timeout))
 
     # ---- life ----
 
     @property
-    def closed(self):
+    def closed(self) -> bool:
         return self._state["channel"] == -1
 
     @property
-    def number(self):
+    def number(self) -> int:
         """The library's channel number (-1 once closed)."""
         return self._state["channel"]
 
-    def close(self):
-        """Deletes the channel's lists, closes the channel and ends its message thread."""
+    def close(self) -> None:
+        """Ends the channel's subscriptions, deletes its lists, closes the channel and ends
+        its message thread."""
+        # Before the lock: the subscriptions' thread may be inside a read, which holds it.
+        self._hub.close_all()
         with self._lock:
             self._finalizer()
 
-    def __enter__(self):
+    def __enter__(self) -> "Channel":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> None:
         self.close()
 
     def __repr__(self):
@@ -172,7 +226,7 @@ class Channel:
 
     # ---- symbols ----
 
-    def symbols(self, prefix=""):
+    def symbols(self, prefix: str = "") -> List[Symbol]:
         """The symbols whose names begin with `prefix` (letters of any case), in file order."""
         folded = _upper(prefix or "")
         return [s for s in self._symbols if _upper(s.name).startswith(folded)]
@@ -280,29 +334,49 @@ class Channel:
 
     # ---- reading ----
 
-    def var_list(self, names):
+    def var_list(self, names: Iterable[str]) -> VarList:
         """A list of the variables `names` (symbols or direct addresses), defined once and
         read as often as needed with ``.read()``."""
         return VarList(self, list(names))
 
-    def read(self, *names):
+    def read(self, *names: str) -> Dict[str, Any]:
         """The current values of the variables, as a dict name to value (None for a value the
         controller did not deliver)."""
         with self.var_list(names) as values:
             return values.read()
 
-    def watch(self, names, interval=1.0, changes_only=False, count=None):
+    def watch(self, names: Iterable[str], interval: float = 1.0, changes_only: bool = False,
+              count: Optional[int] = None, *, reconnect: bool = True,
+              on_break: Optional[Callable[[BaseException], None]] = None,
+              on_resume: Optional[Callable[[], None]] = None) -> Iterator[Change]:
         """An iterator of Change: the variables read every `interval` seconds (the next read
         begins one interval after the last one began), `count` reads or endlessly. With
         `changes_only`, the first read yields every value, later ones only those that
-        changed. A broken connection raises ConnectionError from the iterator."""
+        changed.
+
+        With `reconnect` (the default), a break of the connection is mended as ``ksym
+        watch`` mends it (see ``reconnect()``), for as long as it takes: ``on_break(error)``
+        is called when it breaks and ``on_resume()`` once the channel is open again, both on
+        the thread that iterates. The watch then goes on where it was: with `changes_only`,
+        a value that did not change across the break is not reported again. Without
+        `reconnect`, the break raises ConnectionError (or TimeoutError) from the iterator."""
         names = list(names)
         reads = 0
         last = {}
         with self.var_list(names) as values:
             while count is None or reads < count:
                 began = time.monotonic()
-                got = values.read()
+                try:
+                    got = values.read()
+                except (KSymError, ConnectionError, TimeoutError) as error:
+                    if not reconnect or not broke(error):
+                        raise
+                    if on_break is not None:
+                        on_break(error)
+                    mend(self, sleep)
+                    if on_resume is not None:
+                        on_resume()
+                    continue
                 now = datetime.datetime.now(datetime.timezone.utc)
                 reads += 1
                 for name in names:
@@ -319,8 +393,45 @@ class Channel:
                 if pause > 0:
                     time.sleep(pause)
 
-    def record(self, names, path, interval=1.0, count=None, duration=None, *, all=False,
-               prefix=None):
+    def subscribe(self, names: Iterable[str], callback: Callable[[Change], None], *,
+                  interval: float = 1.0,
+                  deadband: Union[None, float, Mapping[str, float]] = None,
+                  changes_only: bool = True,
+                  on_error: Optional[Callable[[BaseException], None]] = None) -> Subscription:
+        """Calls ``callback(change)`` with a Change for each value of the variables `names`
+        that changed, read every `interval` seconds (0.01 to 86400) on a thread of the
+        channel's own; the first read reports every value. Returns a Subscription, a context
+        manager: ``close()`` ends it.
+
+        `deadband` is an absolute amount a number must move by to be reported: one for every
+        number, or a dict name to amount (names not in it: any change); bools, texts and
+        arrays are reported on any change. With ``changes_only=False`` every value of every
+        read is reported. ``on_error(error)`` is called when a read fails or a callback
+        raises; a break of the connection is mended as ``watch`` mends it, and what did not
+        change across it is not reported again.
+
+        The subscriptions of a channel share one list and one read, at the shortest of their
+        intervals. The callbacks run on the channel's subscription thread, not on the
+        caller's: they must not wait for the thread that subscribed. Unknown names raise
+        KSymError here, at once."""
+        if isinstance(names, (str, bytes)) or not callable(callback):
+            raise TypeError("subscribe takes a list of names and a callable")
+        names = list(names)
+        interval = float(interval)
+        if not MIN_INTERVAL <= interval <= MAX_INTERVAL:
+            raise ValueError("the interval is %g to %g seconds, not %g" % (
+                MIN_INTERVAL, MAX_INTERVAL, interval))
+        if deadband is not None and not isinstance(deadband, dict):
+            deadband = float(deadband)
+        with self._lock:
+            self._channel()
+            self._variables("KSymDefineVarList", names)
+        return self._hub.add(Subscription(self._hub, names, callback, interval, deadband,
+                                          changes_only, on_error))
+
+    def record(self, names: Optional[Iterable[str]], path: str, interval: float = 1.0,
+               count: Optional[int] = None, duration: Optional[float] = None, *,
+               all: bool = False, prefix: Optional[str] = None) -> "RecordingSummary":
         """Records the variables `names` (or, with ``all=True``, every symbol, those
         beginning with `prefix` when given) into the file `path`, as ``ksym record`` does:
         a read every `interval` seconds (0.01 to 86400; the next read begins one interval
@@ -345,7 +456,7 @@ class Channel:
 
     # ---- writing ----
 
-    def write(self, values):
+    def write(self, values: Mapping[str, Any]) -> None:
         """Writes the values of a dict name to value, converted by each variable's type. Every
         value is checked before anything is sent (ValueError when it does not fit); the
         values go in one telegram when the station's block size allows, else one by one.
@@ -401,7 +512,7 @@ class Channel:
             self._await(send, what)
             return result(channel)
 
-    def info(self):
+    def info(self) -> ProjectInfo:
         """The controller's project identification."""
         n = self._native
 
@@ -420,7 +531,7 @@ class Channel:
 
         return self._service("KSymPLCProjectId", take, "identification")
 
-    def project_id(self):
+    def project_id(self) -> int:
         """The project identifier of the loaded symbol table."""
         with self._lock:
             return self._native.KSymGetProjectId(self._channel()) & 0xFFFFFFFF
@@ -432,11 +543,11 @@ class Channel:
                                 self._native.KClientGetLastError(), function)
         return take
 
-    def login(self):
+    def login(self) -> None:
         """Logs in to the controller; KSymError when it refuses."""
         self._service("KSymLogin", self._accepted("KSymLoginResult", "login"), "login")
 
-    def logout(self):
+    def logout(self) -> None:
         """Logs out of the controller; KSymError when it refuses."""
         self._service("KSymLogout", self._accepted("KSymLogoutResult", "logout"), "logout")
 

@@ -142,11 +142,12 @@ def _candidates():
         found.append(("%s=%s" % (ENV_VARIABLE, named), named))
         return found
     here = os.path.dirname(os.path.abspath(__file__))
-    for folder in (here, os.path.dirname(here)):
+    # A wheel's own libraries first, then beside the package.
+    for folder in (os.path.join(here, "_libs"), here, os.path.dirname(here)):
         for name in _FILE_NAMES:
             path = os.path.join(folder, name)
             if os.path.exists(path):
-                found.append(("beside the package: " + path, path))
+                found.append(("in or beside the package: " + path, path))
     located = ctypes.util.find_library("ksymbol") or ctypes.util.find_library("KSymbol")
     if located:
         found.append(("the system's search: " + located, located))
@@ -223,6 +224,8 @@ class Native:
         L = library
         self.KSymVersion = _declare(L.KSymVersion, u32)
         self.KSymOpenChannel = _declare(L.KSymOpenChannel, i32, cp, i32, vp, ctypes.c_uint)
+        self.KSymOpenChannelEx = _declare(L.KSymOpenChannelEx, i32, cp, i32, vp, ctypes.c_uint,
+                                          u32)
         self.KSymCloseChannel = _declare(L.KSymCloseChannel, i32, i32)
         self.KSymLoadSymbols = _declare(L.KSymLoadSymbols, i32, i32, cp,
                                         ctypes.POINTER(P_SYMBOLS), ctypes.POINTER(i32))

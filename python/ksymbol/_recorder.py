@@ -15,7 +15,8 @@ import time
 
 from . import _native as N
 from . import _sdb
-from ._errors import KSymError, OpenError
+from ._errors import KSymError
+from ._mending import broke, mend
 from ._recording import Recorder, Recording, RecordedVariable, element_sizes, reverse_elements
 from ._values import _upper, direct_place
 
@@ -29,10 +30,6 @@ _FOLDER_CAPACITY = 260
 # The largest symbol file read (the library's own upload has no smaller bound).
 MAX_SYMBOL_FILE_BYTES = 256 * 1024 * 1024
 
-# A break is mended by opening the channel again: first after this long, twice as long
-# after each failed attempt, at most the cap (seconds).
-FIRST_RETRY = 0.25
-RETRY_CAP = 8.0
 # The interval's bounds, as the tool's (seconds).
 MIN_INTERVAL = 0.01
 MAX_INTERVAL = 86400.0
@@ -238,33 +235,22 @@ class _Clock:
 
 def _broke(error):
     """The gap's reason when `error` of a read is a break of the connection, else None."""
-    if isinstance(error, TimeoutError):
-        return NO_ANSWER
-    if isinstance(error, ConnectionError) and not isinstance(error, OpenError):
-        return EXCHANGE_FAILED
-    if isinstance(error, KSymError) and error.function == "KSymSendVarList":
-        return EXCHANGE_FAILED
-    return None
+    if not broke(error):
+        return None
+    return NO_ANSWER if isinstance(error, TimeoutError) else EXCHANGE_FAILED
 
 
 def _mend(channel, clock, project_id):
     """Opens the channel again after a break, attempt by attempt, until it is open (True)
     or the duration is over (False). KSymError when the station came back with another
     project: its values are not this recording's."""
-    delay = FIRST_RETRY
-    while True:
-        if not clock.pause(delay):
-            return False
-        try:
-            channel._reopen()
-        except KSymError:  # not reachable yet, or its symbols cannot be loaded yet
-            delay = min(max(delay, FIRST_RETRY) * 2, RETRY_CAP)
-            continue
-        if channel.project_id() != project_id:
-            raise KSymError("the station %r now holds another project (0x%08X, the "
-                            "recording's 0x%08X); the recording ends" % (
-                                channel.station, channel.project_id(), project_id))
-        return True
+    if not mend(channel, clock.pause):
+        return False
+    if channel.project_id() != project_id:
+        raise KSymError("the station %r now holds another project (0x%08X, the "
+                        "recording's 0x%08X); the recording ends" % (
+                            channel.station, channel.project_id(), project_id))
+    return True
 
 
 def _run(channel, values, recorder, units, interval, count, clock):

@@ -215,7 +215,7 @@ def test_an_exit_while_a_daemon_thread_reads_ends_the_process_cleanly():
 def test_a_station_stopped_during_a_watch_raises_connection_error(plcsim):
     station = plcsim()
     with ksymbol.Channel(station.address, timeout=3.0) as channel:
-        watch = channel.watch(["Line1.Mode"], interval=0.05)
+        watch = channel.watch(["Line1.Mode"], interval=0.05, reconnect=False)
         assert next(watch).value == 1
         station.stop()
         with pytest.raises(ConnectionError):
