@@ -10,7 +10,9 @@ from setuptools import setup
 from setuptools.command.build_py import build_py
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.join(HERE, os.pardir)
+# The project's folder: above this one, or named by the wheel's build (build_wheel.py), which
+# runs this file from a copy elsewhere.
+ROOT = os.environ.get("KSYMBOL_PROJECT_ROOT") or os.path.join(HERE, os.pardir)
 
 
 def project_version():

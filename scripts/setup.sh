@@ -11,6 +11,9 @@ else
     packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
               libbenchmark-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libjs-chart.js
               clang-format python3-pytest python3-setuptools python3-pip)
+    # The Python wheel: its run paths, its build, and the fresh environment its test installs
+    # it into.
+    packages+=(patchelf python3-wheel python3-venv)
     # The browser test of ksym serve's page.
     packages+=(chromium chromium-driver python3-selenium)
     # ksym publish: the MQTT client library, and the broker and subscriber its tests run;

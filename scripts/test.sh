@@ -65,12 +65,26 @@ wine_tests() {
 }
 
 # The Python package's tests (python/tests) against the dev build's library and programs,
-# with Debian's Python and pytest.
+# with Debian's Python and pytest; the wheel of that build too.
 python_tests() {
+    cmake --build --preset dev --target python-wheel
     KSYMBOL_LIBRARY=build/dev/libksymbol.so \
         KSYM_PLCSIM=build/dev/tools/plcsim/plcsim \
         KSYM_TOOL=build/dev/tools/ksym/ksym \
+        KSYM_WHEEL_DIR=build/dev/python/dist \
         /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
+}
+
+# The Windows wheel of a mingw build: built and its contents checked, not run.
+windows_wheel() {
+    cmake --build --preset "$1" --target python-wheel &&
+        /usr/bin/python3 -c 'import glob, sys, zipfile
+wheels = glob.glob(sys.argv[1] + "/ksymbol-*-" + sys.argv[2] + ".whl")
+names = zipfile.ZipFile(wheels[0]).namelist() if len(wheels) == 1 else []
+missing = [d for d in ("KSymbol.dll", "KClient.dll", "KUtil.dll")
+           if "ksymbol/_libs/" + d not in names]
+sys.exit("the wheel %s lacks %s" % (wheels, missing) if missing or not names else 0)' \
+            "build/$1/python/dist" "$2"
 }
 
 echo "== format check"
@@ -89,6 +103,7 @@ for preset in "${presets[@]}"; do
         echo "== mingw32: build"
         stage "mingw32: build" scripts/build.sh mingw32
         echo "== mingw32: built; layouts checked at compile time, export and import tables checked"
+        stage "mingw32: python wheel (built, not run)" windows_wheel mingw32 win32
         wine_tests mingw32 /usr/bin/wine
         ;;
     mingw64)

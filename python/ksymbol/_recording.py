@@ -15,6 +15,7 @@ import collections
 import json
 import re
 import sys
+from typing import Any, Optional
 
 from . import _native as N
 from . import _sdb
@@ -101,14 +102,14 @@ class Recording:
         return "<ksymbol.Recording of %d variables, %d records, from %r>" % (
             len(self.variables), len(self.records), self.station)
 
-    def variable(self, name):
+    def variable(self, name: str) -> "RecordedVariable":
         """The RecordedVariable of `name` (the exact name); KeyError when it is not one."""
         for variable in self.variables:
             if variable.name == name:
                 return variable
         raise KeyError(name)
 
-    def decode(self, name, data):
+    def decode(self, name: str, data: Optional[bytes]) -> Any:
         """The value `data` (a recorded value of `name`: bytes in the controller's order)
         stands for, as Channel.read() gives it; None for None. The byte order is turned by
         the recorded symbol file's element sizes, as the library turns what it reads
@@ -448,7 +449,7 @@ def parse_recording(data):
     return recording
 
 
-def read_recording(path):
+def read_recording(path: str) -> Recording:
     """The Recording in the file `path` (as ``ksym record`` and ``Channel.record`` write
     them); ValueError("line N: reason") for a file that is not a whole recording, the
     reasons those of the simulator's replay."""

@@ -2,11 +2,15 @@
 
 import ctypes
 import weakref
+from typing import TYPE_CHECKING, Any, Dict, Iterable
 
 from . import _native as N
 from ._channel_state import drop_list
 from ._errors import KSymError, error_text
 from ._values import decode, shape_of
+
+if TYPE_CHECKING:
+    from ._channel import Channel
 
 
 class Variable:
@@ -22,7 +26,7 @@ class VarList:
     """A list of variables of a channel, defined once and read many times. A context
     manager; ``close()`` deletes it. Used from one thread at a time, as its channel."""
 
-    def __init__(self, channel, names):
+    def __init__(self, channel: "Channel", names: Iterable[str]) -> None:
         self._channel = channel
         self.names = list(names)
         self._handle = None
@@ -60,20 +64,20 @@ class VarList:
                 self._channel._native.KSymDeleteVarList(state["channel"], self._handle)
             self._handle = None
 
-    def close(self):
+    def close(self) -> None:
         with self._channel._lock:
             self._delete()
 
-    def __enter__(self):
+    def __enter__(self) -> "VarList":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> None:
         self.close()
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.names)
 
-    def read(self):
+    def read(self) -> Dict[str, Any]:
         """The current values, a dict name to value (None when not delivered). TimeoutError
         when the controller does not answer in the channel's time-out: the read is then
         abandoned (the list is defined anew for the next read, and a late answer is
