@@ -288,6 +288,12 @@ def test_trends_show_each_movement_values_read_well_and_the_csv_matches(server, 
         f"return window.ksymCharts.get('{POSITION}').options.scales.x.max") == frozen
     assert browser.execute_script(
         f"return window.ksymCharts.get('{POSITION}').data.datasets[0].data.length") > count
+    # Another window while paused widens the frozen view; its end stays.
+    browser.find_element(By.ID, "window").find_element(By.CSS_SELECTOR,
+                                                       "option[value='5']").click()
+    wait(browser, lambda: browser.execute_script(
+        f"const x = window.ksymCharts.get('{POSITION}').options.scales.x;"
+        f"return x.max === {frozen} && x.min === {frozen} - 300000;"), message="paused window")
     browser.find_element(By.ID, "pause").click()
     wait(browser, lambda: browser.execute_script(
         f"return window.ksymCharts.get('{POSITION}').options.scales.x.max") > frozen,

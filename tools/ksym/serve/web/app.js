@@ -31,6 +31,8 @@ const NAMES_PER_STREAM = 64;
 let streams = [];
 let streamRetry = null;
 let paused = false;
+let drawnAt = 0;  // the end of the view drawn last
+let pausedAt = 0; // the view's end while paused: the one shown when Pause was pressed
 let chartsAvailable = false;
 let restoring = false;
 const redrawQueue = [];
@@ -507,7 +509,8 @@ function scheduleRedraw(force) {
 function redrawSome() {
   measured(() => {
     const began = performance.now();
-    const now = Date.now();
+    const now = paused ? pausedAt : Date.now();
+    drawnAt = now;
     while (redrawQueue.length && performance.now() - began < FRAME_BUDGET_MS) {
       const entry = redrawQueue.shift();
       if (!rows.has(entry.name)) {
@@ -570,6 +573,7 @@ function setUpControls() {
   const pause = document.getElementById('pause');
   pause.addEventListener('click', () => {
     paused = !paused;
+    pausedAt = drawnAt || Date.now();
     pause.textContent = paused ? 'Resume' : 'Pause';
     pause.classList.toggle('paused', paused);
     if (!paused) {
