@@ -446,9 +446,10 @@ class Channel:
         recorded as a gap; the channel is then opened afresh, again and again with a
         growing delay, and the next read is a snapshot. The end record is written however
         the recording ends: an exception, KeyboardInterrupt included, is raised after it;
-        so is the break when the duration ends before the station came back, and KSymError
-        when it came back with another project. Of symbol names equal but for the case of
-        their letters, ``all=True`` records only the first (the one the name reaches).
+        so is the break, as ConnectionError, when the duration ends before the station came
+        back, and KSymError when it came back with another project. Of symbol names equal
+        but for the case of their letters, ``all=True`` records only the first (the one the
+        name reaches).
 
         Returns a RecordingSummary: records (snapshots, changes and gaps), variables,
         changes (changed values), bytes (of the file) and gaps."""

@@ -267,7 +267,14 @@ def _run(channel, values, recorder, units, interval, count, clock):
                 raise
             recorder.gap(clock.t(), iso_now(), reason)
             if not _mend(channel, clock, project_id):
-                raise  # the duration ended before the station came back
+                # The duration ended before the station came back: the break, as a
+                # ConnectionError however the read noticed it (no answer, a failed exchange, a
+                # telegram that could not be sent).
+                if isinstance(error, ConnectionError):
+                    raise
+                raise ConnectionError("the connection to the station %r broke and it did not "
+                                      "come back before the recording's end: %s" % (
+                                          channel.station, error)) from error
             continue
         reads += 1
         recorder.read(t, stamp, [None if data is None else reverse_elements(data, unit)
