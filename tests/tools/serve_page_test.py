@@ -55,8 +55,8 @@ def server(tmp_path):
             errors.close()
 
 
-@pytest.fixture
-def browser():
+def new_browser():
+    """A headless browser with a profile of its own (no storage of another one)."""
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
@@ -66,6 +66,12 @@ def browser():
     driver = webdriver.Chrome(service=Service(DRIVER), options=options)
     driver.set_page_load_timeout(20)
     driver.set_script_timeout(10)
+    return driver
+
+
+@pytest.fixture
+def browser():
+    driver = new_browser()
     try:
         yield driver
     finally:
@@ -183,17 +189,6 @@ def severe_errors(driver):
 def table(driver):
     return driver.execute_script(
         "return [...document.querySelectorAll('#watch tbody tr')].map((tr) => tr.dataset.name);")
-
-
-def new_browser():
-    """A browser of its own, with an empty profile (no storage of the other one)."""
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                     "--disable-gpu", "--window-size=1600,800"):
-        options.add_argument(argument)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    return webdriver.Chrome(service=Service(DRIVER), options=options)
 
 
 TEMPERATURE = "Line2.Station1.Temperature"
