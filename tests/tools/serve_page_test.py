@@ -313,10 +313,13 @@ def test_trends_show_each_movement_values_read_well_and_the_csv_matches(server, 
             float(line[1]), int(line[2])
     times = [line[0] for line in lines[1:]]
     assert times == sorted(times) and len(set(times)) == len(times)
-    shown = {name: browser.execute_script(
-        "return document.querySelector(`#watch tr[data-name='${arguments[0]}'] td.value`).title",
-        name) for name in (TEMPERATURE, POSITION)}
-    latest = browser.execute_script("return window.ksymCsv()").splitlines()[-1].split(",")
+    # One script reads the table and the data together, so no update falls between them.
+    shown, data = browser.execute_script(
+        "const title = (name) =>"
+        " document.querySelector(`#watch tr[data-name='${name}'] td.value`).title;"
+        "return [{[arguments[0]]: title(arguments[0]), [arguments[1]]: title(arguments[1])},"
+        " window.ksymCsv()];", TEMPERATURE, POSITION)
+    latest = data.splitlines()[-1].split(",")
     assert float(latest[1]) == float(shown[TEMPERATURE])
     assert int(latest[2]) == int(shown[POSITION])
     assert severe_errors(browser) == []
