@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need and this machine lacks (Debian packages).
+# Installs what the build and the tests need and this machine lacks (Debian packages), then
+# the Node.js modules of ksym opcua's gateway (npm ci, from its lockfile).
 #   scripts/setup.sh        everything the tests need
 #   scripts/setup.sh tool   only what building ksym needs (scripts/ksym.sh)
 set -euo pipefail
@@ -20,6 +21,12 @@ else
     # Protocol Buffers for its Sparkplug B payloads.
     packages+=(libmosquitto-dev mosquitto mosquitto-clients openssl)
     packages+=(libprotobuf-dev protobuf-compiler)
+    # ksym opcua's gateway and its tests run on Node.js: Debian's, where the machine has none.
+    if ! command -v node >/dev/null; then
+        packages+=(nodejs npm)
+    elif ! command -v npm >/dev/null; then
+        packages+=(npm)
+    fi
 fi
 # The i386 build: the 32-bit compilers and libraries, and qemu-user to run its programs.
 if [ "${1:-}" != tool ] && [ "${KSYM_SKIP_LINUX32:-0}" != 1 ]; then
@@ -50,10 +57,21 @@ for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
         missing+=("$package")
 done
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
 fi
-echo "setup: installing ${missing[*]}"
-"${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}"
+
+# The gateway's modules, as its lockfile fixes them, again whenever the lockfile changed.
+gateway="$(cd "$(dirname "$0")/.." && pwd)/tools/ksym/opcua/node"
+if command -v node >/dev/null && command -v npm >/dev/null; then
+    if [ ! -f "$gateway/node_modules/.package-lock.json" ] ||
+        [ "$gateway/package-lock.json" -nt "$gateway/node_modules/.package-lock.json" ]; then
+        echo "setup: installing the OPC UA gateway's Node.js modules (npm ci)"
+        (cd "$gateway" && npm ci --no-audit --no-fund --loglevel=error)
+    fi
+else
+    echo "setup: no Node.js on this machine: ksym opcua will say it is missing"
+fi

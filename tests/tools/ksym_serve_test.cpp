@@ -133,19 +133,41 @@ TEST_F(KsymServe, EveryRouteAnswersAsTheOtherVerbsPrint) {
             EXPECT_GT(asset->body.size(), 500u) << file;
         }
 
-        // Symbols: the same entries as ksym symbols, any case, bounded by the limit.
+        // Symbols: the same entries as ksym symbols with their values' kinds, any case,
+        // bounded by the limit, a page at a time.
+        const auto withoutKinds = [](json list) {
+            for (json& entry : list) {
+                entry.erase("kind");
+            }
+            return list;
+        };
         const httplib::Result listed = client.Get("/api/symbols?prefix=line1.STATION2");
-        EXPECT_EQ(Body(listed), symbols);
+        EXPECT_EQ(withoutKinds(Body(listed)), symbols);
         EXPECT_EQ(listed->get_header_value("X-Total-Count"), std::to_string(symbols.size()));
+        for (const json& entry : Body(listed)) {
+            const std::string type = entry.at("type");
+            EXPECT_EQ(entry.at("kind"), type == "BOOL"  ? "bool"
+                                        : type == "INT" ? "signed"
+                                                        : "bytes")
+                << entry;
+        }
         const httplib::Result limited = client.Get("/api/symbols?prefix=Line1.Station2&limit=2");
-        EXPECT_EQ(Body(limited), json({symbols[0], symbols[1]}));
+        EXPECT_EQ(withoutKinds(Body(limited)), json({symbols[0], symbols[1]}));
         EXPECT_EQ(limited->get_header_value("X-Total-Count"), std::to_string(symbols.size()));
+        const httplib::Result paged =
+            client.Get("/api/symbols?prefix=Line1.Station2&limit=2&from=1");
+        EXPECT_EQ(withoutKinds(Body(paged)), json({symbols[1], symbols[2]}));
+        EXPECT_EQ(Body(client.Get(
+                      ("/api/symbols?prefix=Line1.Station2&from=" + std::to_string(symbols.size()))
+                          .c_str())),
+                  json::array());
         EXPECT_EQ(Body(client.Get("/api/symbols?prefix=NoSuchThing")), json::array());
         for (const char* bad :
              {"limit=0", "limit=5001", "limit=x", "limit=99999999999", "limit="}) {
             ExpectError(client.Get((std::string("/api/symbols?") + bad).c_str()), 400, 3,
                         "limit takes a number");
         }
+        ExpectError(client.Get("/api/symbols?from=-1"), 400, 3, "from takes a number");
 
         // Read: the array ksym --json read prints.
         EXPECT_EQ(Body(client.Get("/api/read?name=Line1.Mode&name=%25MW4")), values);

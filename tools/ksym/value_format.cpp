@@ -53,6 +53,26 @@ std::string HexOf(const uint8_t* data, uint32_t size) {
 
 } // namespace
 
+const char* ValueKindName(ValueKind kind) {
+    switch (kind) {
+    case ValueKind::kBool:
+        return "bool";
+    case ValueKind::kUnsigned:
+        return "unsigned";
+    case ValueKind::kSigned:
+        return "signed";
+    case ValueKind::kFloat:
+        return "float";
+    case ValueKind::kText:
+        return "text";
+    case ValueKind::kIntArray:
+        return "intarray";
+    case ValueKind::kBytes:
+        break;
+    }
+    return "bytes";
+}
+
 std::string FormatValue(const ValueShape& shape, const uint8_t* data) {
     switch (shape.kind) {
     case ValueKind::kBool:

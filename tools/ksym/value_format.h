@@ -21,6 +21,9 @@ using formats::ShapeOf;
 using formats::ValueKind;
 using formats::ValueShape;
 
+// The kind's name in JSON interfaces: bool, unsigned, signed, float, text, intarray, bytes.
+const char* ValueKindName(ValueKind kind);
+
 // The value in words, for tables and watch lines. `data` holds shape.size bytes. Texts are
 // quoted, with ", \ and bytes outside printable ASCII escaped.
 std::string FormatValue(const ValueShape& shape, const uint8_t* data);

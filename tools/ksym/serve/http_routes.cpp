@@ -318,11 +318,14 @@ void GetSymbols(const WatchHub& hub, const Request& req, Response& res) {
         return;
     }
     uint64_t limit = 0;
-    if (!NumberParam(req, res, "limit", 1, kMaxSymbolLimit, kDefaultSymbolLimit, limit)) {
+    uint64_t from = 0;
+    if (!NumberParam(req, res, "limit", 1, kMaxSymbolLimit, kDefaultSymbolLimit, limit) ||
+        !NumberParam(req, res, "from", 0, 0xFFFFFFFFu, 0, from)) {
         return;
     }
     size_t matches = 0;
-    const json list = hub.Symbols(prefix, static_cast<size_t>(limit), matches);
+    const json list =
+        hub.Symbols(prefix, static_cast<size_t>(from), static_cast<size_t>(limit), matches);
     res.set_header("X-Total-Count", std::to_string(matches));
     SendJson(res, 200, list);
 }

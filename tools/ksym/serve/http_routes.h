@@ -2,7 +2,8 @@
 // library from the machine's file, and the JSON interface over the watch hub. Every request
 // is untrusted: names per request, name lengths, bodies, limits and intervals are bounded,
 // and malformed input is answered with 400 and a JSON error, never a crash.
-//   GET  /api/symbols?prefix=P&limit=N   the symbols whose names begin with P, any case
+//   GET  /api/symbols?prefix=P&limit=N&from=K   the symbols whose names begin with P, any
+//                                        case, after the first K of them, with their kinds
 //   GET  /api/read?name=A&name=B         the values, as ksym --json read prints them
 //   POST /api/write {"NAME": value, ...} 200 {"ok": true}
 //   GET  /api/watch?name=A&interval=MS   text/event-stream, one event per read

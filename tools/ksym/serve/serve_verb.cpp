@@ -1,20 +1,14 @@
 // serve: the station's variables in a browser page and a JSON interface, over one channel.
-#include <httplib.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <string>
-#include <thread>
 
 #include "formats/host_port.h"
 #include "tools/common/listen_address.h"
-#include "tools/ksym/serve/http_guard.h"
-#include "tools/ksym/serve/http_routes.h"
+#include "tools/ksym/serve/station_server.h"
 #include "tools/ksym/session.h"
 #include "tools/ksym/verb.h"
-#include "tools/ksym/serve/watch_hub.h"
 
 namespace ksymtool {
 
@@ -26,24 +20,6 @@ struct ServeOptions {
     bool allowRemote = false; // a listen host beyond loopback is allowed, with a token
     std::string tokenFile;    // the token beyond loopback; empty: one made at start
 };
-
-// Watches hold a worker each for as long as they run, so the pool is larger than the
-// library's default; the hub bounds the watches below it.
-constexpr size_t kServerThreads = WatchHub::kMaxSubscriptions + 8;
-
-// A token nobody can guess: 128 bits from the system's random source, in hex.
-std::string NewToken() {
-    std::random_device source;
-    std::string token;
-    static const char kHex[] = "0123456789abcdef";
-    for (int i = 0; i < 8; ++i) {
-        const unsigned value = source() & 0xFFFFu;
-        for (int shift = 12; shift >= 0; shift -= 4) {
-            token.push_back(kHex[(value >> shift) & 0xFu]);
-        }
-    }
-    return token;
-}
 
 // The first line of `path` as a token: 16 to 256 printable characters, none of them space,
 // ';' or ','. False with `why` otherwise.
@@ -113,32 +89,17 @@ int RunServe(const Options& options, const ServeOptions& serve) {
     }
     InstallInterruptHandler(true);
 
-    WatchHub hub(options);
-    const int started = hub.Start();
-    if (started != kExitOk) {
-        return started;
-    }
     RouteSettings settings;
     settings.readOnly = serve.readOnly;
     settings.loopbackListen = loopback;
     settings.token = token;
     settings.timeoutMs = options.timeoutMs;
     settings.chartPath = ChartPath();
-
-    HttpLimits limits;
-    limits.workers = kServerThreads;
-    GuardedServer server(limits);
-    server.set_payload_max_length(kMaxBodyBytes);
-    if (!server.StartGuard()) {
-        std::fprintf(stderr, "ksym: cannot start the server's threads\n");
-        return kExitListenFailed;
-    }
-    AddRoutes(server, hub, settings);
-    const int bound =
-        port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
-    if (bound < 0) {
-        std::fprintf(stderr, "ksym: cannot listen on %s\n", serve.listen.c_str());
-        return kExitListenFailed;
+    StationServer server(options, settings);
+    uint16_t bound = 0;
+    const int started = server.Start(host, port, bound);
+    if (started != kExitOk) {
+        return started;
     }
     const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     // A token from a file is the user's own, and not printed.
@@ -146,14 +107,9 @@ int RunServe(const Options& options, const ServeOptions& serve) {
     std::printf("ksym serving http://%s:%d/%s\n", shown.c_str(), bound, query.c_str());
     std::fflush(stdout);
 
-    std::thread listener([&server] { server.listen_after_bind(); });
     while (PauseUnlessInterrupted(1000)) {
     }
-    // The hub first: it ends the watch streams; then every connection ends, whatever its
-    // client does.
-    hub.Stop();
-    server.StopAll();
-    listener.join();
+    server.Stop();
     return kExitOk;
 }
 

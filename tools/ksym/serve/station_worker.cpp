@@ -5,6 +5,7 @@
 #include <map>
 
 #include "tools/ksym/identification.h"
+#include "tools/ksym/value_format.h"
 #include "tools/ksym/value_table.h"
 #include "tools/ksym/variable_write.h"
 #include "tools/ksym/watch_output.h"
@@ -65,7 +66,10 @@ int WatchHub::Worker::Prepare(bool quiet) {
     std::vector<std::string> names;
     for (int32_t i = 0; i < session_.symbolCount(); ++i) {
         const SymbolEntry& entry = *session_.symbols()[i];
-        symbols.push_back(SymbolJson(entry));
+        nlohmann::json symbol = SymbolJson(entry);
+        const std::string typeName = entry.typeName != nullptr ? entry.typeName : "";
+        symbol["kind"] = ValueKindName(ShapeOf(typeName, entry.size).kind);
+        symbols.push_back(std::move(symbol));
         names.emplace_back(entry.name != nullptr ? entry.name : "");
     }
     Identification identification;

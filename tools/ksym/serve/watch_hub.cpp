@@ -113,7 +113,8 @@ HubResult WatchHub::Write(std::vector<std::pair<std::string, std::string>> assig
     return done.get();
 }
 
-nlohmann::json WatchHub::Symbols(const std::string& prefix, size_t limit, size_t& matches) const {
+nlohmann::json WatchHub::Symbols(const std::string& prefix, size_t from, size_t limit,
+                                 size_t& matches) const {
     nlohmann::json list = nlohmann::json::array();
     matches = 0;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -121,7 +122,7 @@ nlohmann::json WatchHub::Symbols(const std::string& prefix, size_t limit, size_t
         if (!formats::NameHasPrefix(symbolNames_[i].c_str(), prefix.c_str(), prefix.size())) {
             continue;
         }
-        if (++matches <= limit) {
+        if (++matches > from && matches - from <= limit) {
             list.push_back(symbols_[i]);
         }
     }

@@ -71,9 +71,11 @@ public:
     HubResult Write(std::vector<std::pair<std::string, std::string>> assignments,
                     std::chrono::milliseconds timeout);
 
-    // The symbols whose names begin with `prefix` (ASCII letters in any case), at most
-    // `limit` of them, as ksym --json symbols lists them; `matches` counts them all.
-    nlohmann::json Symbols(const std::string& prefix, size_t limit, size_t& matches) const;
+    // The symbols whose names begin with `prefix` (ASCII letters in any case), the first
+    // `from` of them left out, at most `limit` of them, as ksym --json symbols lists them,
+    // each with its value's kind (ValueKindName); `matches` counts them all.
+    nlohmann::json Symbols(const std::string& prefix, size_t from, size_t limit,
+                           size_t& matches) const;
     // {station, state, identification (null until known), symbols (the count), reads (the
     // reads of the union made so far)}.
     nlohmann::json Station() const;
