@@ -17,7 +17,7 @@ const root = path.join(__dirname, '..');
 process.env.KSYM_TOOL = process.env.KSYM_TOOL || path.join(root, 'build/dev/tools/ksym/ksym');
 process.env.KSYM_PLCSIM = process.env.KSYM_PLCSIM ||
   path.join(root, 'build/dev/tools/plcsim/plcsim');
-const { plcsim, gateway, stopAll, temporaryFolder } =
+const { plcsim, gateway, gatewayPid, stopAll, temporaryFolder } =
   require(path.join(root, 'tests/tools/opcua/processes'));
 const { opcua, connect } = require(path.join(root, 'tests/tools/opcua/client'));
 
@@ -42,19 +42,6 @@ function project(folder) {
 function cpu(pid) {
   const fields = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ');
   return (Number(fields[11]) + Number(fields[12])) / TICKS_PER_SECOND;
-}
-
-function gatewayPid(ksymPid) {
-  for (const entry of fs.readdirSync('/proc')) {
-    if (!/^\d+$/.test(entry)) continue;
-    try {
-      const stat = fs.readFileSync(`/proc/${entry}/stat`, 'utf8').split(') ')[1].split(' ');
-      if (Number(stat[1]) === ksymPid) return Number(entry);
-    } catch {
-      // gone meanwhile
-    }
-  }
-  throw new Error('the gateway process was not found');
 }
 
 async function main() {

@@ -8,7 +8,7 @@ const { test, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { plcsim, gateway, ksym, ksymJson, stop, stopAll, temporaryFolder } =
+const { plcsim, gateway, gatewayPid, ksym, ksymJson, stop, stopAll, temporaryFolder } =
   require('./processes');
 const { opcua, connect } = require('./client');
 
@@ -299,6 +299,41 @@ test('a station stopped and started again: its values turn bad, then good', { ti
   }
 });
 
+test('another project after a restart of the station: its new names become nodes, gone ones ' +
+     'go, and the others keep their NodeIds', { timeout: 120000 }, async () => {
+  const folder = temporaryFolder('project');
+  const sample = fs.readFileSync(path.join(__dirname, '..', '..', '..', 'examples',
+                                           'sample_project.sdbdesc'), 'utf8');
+  const changed = sample.split('\n').filter((line) => !/\bLine2\.Running\b/.test(line))
+    .map((line) => (line.startsWith('id ') ? 'id 0x2026120C' : line))
+    .concat(['var Line2.Extra.Count type DINT area 3 offset 300', 'init Line2.Extra.Count 77', '']);
+  const project = path.join(folder, 'changed.sdbdesc');
+  fs.writeFileSync(project, changed.join('\n'));
+
+  let station = await plcsim(['--clock', 'manual']);
+  const listen = station.listen;
+  const server = await gateway(station.address);
+  const ua = await connect(server.url);
+  const read = async (name) => ua.session.read({ nodeId: ua.id(name) });
+  try {
+    assert.equal((await read('Line2.Running')).statusCode, StatusCodes.Good);
+    assert.equal((await read('Line2.Extra.Count')).statusCode, StatusCodes.BadNodeIdUnknown);
+    await stop(station.child);
+    station = await plcsim(['--clock', 'manual', '--project', project], listen);
+    await until(async () => (await read('Line2.Extra.Count')).value.value === 77, 60000,
+                'the new variable');
+    assert.equal((await read('Line2.Running')).statusCode, StatusCodes.BadNodeIdUnknown);
+    const extra = await ua.session.browse(ua.id('Line2.Extra'));
+    assert.deepEqual(extra.references.map((reference) => reference.nodeId.toString()),
+                     [ua.id('Line2.Extra.Count')]);
+    assert.equal((await read(TEMPERATURE)).statusCode, StatusCodes.Good);
+    assert.equal((await ua.session.read({ nodeId: ua.id('Station/Identifier') })).value.value,
+                 '0x2026120C');
+  } finally {
+    await ua.close();
+  }
+});
+
 test('with --users: logins on the secured endpoint, a wrong password and anonymous access ' +
      'refused, plain passwords never taken; the certificate is kept', { timeout: 120000 },
      async () => {
@@ -359,4 +394,27 @@ test('beyond loopback: refused without --allow-remote; with it only the secured 
   } finally {
     await client.disconnect();
   }
+});
+
+// Whether a process runs (a zombie does not).
+function alive(pid) {
+  try {
+    return fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1][0] !== 'Z';
+  } catch {
+    return false;
+  }
+}
+
+test('SIGTERM ends ksym opcua cleanly with its gateway; a ksym killed outright takes its ' +
+     'gateway with it', { timeout: 120000 }, async () => {
+  const station = await plcsim(['--clock', 'manual']);
+  const ended = await gateway(station.address);
+  const endedGateway = gatewayPid(ended.child.pid);
+  assert.equal(await stop(ended.child), 0);
+  assert.ok(!alive(endedGateway));
+
+  const killed = await gateway(station.address);
+  const orphan = gatewayPid(killed.child.pid);
+  killed.child.kill('SIGKILL');
+  await until(() => !alive(orphan), 10000, 'end of the orphaned gateway');
 });

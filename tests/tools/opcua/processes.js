@@ -103,9 +103,23 @@ function ksymJson(station, args) {
   return JSON.parse(done.stdout);
 }
 
+// The gateway's Node.js process, the child of ksym opcua's.
+function gatewayPid(ksymPid) {
+  for (const entry of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const stat = fs.readFileSync(`/proc/${entry}/stat`, 'utf8').split(') ')[1].split(' ');
+      if (Number(stat[1]) === ksymPid) return Number(entry);
+    } catch {
+      // gone meanwhile
+    }
+  }
+  throw new Error('the gateway process was not found');
+}
+
 function temporaryFolder(name) {
   return fs.mkdtempSync(path.join(os.tmpdir(), `ksym-opcua-${name}-`));
 }
 
-module.exports = { gatewayRequire, plcsim, gateway, ksym, ksymJson, stop, stopAll,
+module.exports = { gatewayRequire, plcsim, gateway, gatewayPid, ksym, ksymJson, stop, stopAll,
                    temporaryFolder };

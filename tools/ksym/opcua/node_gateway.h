@@ -36,6 +36,8 @@ public:
     // The next line the process prints, waiting at most `ms`; false when it ends, closes
     // its stdout or is silent for that long.
     bool ReadLine(int ms, std::string& line);
+    // Whether its stdout is still open.
+    bool Reading() const { return out_ >= 0; }
     // Whether it still runs; when it has ended, `status` is its exit code (128 + the
     // signal when a signal ended it).
     bool Running(int& status);

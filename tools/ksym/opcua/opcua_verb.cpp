@@ -112,8 +112,7 @@ int RunOpcua(const Options& options, const OpcuaOptions& opcua) {
     std::vector<std::string> args = {node,        folder + "/gateway.js",
                                      "--api",     "http://127.0.0.1:" + std::to_string(apiPort),
                                      "--listen",  opcua.listen,
-                                     "--pki",     PkiFolder(),
-                                     "--timeout", std::to_string(options.timeoutMs)};
+                                     "--pki",     PkiFolder()};
     for (const auto& [flag, given] : {std::pair<const char*, bool>{"--read-only", opcua.readOnly},
                                       {"--allow-insecure", opcua.allowInsecure},
                                       {"--remote", !IsLoopbackHost(host)}}) {
@@ -144,8 +143,14 @@ int RunOpcua(const Options& options, const OpcuaOptions& opcua) {
     std::printf("ksym opcua serving %s\n", line.substr(6).c_str());
     std::fflush(stdout);
 
+    // What the gateway prints later goes to stderr: its stdout is a pipe, which must not fill.
     int status = 0;
-    while (PauseUnlessInterrupted(200) && gateway.Running(status)) {
+    while (!Interrupted() && gateway.Running(status)) {
+        if (gateway.ReadLine(200, line)) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        } else if (!gateway.Reading()) {
+            PauseUnlessInterrupted(200);
+        }
     }
     const bool gatewayEnded = !gateway.Running(status);
     if (!gatewayEnded) {

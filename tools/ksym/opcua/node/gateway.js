@@ -5,12 +5,15 @@
 // on SIGINT or SIGTERM, and by itself when ksym is gone. Exit codes are ksym's: 2 the
 // interface cannot be reached, 3 a bad argument or users file, 10 the address cannot be
 // listened on.
-//   node gateway.js --api URL --listen HOST:PORT --pki DIR [--timeout MS] [--read-only]
-//                   [--users FILE] [--remote] [--allow-insecure]
+//   node gateway.js --api URL --listen HOST:PORT --pki DIR [--read-only] [--users FILE]
+//                   [--remote] [--allow-insecure]
 //   node gateway.js --hash-password      (the password on stdin; its hash on stdout)
 
+// Stdout carries the ready line (and a hash) only: the modules' console lines go to stderr.
+console.log = console.error;
+console.info = console.error;
+
 const fs = require('node:fs');
-const path = require('node:path');
 const {
   OPCUAServer, OPCUACertificateManager, SecurityPolicy, MessageSecurityMode, nodesets,
 } = require('node-opcua');
@@ -32,9 +35,8 @@ function fail(code, text) {
 }
 
 function parseArguments(argv) {
-  const options = { readOnly: false, remote: false, allowInsecure: false, timeout: 5000 };
-  const valued = { '--api': 'api', '--listen': 'listen', '--pki': 'pki', '--users': 'users',
-                   '--timeout': 'timeout' };
+  const options = { readOnly: false, remote: false, allowInsecure: false };
+  const valued = { '--api': 'api', '--listen': 'listen', '--pki': 'pki', '--users': 'users' };
   const flags = { '--read-only': 'readOnly', '--remote': 'remote',
                   '--allow-insecure': 'allowInsecure', '--hash-password': 'hashPassword' };
   for (let k = 0; k < argv.length; ++k) {

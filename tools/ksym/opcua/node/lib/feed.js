@@ -3,8 +3,9 @@
 // the variables that clients monitor, each at the fastest sampling interval asked for it
 // (ksym's hub makes one read of the union at the fastest interval of all, since the library
 // allows one read in progress per channel). A read of a node nobody monitors reads it once.
-// The station's state is looked at twice a second: while it is broken every value is
-// BadNoCommunication; the streams' next records after the mend make them good again.
+// One variable is read every second whatever clients do, and the station's state is looked
+// at twice a second: while it is broken every value is BadNoCommunication; the streams' next
+// records after the mend make them good again.
 //
 // Threads: Node.js runs everything here on its one thread.
 
@@ -16,7 +17,26 @@ const MIN_INTERVAL_MS = 50;
 const MAX_INTERVAL_MS = 3600000;
 const STATION_POLL_MS = 500;
 const RECONCILE_MS = 1000; // sampling intervals changed by clients are picked up this often
+// One variable is read at least this often, monitored or not, so that a break, the mend and
+// another project are seen while no client monitors anything.
+const HEARTBEAT_MS = 1000;
 const RETRY_MS = { first: 500, most: 10000 };
+// The interface serves 32 reads and watches at once; some are left for the reads once.
+const MAX_STREAMS = 24;
+
+// The streams for names grouped by interval: key -> { interval, names }, NAMES_PER_REQUEST
+// names each.
+function streamsFor(groups) {
+  const streams = new Map();
+  for (const [interval, names] of groups) {
+    names.sort();
+    for (let from = 0; from < names.length; from += NAMES_PER_REQUEST) {
+      const part = names.slice(from, from + NAMES_PER_REQUEST);
+      streams.set(`${interval}\n${part.join('\n')}`, { interval, names: part });
+    }
+  }
+  return streams;
+}
 
 class Feed {
   constructor(api, nodes, log) {
@@ -29,6 +49,7 @@ class Feed {
     this.delivered = new Set(); // of those, the names a record has given since it opened
     this.pending = new Map(); // name -> callbacks of reads once waiting for it
     this.reading = false;
+    this.crowded = false; // more names are monitored than the streams can hold
     this.connected = true;
     this.projectId = null;
     this.retryMs = RETRY_MS.first;
@@ -40,6 +61,7 @@ class Feed {
   }
 
   start() {
+    this.reconcile();
     this.timers.push(setInterval(() => this.reconcile(), RECONCILE_MS));
     this.timers.push(setInterval(() => this.pollStation(), STATION_POLL_MS));
   }
@@ -88,19 +110,27 @@ class Feed {
                              Math.max(MIN_INTERVAL_MS, Math.round(item.samplingInterval || 0)));
       fastest.set(entry.name, Math.min(asked, fastest.get(entry.name) ?? Infinity));
     }
+    const [heartbeat] = this.nodes.entries.keys();
+    if (heartbeat !== undefined) {
+      fastest.set(heartbeat, Math.min(HEARTBEAT_MS, fastest.get(heartbeat) ?? Infinity));
+    }
     const groups = new Map(); // interval -> names
     for (const [name, interval] of fastest) {
       if (!groups.has(interval)) groups.set(interval, []);
       groups.get(interval).push(name);
     }
-    const wanted = new Map();
-    for (const [interval, names] of groups) {
-      names.sort();
-      for (let from = 0; from < names.length; from += NAMES_PER_REQUEST) {
-        const part = names.slice(from, from + NAMES_PER_REQUEST);
-        wanted.set(`${interval}\n${part.join('\n')}`, { interval, names: part });
-      }
+    let wanted = streamsFor(groups);
+    if (wanted.size > MAX_STREAMS) {
+      // Too many intervals for the streams there are: every name at the fastest of them.
+      wanted = streamsFor(new Map([[Math.min(...fastest.values()), [...fastest.keys()]]]));
     }
+    if (wanted.size > MAX_STREAMS) {
+      // More names than the streams hold: the rest are read once at every sample.
+      wanted = new Map([...wanted].slice(0, MAX_STREAMS));
+      if (!this.crowded) this.log(`more than ${MAX_STREAMS * NAMES_PER_REQUEST} variables are ` +
+                                  'monitored: the rest are read once at every sample');
+    }
+    this.crowded = fastest.size > MAX_STREAMS * NAMES_PER_REQUEST;
     for (const [key, stream] of this.streams) {
       if (!wanted.has(key)) {
         stream.handle.close();
