@@ -396,6 +396,15 @@ test('beyond loopback: refused without --allow-remote; with it only the secured 
   }
 });
 
+test('without Node.js or the gateway\'s modules, ksym opcua says which is missing', () => {
+  const noNode = ksym(['opcua'], undefined, { KSYM_NODE: '/nonexistent/node' });
+  assert.equal(noNode.status, 3);
+  assert.match(noNode.stderr, /opcua is missing: it runs on Node\.js/);
+  const noModules = ksym(['opcua'], undefined, { KSYM_OPCUA_DIR: temporaryFolder('empty') });
+  assert.equal(noModules.status, 3);
+  assert.match(noModules.stderr, /its gateway and Node\.js modules are not installed/);
+});
+
 // Whether a process runs (a zombie does not).
 function alive(pid) {
   try {

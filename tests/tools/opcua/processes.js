@@ -93,8 +93,9 @@ async function gateway(station, args = [], env = {}) {
 }
 
 // ksym itself, to its end: { status, stdout, stderr }.
-function ksym(args, input) {
-  return spawnSync(program('KSYM_TOOL'), args, { input, encoding: 'utf8', timeout: 60000 });
+function ksym(args, input, env = {}) {
+  return spawnSync(program('KSYM_TOOL'), args, { input, encoding: 'utf8', timeout: 60000,
+                                                 env: { ...process.env, ...env } });
 }
 
 function ksymJson(station, args) {

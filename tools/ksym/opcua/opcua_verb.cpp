@@ -109,10 +109,9 @@ int RunOpcua(const Options& options, const OpcuaOptions& opcua) {
         return started;
     }
 
-    std::vector<std::string> args = {node,        folder + "/gateway.js",
-                                     "--api",     "http://127.0.0.1:" + std::to_string(apiPort),
-                                     "--listen",  opcua.listen,
-                                     "--pki",     PkiFolder()};
+    std::vector<std::string> args = {
+        node,       folder + "/gateway.js", "--api", "http://127.0.0.1:" + std::to_string(apiPort),
+        "--listen", opcua.listen,           "--pki", PkiFolder()};
     for (const auto& [flag, given] : {std::pair<const char*, bool>{"--read-only", opcua.readOnly},
                                       {"--allow-insecure", opcua.allowInsecure},
                                       {"--remote", !IsLoopbackHost(host)}}) {
