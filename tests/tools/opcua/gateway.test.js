@@ -189,6 +189,40 @@ test('subscriptions at 100 ms deliver the changes of moving variables, and a dea
   }
 });
 
+test('more sampling intervals than the station serves watches: every item still delivers',
+     { timeout: 120000 }, async () => {
+  // 34 intervals and the gateway's own heartbeat would be more streams than ksym's 32 reads and
+  // watches at once; the gateway puts them all at the fastest instead.
+  const station = await plcsim();
+  const server = await gateway(station.address);
+  const ua = await connect(server.url);
+  try {
+    const symbols = ksymJson(station.address, ['symbols']).filter((s) => s.size > 0).slice(0, 34);
+    assert.equal(symbols.length, 34);
+    const subscription = ClientSubscription.create(ua.session, {
+      requestedPublishingInterval: 100, requestedMaxKeepAliveCount: 20,
+      requestedLifetimeCount: 600, publishingEnabled: true });
+    const good = new Set();
+    const items = symbols.map((symbol, k) => {
+      const item = ClientMonitoredItem.create(subscription,
+        { nodeId: ua.id(symbol.name), attributeId: AttributeIds.Value },
+        { samplingInterval: 100 + 10 * k, queueSize: 1 }, TimestampsToReturn.Both);
+      item.on('changed', (value) => {
+        if (value.statusCode === StatusCodes.Good) good.add(symbol.name);
+      });
+      return item;
+    });
+    await until(() => good.size === symbols.length, 20000, 'good values of all 34');
+    // ... and no watch was refused on the way (reads once would have hidden it).
+    await new Promise((resolve) => setTimeout(resolve, 2000));
+    assert.doesNotMatch(server.output.stderr, /a watch stream ended/);
+    await Promise.all(items.map((item) => item.terminate()));
+    await subscription.terminate();
+  } finally {
+    await ua.close();
+  }
+});
+
 async function write(session, nodeId, dataType, value, arrayType = VariantArrayType.Scalar) {
   return session.write({ nodeId, attributeId: AttributeIds.Value,
                          value: { value: new Variant({ dataType, value, arrayType }) } });
