@@ -451,7 +451,8 @@ function alive(pid) {
 test('SIGTERM ends ksym opcua cleanly with its gateway; a ksym killed outright takes its ' +
      'gateway with it', { timeout: 120000 }, async () => {
   const station = await plcsim(['--clock', 'manual']);
-  const ended = await gateway(station.address);
+  // A token of ksym's own environment is not the one the gateway is given.
+  const ended = await gateway(station.address, [], { KSYM_API_TOKEN: 'not-the-token' });
   const endedGateway = gatewayPid(ended.child.pid);
   assert.equal(await stop(ended.child), 0);
   assert.ok(!alive(endedGateway));

@@ -104,9 +104,19 @@ bool NodeGateway::Start(const std::string& program, const std::vector<std::strin
     }
     // Everything the child needs is made before the fork: after it, only async-signal-safe
     // calls.
+    // ksym's own environment, less the variables given here: a name twice would leave the
+    // child to choose between the two.
     std::vector<std::string> entries;
     for (char** variable = environ; *variable != nullptr; ++variable) {
-        entries.emplace_back(*variable);
+        const std::string entry = *variable;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool given = false;
+        for (const auto& pair : environment) {
+            given = given || pair.first == name;
+        }
+        if (!given) {
+            entries.push_back(entry);
+        }
     }
     for (const auto& [name, value] : environment) {
         entries.push_back(name + "=" + value);

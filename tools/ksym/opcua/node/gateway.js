@@ -114,10 +114,11 @@ async function main() {
     automaticallyAcceptUnknownCertificate: !options.remote,
   });
   const wildcard = host === '0.0.0.0' || host === '::';
+  const shown = host.includes(':') ? `[${host}]` : host; // as an address holds it
   const server = new OPCUAServer({
     port,
     host: wildcard ? undefined : host,
-    hostname: wildcard ? undefined : host,
+    hostname: wildcard ? undefined : shown,
     serverCertificateManager,
     nodeset_filename: [nodesets.standard],
     ...security(options),
@@ -161,7 +162,6 @@ async function main() {
   }
   feed.start();
   const bound = server.endpoints[0]?.port ?? port;
-  const shown = host.includes(':') ? `[${host}]` : host;
   process.stdout.write(`ready opc.tcp://${shown}:${bound}\n`);
 
   let ending = false;
