@@ -98,10 +98,8 @@ async function main() {
   }
   const api = new StationApi(options.api, process.env.KSYM_API_TOKEN || '');
   let symbols;
-  let station;
   try {
     symbols = await api.symbols();
-    station = await api.station();
   } catch (error) {
     fail(EXIT.openFailed, `ksym's interface cannot be reached: ${error.message}`);
   }
@@ -149,8 +147,7 @@ async function main() {
       log(`the new project's symbols cannot be fetched: ${error.message}`);
     }
   };
-  await feed.pollStation();
-  if (station?.body?.identification) nodes.setIdentification(station.body.identification);
+  await feed.pollStation(); // the identification and the state, before any client comes
   server.on('create_session', (session) => {
     session.on('new_subscription', (subscription) => feed.watchSubscription(subscription));
   });

@@ -16,6 +16,11 @@ const PROPERTIES = [
   ['Author', 'author'], ['Date', 'date'], ['Identifier', 'projectId'], ['Number', 'number'],
 ];
 
+// The project's number is a number, the other properties texts.
+function propertyType(key) {
+  return key === 'number' ? DataType.UInt32 : DataType.String;
+}
+
 // How a node hangs below `parent`: a folder or object organizes it, a Variable has it as a
 // component.
 function below(parent) {
@@ -39,7 +44,7 @@ class StationNodes {
     });
     this.properties = new Map();
     for (const [browseName, key] of [...PROPERTIES, ['ConnectionState', 'state']]) {
-      const dataType = key === 'number' ? DataType.UInt32 : DataType.String;
+      const dataType = propertyType(key);
       this.properties.set(key, namespace.addVariable({
         propertyOf: this.station,
         nodeId: `s=Station/${browseName}`,
@@ -52,7 +57,7 @@ class StationNodes {
 
   setProperty(key, value) {
     const node = this.properties.get(key);
-    const dataType = key === 'number' ? DataType.UInt32 : DataType.String;
+    const dataType = propertyType(key);
     const taken = dataType === DataType.UInt32
       ? (Number.isInteger(value) && value >= 0 && value <= 0xffffffff ? value : 0)
       : (value === undefined || value === null ? '' : String(value));

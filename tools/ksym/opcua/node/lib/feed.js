@@ -45,8 +45,7 @@ class Feed {
     this.log = log;
     this.monitored = new Map(); // monitored item -> entry
     this.streams = new Map(); // key -> { interval, names, handle }
-    this.streamed = new Set(); // the names some open stream reads
-    this.delivered = new Set(); // of those, the names a record has given since it opened
+    this.delivered = new Set(); // the names an open stream's record has given since it opened
     this.pending = new Map(); // name -> callbacks of reads once waiting for it
     this.reading = false;
     this.crowded = false; // more names are monitored than the streams can hold
@@ -57,7 +56,6 @@ class Feed {
     this.scheduled = null;
     this.stopped = false;
     this.onProject = null; // called with the new identification when the project changed
-    this.counts = { records: 0, values: 0 };
   }
 
   start() {
@@ -140,9 +138,9 @@ class Feed {
     for (const [key, stream] of wanted) {
       if (!this.streams.has(key)) this.open(key, stream);
     }
-    this.streamed = new Set([...this.streams.values()].flatMap((stream) => stream.names));
+    const streamed = new Set([...this.streams.values()].flatMap((stream) => stream.names));
     for (const name of [...this.delivered]) {
-      if (!this.streamed.has(name)) this.delivered.delete(name);
+      if (!streamed.has(name)) this.delivered.delete(name);
     }
   }
 
@@ -164,8 +162,8 @@ class Feed {
   }
 
   take(record) {
-    this.counts.records += 1;
-    const time = new Date(record.time);
+    const read = new Date(record.time);
+    const time = Number.isNaN(read.getTime()) ? new Date() : read;
     for (const value of record.values) {
       const entry = this.nodes.entries.get(value?.name);
       if (!entry) continue;
@@ -177,15 +175,13 @@ class Feed {
   // One value of ksym's interface onto its node. A value the controller did not deliver, or
   // one without the shape of the variable's type, keeps the last one with a bad status.
   apply(entry, value, time) {
-    this.counts.values += 1;
     const node = entry.node;
     const variant = value && value.valid === true ? types.variantOf(entry.type, value.value) : null;
-    const sourceTime = Number.isNaN(time.getTime()) ? new Date() : time;
     if (variant === null) {
-      node.setValueFromSource(node.$dataValue.value, StatusCodes.BadNoCommunication, sourceTime);
+      node.setValueFromSource(node.$dataValue.value, StatusCodes.BadNoCommunication, time);
       return;
     }
-    node.setValueFromSource(variant, StatusCodes.Good, sourceTime);
+    node.setValueFromSource(variant, StatusCodes.Good, time);
   }
 
   // A client's read or a monitored item's sample of `entry`: from the streams when they
